@@ -1,0 +1,61 @@
+# Test helpers. Every tree builds Google Test from the sources Debian ships, so the host,
+# ThreadSanitizer and mingw builds all use a library built with their own flags.
+set(FP_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "Google Test sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(${FP_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Name prefix that keeps the trees' tests apart when one ctest run covers all of them.
+if(WIN32)
+    set(FP_TEST_PREFIX "win.")
+elseif(FP_TSAN)
+    set(FP_TEST_PREFIX "tsan.")
+else()
+    set(FP_TEST_PREFIX "")
+endif()
+
+# fp_test(name SOURCES ... [LIBS ...] [THREADED] [NATIVE_ONLY] [WINDOWS_ONLY] [TIMEOUT s])
+#   A Google Test program and one ctest test that runs it. The host build runs everything that
+#   is not WINDOWS_ONLY; the ThreadSanitizer build runs only THREADED tests; the mingw build runs
+#   everything that is not NATIVE_ONLY, under Wine.
+function(fp_test name)
+    cmake_parse_arguments(T "THREADED;NATIVE_ONLY;WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(WIN32 AND T_NATIVE_ONLY)
+        return()
+    endif()
+    if(NOT WIN32 AND T_WINDOWS_ONLY)
+        return()
+    endif()
+    if(FP_TSAN AND NOT T_THREADED)
+        return()
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+    add_test(NAME ${FP_TEST_PREFIX}${name} COMMAND ${name})
+    set_tests_properties(${FP_TEST_PREFIX}${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(WIN32)
+        set_tests_properties(${FP_TEST_PREFIX}${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+    endif()
+endfunction()
+
+# fp_script_test(name COMMAND ... ) : a test driven by a shell script (Wine integration tests).
+function(fp_script_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "COMMAND;DEPENDS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_test(NAME ${FP_TEST_PREFIX}${name} COMMAND ${T_COMMAND})
+    set_tests_properties(${FP_TEST_PREFIX}${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(WIN32)
+        set_tests_properties(${FP_TEST_PREFIX}${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+    endif()
+endfunction()
+
+if(WIN32)
+    add_test(NAME win.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh)
+    set_tests_properties(win.prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+endif()

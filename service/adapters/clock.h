@@ -1,0 +1,31 @@
+// Time as the service sees it: sleeps, a monotonic clock and the local time and date texts.
+// Tests replace these so that scrolling, clock ticks and handshakes run without real waiting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zelk {
+
+class Sleeper {
+public:
+    virtual ~Sleeper() = default;
+    virtual void SleepMs(std::uint32_t milliseconds) = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Milliseconds from an arbitrary start, never going back.
+    virtual std::uint64_t NowMs() = 0;
+    // The local time without seconds and the short date, in the system locale's formats,
+    // NUL-terminated within `size` bytes. False when formatting failed (the buffer is untouched).
+    virtual bool FormatTime(char* buffer, std::size_t size) = 0;
+    virtual bool FormatDate(char* buffer, std::size_t size) = 0;
+};
+
+// The real sleeper and clock of this platform.
+Sleeper& SystemSleeper();
+Clock& SystemClock();
+
+}  // namespace zelk
