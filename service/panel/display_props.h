@@ -1,0 +1,49 @@
+// DisplayProps.xml: the panel's ids, size, kind and brightness, read once at start-up.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/panel/panel_device.h"
+
+namespace zelk {
+
+// A parsed document as the lookups need it: elements with their tag names, typed-value texts
+// and children in document order; other nodes (text, comments, processing instructions) are
+// kept as non-elements so that they are passed over like the DOM's.
+struct XmlNode {
+    bool isElement = false;
+    std::string tagName;
+    bool hasStringValue = true;  // false when the element declares a non-string data type
+    std::string text;            // the element's text (its typed value when that is a string)
+    std::vector<XmlNode> children;
+};
+
+enum class XmlLoadStatus {
+    kLoaded,
+    kNotLoaded,       // missing or not well-formed
+    kCannotCreate,    // the parser / DOM object could not be created
+    kCallFailed,      // the load call itself failed; `error` holds the system error
+};
+
+class XmlLoader {
+public:
+    virtual ~XmlLoader() = default;
+    // Loads `path` completely; on kLoaded `root` is the document element.
+    virtual XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) = 0;
+};
+
+// MSXML's DOMDocument on Windows, expat (no DTDs, no external entities) elsewhere.
+std::unique_ptr<XmlLoader> CreateSystemXmlLoader();
+
+// The path of DisplayProps.xml beside the running executable; empty when it does not fit.
+std::string DefaultDisplayPropsPath();
+
+// Reads the properties from `path` into `panel`, opens the panel, sends the brightness and
+// prepares the converter. Returns 0, 1167 (no panel), 2 (file missing or malformed, the DOM
+// object cannot be created, the load call failed, or the path is empty).
+std::uint32_t InitializePanel(PanelDevice& panel, const std::string& path, XmlLoader& loader);
+
+}  // namespace zelk
