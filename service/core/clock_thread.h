@@ -1,0 +1,50 @@
+// The clock thread: writes the local time (without seconds) and the short date into the media
+// state every 10 seconds, so the panel is redrawn at least that often.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "service/adapters/clock.h"
+#include "service/core/run_loop.h"
+
+namespace zelk {
+
+inline constexpr std::uint32_t kClockPeriodMs = 10000;
+// The period is slept in steps of at most this much so that a quit is seen quickly.
+inline constexpr std::uint32_t kClockSleepStepMs = 100;
+
+class ClockThread {
+  public:
+    // `gate` is passed before each tick, outside the state lock.
+    ClockThread(ServiceShared& shared, Clock& clock, Sleeper& sleeper, HaltGate& gate);
+    ~ClockThread();  // quits and joins
+    ClockThread(const ClockThread&) = delete;
+    ClockThread& operator=(const ClockThread&) = delete;
+
+    void Start();
+    // Ends the thread at its next step (a halted thread also needs its gate shut down).
+    void Quit();
+    void Join();
+
+    std::uint64_t Ticks() const { return ticks_.load(); }
+
+    // One tick: time and date into the state by the writer protocol.
+    static void Tick(ServiceShared& shared, Clock& clock);
+
+  private:
+    void Routine();
+    // Sleeps one period; false when told to quit meanwhile.
+    bool SleepPeriod();
+
+    ServiceShared& shared_;
+    Clock& clock_;
+    Sleeper& sleeper_;
+    HaltGate& gate_;
+    std::atomic<bool> quit_{false};
+    std::atomic<std::uint64_t> ticks_{0};
+    std::thread thread_;
+};
+
+}  // namespace zelk

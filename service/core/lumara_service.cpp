@@ -1,0 +1,248 @@
+#include "service/core/lumara_service.h"
+
+#include <utility>
+
+#include "service/core/display_composition.h"
+
+namespace zelk {
+
+LumaraService::LumaraService(ServiceHost& host, ServiceEnvironment environment)
+    : host_(host), env_(std::move(environment)) {
+    if (env_.panelSleeper == nullptr) {
+        env_.panelSleeper = env_.sleeper;
+    }
+}
+
+LumaraService::~LumaraService() {
+    EndWorkers();
+}
+
+std::uint64_t LumaraService::ClockTicks() const {
+    return clock_ ? clock_->Ticks() : 0;
+}
+
+void LumaraService::Run(int, char**) {
+    host_.ReportStatus(kServiceStartPending, 1, kStartWaitHintMs, kKeepStatusValue);
+    host_.LogEvent(kEventTypeInformation, kEventServiceStarted, kServiceDisplayName);
+
+    shared_.wake.Reset();
+
+    panel_ = std::make_unique<PanelDevice>(*env_.bus, env_.makeConverter(), *env_.panelSleeper);
+
+    // One reading of the volume at start; the volume thread keeps its own monitor.
+    {
+        std::unique_ptr<VolumeMonitor> monitor =
+            env_.makeVolumeMonitor ? env_.makeVolumeMonitor(this) : nullptr;
+        const std::int32_t volume = monitor ? monitor->GetVolume() : -1;
+        shared_.state.volume = static_cast<std::uint16_t>(volume);
+    }
+
+    if (!env_.initializeCom()) {
+        comFailed_.store(true);
+    } else {
+        const std::uint32_t result = InitializePanel(*panel_, env_.propsPath, *env_.xmlLoader);
+        if (result == kErrorFileNotFound || result == kErrorDeviceNotConnected) {
+            startupError_.store(result);
+            host_.LogEvent(
+                kEventTypeError,
+                result == kErrorFileNotFound ? kEventPropsNotLoaded : kEventPanelNotFound,
+                kServiceDisplayName);
+            host_.MessageBeep(kBeepExclamation);
+        } else {
+            {
+                std::lock_guard<std::recursive_timed_mutex> guard(panel_->Lock());
+                panel_->ClearPanel(kClearAll, 0);
+            }
+            published_.store(panel_.get());
+            StartWorkers();
+
+            host_.ReportStatus(kServiceRunning, 0, kKeepStatusValue, kKeepStatusValue);
+            redraws_.store(0);
+            RunLoop(shared_, [this](const MediaState& copy) { Redraw(copy); });
+
+            HaltWorkers();
+            ShowStoppingScreen(*panel_);
+            EndWorkers();
+        }
+    }
+
+    host_.ReportStatus(kServiceStopPending, 1, kStopWaitHintMs, kKeepStatusValue);
+    env_.uninitializeCom();
+    host_.LogEvent(kEventTypeInformation, kEventServiceStopped, kServiceDisplayName);
+}
+
+void LumaraService::Redraw(const MediaState& copy) {
+    std::lock_guard<std::recursive_timed_mutex> guard(panel_->Lock());
+    // A standby screen shown since the loop decided to redraw stays.
+    if (shared_.standby.load() != 0) {
+        return;
+    }
+    ShowMediaState(*panel_, copy);
+    redraws_.fetch_add(1);
+}
+
+void LumaraService::StartWorkers() {
+    workersEnded_ = false;
+    volumeQuit_ = false;
+
+    endpoint_ = env_.makePipeEndpoint();
+    pipeServer_ = std::make_unique<PipeServer>(
+        *endpoint_, env_.pipeName,
+        [this](const PipeMessage& message) {
+            shared_.Write([&message](MediaState& state) { state.ApplyPipeMessage(message); });
+        },
+        &pipeGate_);
+    pipeThread_ = std::thread([this] { pipeServer_->Serve(); });
+
+    clock_ = std::make_unique<ClockThread>(shared_, *env_.clock, *env_.sleeper, clockGate_);
+    clock_->Start();
+
+    volumeThread_ = std::thread([this] { VolumeThread(); });
+}
+
+void LumaraService::HaltWorkers() {
+    pipeGate_.Halt();
+    clockGate_.Halt();
+    volumeHalted_.store(true);
+}
+
+void LumaraService::EndWorkers() {
+    if (workersEnded_) {
+        return;
+    }
+    workersEnded_ = true;
+    HaltWorkers();
+
+    pipeGate_.Shutdown();
+    if (endpoint_) {
+        endpoint_->Close();
+    }
+    if (pipeThread_.joinable()) {
+        pipeThread_.join();
+    }
+
+    if (clock_) {
+        clock_->Quit();
+    }
+    clockGate_.Shutdown();
+    if (clock_) {
+        clock_->Join();
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(volumeLock_);
+        volumeQuit_ = true;
+        if (volumeMonitor_ != nullptr) {
+            volumeMonitor_->Quit();
+        }
+    }
+    if (volumeThread_.joinable()) {
+        volumeThread_.join();
+    }
+}
+
+void LumaraService::VolumeThread() {
+    if (!env_.makeVolumeMonitor) {
+        return;
+    }
+    std::unique_ptr<VolumeMonitor> monitor = env_.makeVolumeMonitor(this);
+    if (!monitor) {
+        return;
+    }
+    monitor->Unmute();
+    monitor->SetCallback(&LumaraService::OnVolumeChange, 0);
+    {
+        std::lock_guard<std::mutex> guard(volumeLock_);
+        if (volumeQuit_) {
+            return;
+        }
+        volumeMonitor_ = monitor.get();
+    }
+    monitor->RunNotificationLoop();
+    std::lock_guard<std::mutex> guard(volumeLock_);
+    volumeMonitor_ = nullptr;
+}
+
+void LumaraService::OnVolumeChange(std::int32_t value, std::int32_t flag, void* context) {
+    auto* service = static_cast<LumaraService*>(context);
+    if (service == nullptr || service->volumeHalted_.load()) {
+        return;
+    }
+    service->shared_.Write([value, flag](MediaState& state) {
+        if (value == -1) {
+            state.mute = flag != 0;
+        } else {
+            state.volume = static_cast<std::uint16_t>(value);
+        }
+    });
+}
+
+void LumaraService::OnStop() {
+    {
+        std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
+        host_.SetCurrentState(kServiceStopPending);
+        shared_.stop.store(1);
+    }
+    // Wakes the loop now rather than at the next clock tick (which may never come after a
+    // shutdown notice has halted the clock).
+    shared_.wake.Set();
+}
+
+void LumaraService::OnPause() {
+    std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
+    host_.SetCurrentState(kServicePausePending);
+}
+
+void LumaraService::OnContinue() {
+    std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
+    host_.SetCurrentState(kServiceContinuePending);
+}
+
+void LumaraService::OnUserDefinedRequest(std::uint32_t control) {
+    PanelDevice* panel = published_.load();
+    if (panel == nullptr) {
+        return;
+    }
+    std::uint8_t value = 0;
+    if (control == kControlBrightnessLow) {
+        value = kBrightnessLow;
+    } else if (control == kControlBrightnessHigh) {
+        value = kBrightnessHigh;
+    }
+    std::lock_guard<std::recursive_timed_mutex> guard(panel->Lock());
+    panel->SetBrightness(value);
+}
+
+void LumaraService::OnShutdown() {
+    pipeGate_.Halt();
+    clockGate_.Halt();
+    if (PanelDevice* panel = published_.load()) {
+        ShowShutdownScreen(*panel);
+    }
+}
+
+std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {
+    if (eventType == kPowerSuspend) {
+        pipeGate_.Halt();
+        clockGate_.Halt();
+        shared_.standby.store(1);
+        if (PanelDevice* panel = published_.load()) {
+            ShowStandbyScreen(*panel);
+        }
+    } else if (eventType == kPowerResumeSuspend || eventType == kPowerResumeAutomatic) {
+        // A wake-up is announced as 18 and, when a user is present, 7 as well: only the first
+        // of the pair finds the standby flag set and resumes.
+        std::int32_t expected = 1;
+        if (shared_.standby.compare_exchange_strong(expected, 0)) {
+            if (PanelDevice* panel = published_.load()) {
+                ShowStartupScreen(*panel);
+            }
+            env_.sleeper->SleepMs(kResumeDelayMs);
+            pipeGate_.Open();
+            clockGate_.Open();
+        }
+    }
+    return 0;
+}
+
+}  // namespace zelk

@@ -1,0 +1,145 @@
+// The service's work: Run (start-up, the worker threads, the run loop, the stop) and the control
+// handlers, over a host (the SCM framework, the simulator or a test) and an environment that
+// supplies the panel's bus, the XML loader, the pipe, the volume source and time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/pipe_message.h"
+#include "service/adapters/clock.h"
+#include "service/adapters/text_converter.h"
+#include "service/adapters/volume_monitor.h"
+#include "service/core/clock_thread.h"
+#include "service/core/run_loop.h"
+#include "service/core/service_host.h"
+#include "service/panel/display_props.h"
+#include "service/panel/hid_bus.h"
+#include "service/panel/panel_device.h"
+#include "service/pipe/pipe_endpoint.h"
+#include "service/pipe/pipe_server.h"
+
+namespace zelk {
+
+inline constexpr char kServiceName[] = "LUMARA";
+inline constexpr char kServiceDisplayName[] = "Tarsel Front Panel Manager Service";
+
+// Event ids that Run logs.
+inline constexpr std::uint32_t kEventServiceStarted = 0x40000001u;
+inline constexpr std::uint32_t kEventPropsNotLoaded = 0xC0000012u;
+inline constexpr std::uint32_t kEventPanelNotFound = 0xC0000013u;
+inline constexpr std::uint32_t kEventServiceStopped = 0x40000004u;
+
+// Power broadcast types.
+inline constexpr std::uint32_t kPowerSuspend = 4;           // PBT_APMSUSPEND
+inline constexpr std::uint32_t kPowerResumeSuspend = 7;     // PBT_APMRESUMESUSPEND
+inline constexpr std::uint32_t kPowerResumeAutomatic = 18;  // PBT_APMRESUMEAUTOMATIC
+
+// Custom control codes and the brightness each sets.
+inline constexpr std::uint32_t kControlBrightnessLow = 201;
+inline constexpr std::uint32_t kControlBrightnessHigh = 204;
+inline constexpr std::uint8_t kBrightnessLow = 0xA4;
+inline constexpr std::uint8_t kBrightnessHigh = 0xAF;
+
+// How long the pipe server and clock stay halted after the start-up screen on resume.
+inline constexpr std::uint32_t kResumeDelayMs = 1500;
+
+// Start-up progress reported to the host.
+inline constexpr std::uint32_t kStartWaitHintMs = 1100;
+inline constexpr std::uint32_t kStopWaitHintMs = 1100;
+
+struct ServiceEnvironment {
+    HidBus* bus = nullptr;
+    XmlLoader* xmlLoader = nullptr;
+    std::string propsPath;
+    std::string pipeName = kPipeName;
+    Clock* clock = nullptr;
+    // The clock thread's period and the resume delay.
+    Sleeper* sleeper = nullptr;
+    // The panel's own sleeps (scroll steps and handshakes); `sleeper` when null.
+    Sleeper* panelSleeper = nullptr;
+    std::function<std::unique_ptr<TextConverter>()> makeConverter = CreateSystemTextConverter;
+    // Makes a volume monitor on the calling thread; null means no volume source at all.
+    std::function<std::unique_ptr<VolumeMonitor>(void* context)> makeVolumeMonitor =
+        CreateSystemVolumeMonitor;
+    std::function<std::unique_ptr<PipeEndpoint>()> makePipeEndpoint = CreateSystemPipeEndpoint;
+    // COM for the service thread (the XML DOM needs it on Windows; nothing elsewhere).
+    std::function<bool()> initializeCom = InitializeServiceCom;
+    std::function<void()> uninitializeCom = UninitializeServiceCom;
+
+    static bool InitializeServiceCom();
+    static void UninitializeServiceCom();
+};
+
+class LumaraService {
+  public:
+    LumaraService(ServiceHost& host, ServiceEnvironment environment);
+    // Ends the worker threads if Run has not (Run ends them itself after the stopping screen).
+    ~LumaraService();
+    LumaraService(const LumaraService&) = delete;
+    LumaraService& operator=(const LumaraService&) = delete;
+
+    // Start-up, run loop until stopped, stopping screen. The arguments are not used.
+    void Run(int argc = 0, char** argv = nullptr);
+
+    // Control handlers, called on the host's control thread.
+    void OnStop();
+    void OnPause();
+    void OnContinue();
+    void OnShutdown();
+    std::uint32_t OnPowerEvent(std::uint32_t eventType, void* eventData);
+    void OnUserDefinedRequest(std::uint32_t control);
+
+    // The volume source's callback; `context` is the service the monitor was made for.
+    static void OnVolumeChange(std::int32_t value, std::int32_t flag, void* context);
+
+    // What InitializePanel answered (0 before it ran), and the failure Run stopped on: 2, 1167
+    // or 0 (also when COM could not be initialised: then ComFailed() is true).
+    std::uint32_t StartupError() const { return startupError_.load(); }
+    bool ComFailed() const { return comFailed_.load(); }
+    // The panel once Run has published it (after its reset), else null.
+    PanelDevice* Panel() const { return published_.load(); }
+    // The shared state, for tests and the simulator's display.
+    ServiceShared& Shared() { return shared_; }
+    std::uint64_t Redraws() const { return redraws_.load(); }
+    std::uint64_t ClockTicks() const;
+    bool PipeHalted() const { return pipeGate_.IsHalted(); }
+    bool ClockHalted() const { return clockGate_.IsHalted(); }
+
+  private:
+    void StartWorkers();
+    void HaltWorkers();
+    void EndWorkers();
+    void VolumeThread();
+    void Redraw(const MediaState& copy);
+
+    ServiceHost& host_;
+    ServiceEnvironment env_;
+    ServiceShared shared_;
+    HaltGate pipeGate_;
+    HaltGate clockGate_;
+    std::atomic<bool> volumeHalted_{false};
+
+    std::unique_ptr<PanelDevice> panel_;
+    std::atomic<PanelDevice*> published_{nullptr};
+    std::atomic<std::uint32_t> startupError_{0};
+    std::atomic<bool> comFailed_{false};
+    std::atomic<std::uint64_t> redraws_{0};
+
+    std::unique_ptr<PipeEndpoint> endpoint_;
+    std::unique_ptr<PipeServer> pipeServer_;
+    std::unique_ptr<ClockThread> clock_;
+    std::thread pipeThread_;
+    std::thread volumeThread_;
+    std::mutex volumeLock_;
+    VolumeMonitor* volumeMonitor_ = nullptr;  // the volume thread's monitor while it runs
+    bool volumeQuit_ = false;
+    bool workersEnded_ = true;
+};
+
+}  // namespace zelk

@@ -1,0 +1,85 @@
+// The run loop and what the service's threads share: the media state with its lock, the wake
+// event, the standby and stop flags, and the gates that halt the worker threads at safe points.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "service/core/media_state.h"
+
+namespace zelk {
+
+// A manual-reset event: stays set until reset.
+class WakeEvent {
+  public:
+    void Set();
+    void Reset();
+    bool IsSet() const;
+    // Waits until set.
+    void Wait();
+    // Waits until set or `timeoutMs` of real time passed; true when set.
+    bool WaitFor(std::uint32_t timeoutMs);
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool set_ = false;
+};
+
+// Where a worker thread stops while it is halted (standby, shutdown, stop). The thread passes
+// the gate outside the state lock, so a halted thread never holds it. Halting twice is the
+// same as halting once; opening lets every waiting thread go on.
+class HaltGate {
+  public:
+    void Halt();
+    void Open();
+    bool IsHalted() const;
+    // Returns true at once while open; while halted, blocks until opened (true) or shut down
+    // (false).
+    bool Pass();
+    // For good: every waiting and later Pass returns false.
+    void Shutdown();
+    // Threads blocked in Pass right now.
+    int Waiting() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool halted_ = false;
+    bool shutDown_ = false;
+    int waiting_ = 0;
+};
+
+// The objects every thread of the service reaches.
+struct ServiceShared {
+    MediaState state;
+    std::mutex stateLock;
+    WakeEvent wake;
+    std::atomic<std::int32_t> standby{0};
+    std::atomic<std::int32_t> stop{0};
+
+    // The writer protocol: take the state lock, change the state, release, set the wake event.
+    template <typename Change>
+    void Write(Change&& change) {
+        {
+            std::lock_guard<std::mutex> guard(stateLock);
+            change(state);
+        }
+        wake.Set();
+    }
+
+    // A copy of the state taken under the lock, for composing without holding it.
+    MediaState Snapshot();
+};
+
+// How long a pass of the loop waits for the wake event while in standby.
+inline constexpr std::uint32_t kStandbyPollMs = 250;
+
+// Runs until the stop flag is 1: waits for the wake event, resets it, and redraws from a copy
+// of the state, except while in standby or stopping. Returns the number of redraws.
+std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const MediaState&)>& redraw);
+
+}  // namespace zelk

@@ -1,0 +1,53 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "service/pipe/pipe_client.h"
+#include "service/pipe/socket_address_posix.h"
+
+namespace zelk {
+
+std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::size_t count) {
+    sockaddr_un address{};
+    socklen_t length = 0;
+    if (!MakeAbstractAddress(name, address, length)) {
+        return kErrorFileNotFound;
+    }
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return static_cast<std::uint32_t>(errno);
+    }
+    // A full listen queue makes connect block: the socket's form of waiting for a busy pipe.
+    int r;
+    do {
+        r = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        const int error = errno;
+        close(fd);
+        return (error == ECONNREFUSED || error == ENOENT) ? kErrorFileNotFound
+                                                          : static_cast<std::uint32_t>(error);
+    }
+    std::uint32_t result = 0;
+    if (count > 0) {
+        ssize_t sent;
+        do {
+            sent = send(fd, bytes, count, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent < 0) {
+            result = static_cast<std::uint32_t>(errno);
+        } else if (static_cast<std::size_t>(sent) != count) {
+            result = kPipeErrorWriteFault;
+        }
+    }
+    close(fd);
+    return result;
+}
+
+std::uint32_t SendPipeRecord(const std::string& name, const PipeMessage& message) {
+    return SendPipeBytes(name, &message, sizeof message);
+}
+
+}  // namespace zelk

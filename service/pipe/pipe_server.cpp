@@ -1,0 +1,60 @@
+#include "service/pipe/pipe_server.h"
+
+#include <array>
+#include <utility>
+
+#include "common/debug_print.h"
+#include "service/core/run_loop.h"
+
+namespace zelk {
+
+PipeServer::PipeServer(PipeEndpoint& endpoint, std::string name,
+                       std::function<void(const PipeMessage&)> apply, HaltGate* gate)
+    : endpoint_(endpoint), name_(std::move(name)), apply_(std::move(apply)), gate_(gate) {}
+
+void PipeServer::Serve() {
+    // Zeroed once; the record reader only ever looks at the bytes of the current read.
+    std::array<unsigned char, kPipeReceiveBufferSize> buffer{};
+
+    switch (endpoint_.Create(name_)) {
+        case PipeCreateResult::kCreated:
+            break;
+        case PipeCreateResult::kDescriptorFailed:
+            DebugPrint("BuildRestrictedSD() failed\n");
+            return;
+        case PipeCreateResult::kCreateFailed:
+            DebugPrint("Failed to create ZELK Named pipe\n");
+            return;
+    }
+
+    for (;;) {
+        if (endpoint_.WaitForClient() != PipeWaitResult::kConnected) {
+            return;
+        }
+        connections_.fetch_add(1);
+
+        std::size_t count = 0;
+        const PipeReadResult read =
+            endpoint_.Read(buffer.data(), buffer.size(), count, kPipeReadTimeoutMs);
+        if (read == PipeReadResult::kClosed) {
+            return;
+        }
+        if (read == PipeReadResult::kRead) {
+            if (gate_ != nullptr && !gate_->Pass()) {
+                return;  // shut down while halted
+            }
+            PipeMessage message;
+            if (ReadPipeRecord(buffer.data(), count, message)) {
+                apply_(message);
+                applied_.fetch_add(1);
+            }
+        }
+
+        if (!endpoint_.Disconnect()) {
+            DebugPrint("Failed to disconnect client.\n");
+            return;
+        }
+    }
+}
+
+}  // namespace zelk
