@@ -1,0 +1,330 @@
+// DisplayProps.xml read with expat, and the file's place beside the running executable.
+//
+// The tree follows what MSXML's DOM gives the lookups:
+// - tag names are the qualified names as written ("prefix:local" or "local"), in UTF-8;
+// - an element's text is its text content: the character data (text and CDATA sections) of all
+//   its descendants, in document order, with leading and trailing white space removed, as
+//   MSXML's typed value of an element without a data type reads with white space not preserved;
+// - an element carrying a data type other than "string" (the attribute "dt" of the namespace
+//   urn:schemas-microsoft-com:datatypes) has no string value; one declared as "string" keeps
+//   its text with the white space around it;
+// - text, comments and processing instructions are kept as non-element children (white-space
+//   text included, which MSXML drops; the lookups pass over every non-element alike).
+// Only the texts of elements that hold other elements may differ from MSXML's (in the white
+// space between the parts); property elements hold text only.
+// A document with a document type declaration is refused as not loaded, so no DTD, entity
+// declaration or external entity is ever processed; so is one nested deeper than kMaxDepth.
+#include <expat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "service/panel/display_props.h"
+
+namespace zelk {
+namespace {
+
+constexpr char kNamespaceSeparator = '\x01';
+constexpr const char* kDataTypesNamespace = "urn:schemas-microsoft-com:datatypes";
+constexpr std::size_t kMaxDepth = 256;
+
+// Splits expat's "uri<sep>local<sep>prefix" (parts after the local name are optional).
+struct QualifiedName {
+    std::string uri;
+    std::string local;
+    std::string prefix;
+};
+
+QualifiedName SplitName(const char* name) {
+    QualifiedName result;
+    const char* first = std::strchr(name, kNamespaceSeparator);
+    if (first == nullptr) {
+        result.local = name;
+        return result;
+    }
+    result.uri.assign(name, first);
+    const char* local = first + 1;
+    const char* second = std::strchr(local, kNamespaceSeparator);
+    if (second == nullptr) {
+        result.local = local;
+    } else {
+        result.local.assign(local, second);
+        result.prefix = second + 1;
+    }
+    return result;
+}
+
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string Trimmed(const std::string& text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsXmlSpace(text[begin])) ++begin;
+    while (end > begin && IsXmlSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+// The characters 0x80 to 0x9F of code page 1252 (the others are those of ISO 8859-1). The
+// five bytes 1252 leaves undefined map to the control characters of the same value.
+constexpr int kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool IsWindows1252Name(const XML_Char* name) {
+    static constexpr const char* kNames[] = {"windows-1252", "cp1252"};
+    for (const char* candidate : kNames) {
+        std::size_t i = 0;
+        for (; candidate[i] != '\0' && name[i] != '\0'; ++i) {
+            char c = name[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != candidate[i]) break;
+        }
+        if (candidate[i] == '\0' && name[i] == '\0') return true;
+    }
+    return false;
+}
+
+// Lets a file that declares the Windows code page (as files written on Windows often do) load
+// as MSXML loads it; expat knows only UTF-8, UTF-16, ISO 8859-1 and US-ASCII by itself.
+int XMLCALL OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+    if (!IsWindows1252Name(name)) return XML_STATUS_ERROR;
+    for (int byte = 0; byte < 256; ++byte) {
+        info->map[byte] = (byte >= 0x80 && byte < 0xA0) ? kWindows1252High[byte - 0x80] : byte;
+    }
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return XML_STATUS_OK;
+}
+
+class TreeBuilder {
+  public:
+    explicit TreeBuilder(XML_Parser parser) : parser_(parser) {}
+
+    bool refused() const { return refused_; }
+    XmlNode& document() { return document_; }
+
+    static void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** atts) {
+        static_cast<TreeBuilder*>(data)->StartElement(name, atts);
+    }
+    static void XMLCALL OnEndElement(void* data, const XML_Char*) {
+        static_cast<TreeBuilder*>(data)->EndElement();
+    }
+    static void XMLCALL OnCharacters(void* data, const XML_Char* text, int length) {
+        static_cast<TreeBuilder*>(data)->Characters(text, length);
+    }
+    static void XMLCALL OnComment(void* data, const XML_Char*) {
+        static_cast<TreeBuilder*>(data)->AddOther();
+    }
+    static void XMLCALL OnProcessingInstruction(void* data, const XML_Char*, const XML_Char*) {
+        static_cast<TreeBuilder*>(data)->AddOther();
+    }
+    static void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*,
+                                  int) {
+        static_cast<TreeBuilder*>(data)->Refuse();
+    }
+    static void XMLCALL OnEntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int,
+                                            const XML_Char*, const XML_Char*, const XML_Char*,
+                                            const XML_Char*) {
+        static_cast<TreeBuilder*>(data)->Refuse();
+    }
+    static int XMLCALL OnExternalEntity(XML_Parser, const XML_Char*, const XML_Char*,
+                                        const XML_Char*, const XML_Char*) {
+        return XML_STATUS_ERROR;  // never fetched
+    }
+
+    // Gives every element its text content, bottom up without recursion.
+    void FinishTexts() {
+        struct Frame {
+            XmlNode* node;
+            std::size_t next;
+            bool keepSpace;       // declared as a string: its typed value is kept as it stands
+            std::string content;  // character data of the node's descendants so far
+        };
+        std::size_t elementIndex = 0;  // document order, as declaredString_ was filled
+        auto declaredString = [this, &elementIndex]() {
+            const std::size_t index = elementIndex++;
+            return index < declaredString_.size() && declaredString_[index];
+        };
+        std::vector<Frame> stack;
+        stack.push_back({&document_, 0, declaredString(), std::string()});
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            if (frame.next < frame.node->children.size()) {
+                XmlNode& child = frame.node->children[frame.next++];
+                if (child.isElement) {
+                    stack.push_back({&child, 0, declaredString(), std::string()});
+                } else {
+                    frame.content += child.text;  // empty for comments and PIs
+                }
+                continue;
+            }
+            XmlNode* node = frame.node;
+            const bool keepSpace = frame.keepSpace;
+            std::string content = std::move(frame.content);
+            stack.pop_back();
+            if (node->hasStringValue) node->text = keepSpace ? content : Trimmed(content);
+            if (!stack.empty()) stack.back().content += content;
+        }
+    }
+
+  private:
+    void StartElement(const XML_Char* name, const XML_Char** atts) {
+        if (refused_) return;
+        if (open_.size() >= kMaxDepth) {
+            Refuse();
+            return;
+        }
+        XmlNode element;
+        element.isElement = true;
+        const QualifiedName qualified = SplitName(name);
+        element.tagName =
+            qualified.prefix.empty() ? qualified.local : qualified.prefix + ":" + qualified.local;
+        bool declaredString = false;
+        for (const XML_Char** att = atts; att[0] != nullptr; att += 2) {
+            const QualifiedName attribute = SplitName(att[0]);
+            if (attribute.uri == kDataTypesNamespace && attribute.local == "dt") {
+                declaredString = std::strcmp(att[1], "string") == 0;
+                element.hasStringValue = declaredString;
+            }
+        }
+        declaredString_.push_back(declaredString);
+        XmlNode* parent = open_.empty() ? nullptr : open_.back();
+        if (parent == nullptr) {
+            document_ = std::move(element);
+            open_.push_back(&document_);
+        } else {
+            parent->children.push_back(std::move(element));
+            open_.push_back(&parent->children.back());
+        }
+        lastWasText_ = false;
+    }
+
+    void EndElement() {
+        if (refused_ || open_.empty()) return;
+        open_.pop_back();
+        lastWasText_ = false;
+    }
+
+    void Characters(const XML_Char* text, int length) {
+        if (refused_ || open_.empty() || length <= 0) return;
+        std::vector<XmlNode>& siblings = open_.back()->children;
+        // expat hands one run of text over in pieces; the DOM holds it as one text node.
+        if (!lastWasText_) {
+            XmlNode node;
+            node.isElement = false;
+            siblings.push_back(std::move(node));
+            lastWasText_ = true;
+        }
+        siblings.back().text.append(text, static_cast<std::size_t>(length));
+    }
+
+    void AddOther() {
+        if (refused_ || open_.empty()) return;  // outside the document element: not kept
+        XmlNode node;
+        node.isElement = false;
+        open_.back()->children.push_back(std::move(node));
+        lastWasText_ = false;
+    }
+
+    void Refuse() {
+        if (refused_) return;
+        refused_ = true;
+        XML_StopParser(parser_, XML_FALSE);
+    }
+
+    XML_Parser parser_;
+    XmlNode document_;
+    std::vector<XmlNode*> open_;
+    bool lastWasText_ = false;
+    bool refused_ = false;
+    std::vector<bool> declaredString_;  // per element in document order
+};
+
+class ExpatXmlLoader final : public XmlLoader {
+  public:
+    XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) override {
+        error = 0;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) return XmlLoadStatus::kNotLoaded;
+        const XmlLoadStatus status = Parse(file, root, error);
+        std::fclose(file);
+        return status;
+    }
+
+  private:
+    static XmlLoadStatus Parse(std::FILE* file, XmlNode& root, std::uint32_t& error) {
+        XML_Parser parser = XML_ParserCreateNS(nullptr, kNamespaceSeparator);
+        if (parser == nullptr) return XmlLoadStatus::kCannotCreate;
+        XML_SetReturnNSTriplet(parser, XML_TRUE);
+        XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+
+        TreeBuilder builder(parser);
+        XML_SetUserData(parser, &builder);
+        XML_SetElementHandler(parser, &TreeBuilder::OnStartElement, &TreeBuilder::OnEndElement);
+        XML_SetCharacterDataHandler(parser, &TreeBuilder::OnCharacters);
+        XML_SetCommentHandler(parser, &TreeBuilder::OnComment);
+        XML_SetProcessingInstructionHandler(parser, &TreeBuilder::OnProcessingInstruction);
+        XML_SetStartDoctypeDeclHandler(parser, &TreeBuilder::OnDoctype);
+        XML_SetEntityDeclHandler(parser, &TreeBuilder::OnEntityDeclaration);
+        XML_SetExternalEntityRefHandler(parser, &TreeBuilder::OnExternalEntity);
+        XML_SetUnknownEncodingHandler(parser, &OnUnknownEncoding, nullptr);
+
+        XmlLoadStatus status = XmlLoadStatus::kLoaded;
+        char buffer[8192];
+        for (;;) {
+            const std::size_t count = std::fread(buffer, 1, sizeof buffer, file);
+            if (count < sizeof buffer && std::ferror(file)) {
+                error = errno != 0 ? static_cast<std::uint32_t>(errno) : 31u;
+                status = XmlLoadStatus::kCallFailed;
+                break;
+            }
+            const bool last = count < sizeof buffer;
+            if (XML_Parse(parser, buffer, static_cast<int>(count), last ? XML_TRUE : XML_FALSE) !=
+                XML_STATUS_OK) {
+                status = XmlLoadStatus::kNotLoaded;
+                break;
+            }
+            if (last) break;
+        }
+        if (builder.refused()) status = XmlLoadStatus::kNotLoaded;
+        if (status == XmlLoadStatus::kLoaded) {
+            builder.FinishTexts();
+            root = std::move(builder.document());
+        }
+        XML_ParserFree(parser);
+        return status;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<XmlLoader> CreateSystemXmlLoader() {
+    return std::make_unique<ExpatXmlLoader>();
+}
+
+std::string DefaultDisplayPropsPath() {
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) return std::string();
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            std::string path(buffer.data(), static_cast<std::size_t>(length));
+            const std::size_t slash = path.rfind('/');
+            if (slash == std::string::npos) return std::string();
+            path.resize(slash);
+            return path + "/DisplayProps.xml";
+        }
+        if (buffer.size() >= 65536) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace zelk
