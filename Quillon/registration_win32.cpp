@@ -1,0 +1,183 @@
+#include "Quillon/registration_win32.h"
+
+#include <oleauto.h>
+
+#include <string>
+
+#include "Quillon/ostrel_module_win32.h"
+#include "quillon.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"StatusSink Class";
+constexpr wchar_t kClsid[] = L"{6B1E5A20-3C7D-4F81-9A52-7E0D4C2B9F13}";
+constexpr wchar_t kLibid[] = L"{9C4D2E71-58A3-4B6F-8E10-3F7A2D6C5B84}";
+constexpr wchar_t kCategory[] = L"{FCB0C2A3-9747-4c95-9d02-820AFEDEF13F}";
+constexpr wchar_t kCategoryName[] = L"Media Status Sink";
+constexpr wchar_t kCategoryLocaleValue[] = L"409";
+constexpr wchar_t kProgId[] = L"Quillon.StatusSink.1";
+constexpr wchar_t kIndependentProgId[] = L"Quillon.StatusSink";
+
+const std::wstring kCategoryKey = std::wstring(L"Component Categories\\") + kCategory;
+const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
+
+HRESULT FromWin32(LONG error) {
+    return HRESULT_FROM_WIN32(static_cast<unsigned long>(error));
+}
+
+// Creates `key` (and the keys above it) and sets one string value; a null `name` is the
+// key's default value.
+HRESULT SetString(const std::wstring& key, const wchar_t* name, const std::wstring& data) {
+    HKEY handle = nullptr;
+    LONG error = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &handle, nullptr);
+    if (error != ERROR_SUCCESS) {
+        return FromWin32(error);
+    }
+    const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+    error =
+        RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
+    RegCloseKey(handle);
+    return FromWin32(error);
+}
+
+HRESULT CreateKey(const std::wstring& key) {
+    HKEY handle = nullptr;
+    const LONG error =
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ, nullptr, &handle, nullptr);
+    if (error == ERROR_SUCCESS) {
+        RegCloseKey(handle);
+    }
+    return FromWin32(error);
+}
+
+// Deletes one key without subkeys; a missing key is not an error. A key that still has
+// subkeys is not deleted and its error is returned.
+HRESULT DeleteKey(const std::wstring& key) {
+    const LONG error = RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+    return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+}
+
+HRESULT DeleteTree(const std::wstring& key) {
+    const LONG error = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+}
+
+HRESULT DeleteValue(const std::wstring& key, const wchar_t* name) {
+    HKEY handle = nullptr;
+    LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, &handle);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        return S_OK;
+    }
+    if (error != ERROR_SUCCESS) {
+        return FromWin32(error);
+    }
+    error = RegDeleteValueW(handle, name);
+    RegCloseKey(handle);
+    return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+}
+
+// The DLL's full path; a path that fills the whole buffer is refused.
+HRESULT ModulePath(HINSTANCE module, std::wstring& path) {
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, buffer, MAX_PATH);
+    if (length == 0) {
+        const DWORD error = GetLastError();
+        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    if (length >= MAX_PATH) {
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
+    path.assign(buffer, length);
+    return S_OK;
+}
+
+HRESULT RegisterTypeLibrary(const std::wstring& modulePath) {
+    std::wstring libraryPath = modulePath;
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(libraryPath.c_str(), REGKIND_NONE, &library);
+    if (FAILED(hr)) {
+        const std::size_t dot = libraryPath.find_last_of(L'.');
+        const std::size_t slash = libraryPath.find_last_of(L"\\/");
+        if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) {
+            libraryPath.erase(dot);
+        }
+        libraryPath += L".tlb";
+        hr = LoadTypeLibEx(libraryPath.c_str(), REGKIND_NONE, &library);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    std::wstring folder = modulePath;
+    const std::size_t slash = folder.find_last_of(L"\\/");
+    folder.erase(slash == std::wstring::npos ? 0 : slash);
+    std::wstring pathArgument = libraryPath;
+    hr = RegisterTypeLib(library, pathArgument.data(), folder.empty() ? nullptr : folder.data());
+    library->Release();
+    return hr;
+}
+
+}  // namespace
+
+HRESULT RegisterServer(HINSTANCE module) {
+    std::wstring path;
+    HRESULT hr = ModulePath(module, path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = DeleteTree(kClassKey);
+    const std::wstring progIdClsid = std::wstring(kProgId) + L"\\CLSID";
+    const std::wstring independentClsid = std::wstring(kIndependentProgId) + L"\\CLSID";
+    const std::wstring independentCurVer = std::wstring(kIndependentProgId) + L"\\CurVer";
+    const std::wstring implemented = kClassKey + L"\\Implemented Categories\\" + kCategory;
+    const std::wstring server = kClassKey + L"\\InprocServer32";
+    if (SUCCEEDED(hr)) hr = SetString(kCategoryKey, kCategoryLocaleValue, kCategoryName);
+    if (SUCCEEDED(hr)) hr = SetString(kProgId, nullptr, kClassName);
+    if (SUCCEEDED(hr)) hr = SetString(progIdClsid, nullptr, kClsid);
+    if (SUCCEEDED(hr)) hr = SetString(kIndependentProgId, nullptr, kClassName);
+    if (SUCCEEDED(hr)) hr = SetString(independentClsid, nullptr, kClsid);
+    if (SUCCEEDED(hr)) hr = SetString(independentCurVer, nullptr, kProgId);
+    if (SUCCEEDED(hr)) hr = CreateKey(L"CLSID");
+    if (SUCCEEDED(hr)) hr = SetString(kClassKey, nullptr, kClassName);
+    if (SUCCEEDED(hr)) hr = SetString(kClassKey + L"\\ProgID", nullptr, kProgId);
+    if (SUCCEEDED(hr)) {
+        hr = SetString(kClassKey + L"\\VersionIndependentProgID", nullptr, kIndependentProgId);
+    }
+    if (SUCCEEDED(hr)) hr = SetString(implemented, nullptr, kCategoryName);
+    if (SUCCEEDED(hr)) hr = SetString(server, nullptr, path);
+    if (SUCCEEDED(hr)) hr = SetString(server, L"ThreadingModel", L"Apartment");
+    if (SUCCEEDED(hr)) hr = SetString(kClassKey + L"\\TypeLib", nullptr, kLibid);
+    if (SUCCEEDED(hr)) hr = RegisterTypeLibrary(path);
+    return hr;
+}
+
+HRESULT UnregisterServer(HINSTANCE module) {
+    std::wstring path;
+    HRESULT hr = ModulePath(module, path);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // Every step runs; the first failure is the result. The category key and CLSID stay.
+    const HRESULT steps[] = {
+        DeleteValue(kCategoryKey, kCategoryLocaleValue),
+        DeleteKey(std::wstring(kProgId) + L"\\CLSID"),
+        DeleteKey(kProgId),
+        DeleteKey(std::wstring(kIndependentProgId) + L"\\CLSID"),
+        DeleteKey(std::wstring(kIndependentProgId) + L"\\CurVer"),
+        DeleteKey(kIndependentProgId),
+        DeleteTree(kClassKey),
+        UnRegisterTypeLib(LIBID_QUILLONLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
+                          SYS_WIN64),
+    };
+    for (const HRESULT step : steps) {
+        if (FAILED(step)) {
+            return step;
+        }
+    }
+    return S_OK;
+}
+
+}  // namespace zelk

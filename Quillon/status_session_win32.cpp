@@ -1,0 +1,265 @@
+#include "Quillon/status_session_win32.h"
+
+#include <cstdarg>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "Quillon/record_text.h"
+#include "common/pipe_message.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr DWORD kPipeBusyWaitMs = 20000;
+constexpr int kTraceUnits = 512;
+
+const std::wstring& PipePath() {
+    static const std::wstring path = [] {
+        std::wstring p = L"\\\\.\\pipe\\";
+        for (const char* c = kPipeName; *c != '\0'; ++c) {
+            p += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+        }
+        return p;
+    }();
+    return path;
+}
+
+bool IsAnsiLeadByte(unsigned char byte) {
+    return IsDBCSLeadByteEx(CP_ACP, byte) != FALSE;
+}
+
+// The host's arrays must be one-dimensional, the tags 32-bit and the values VARIANTs.
+HRESULT CheckArrays(SAFEARRAY* tags, SAFEARRAY* properties) {
+    if (tags == nullptr || properties == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (SafeArrayGetDim(tags) != 1 || SafeArrayGetDim(properties) != 1) {
+        return E_INVALIDARG;
+    }
+    if (SafeArrayGetElemsize(tags) != sizeof(LONG)) {
+        return E_INVALIDARG;
+    }
+    VARTYPE type = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(properties, &type)) || type != VT_VARIANT ||
+        SafeArrayGetElemsize(properties) != sizeof(VARIANT)) {
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT StatusSession::Create(StatusSession** out) {
+    *out = new (std::nothrow) StatusSession();
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+StatusSession::StatusSession() : typeInfo_(IID_IMediaStatusSession) {
+    ModuleAddLock();
+}
+
+StatusSession::~StatusSession() {
+    if (log_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(log_);
+    }
+    ModuleReleaseLock();
+}
+
+HRESULT StatusSession::StartSession(LONG sessionNumber, HANDLE sinkLog) {
+    sessionNumber_ = sessionNumber;
+    // A handle of its own, so the log stays valid when the session outlives its sink.
+    if (sinkLog != INVALID_HANDLE_VALUE && sinkLog != nullptr) {
+        HANDLE own = INVALID_HANDLE_VALUE;
+        if (DuplicateHandle(GetCurrentProcess(), sinkLog, GetCurrentProcess(), &own, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            log_ = own;
+        }
+    }
+    WritePipeMessage(kTagSessionOpened, L"", 1);
+    return S_OK;
+}
+
+void StatusSession::DebugPrint(const wchar_t* format, ...) {
+    // wvsprintfW writes up to 1024 units and its terminator; keep what fits the trace's 512.
+    wchar_t formatted[1025];
+    va_list args;
+    va_start(args, format);
+    const int n = wvsprintfW(formatted, format, args);
+    va_end(args);
+    if (n < 0) {
+        return;
+    }
+    formatted[kTraceUnits - 1] = L'\0';
+    OutputDebugStringW(formatted);
+}
+
+HRESULT StatusSession::WritePipeMessage(LONG tag, const wchar_t* text, int length,
+                                        PipeMessage* sent) {
+    // Text to the ANSI code page, in a buffer sized by asking for the length first.
+    std::vector<char> ansi;
+    if (text != nullptr && length > 0) {
+        const int needed =
+            WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+        if (needed > 0) {
+            ansi.assign(static_cast<std::size_t>(needed), '\0');
+            const int converted =
+                WideCharToMultiByte(CP_ACP, 0, text, length, ansi.data(), needed, nullptr, nullptr);
+            ansi.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
+        }
+    }
+    const PipeMessage message =
+        MakeValueRecord(sessionNumber_, tag, ansi.data(), ansi.size(), &IsAnsiLeadByte);
+    if (sent != nullptr) {
+        *sent = message;
+    }
+
+    const std::wstring& name = PipePath();
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (;;) {
+        // Identification only: whoever serves the pipe may not act as this user.
+        pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            break;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_PIPE_BUSY) {
+            DebugPrint(L"Could not open pipe. Error: %d ", static_cast<int>(error));
+            return S_OK;
+        }
+        if (!WaitNamedPipeW(name.c_str(), kPipeBusyWaitMs)) {
+            DebugPrint(L"Could not open pipe");
+            return S_OK;
+        }
+    }
+
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
+        DebugPrint(L"SetNamedPipeHandleState failed");
+    } else {
+        DWORD written = 0;
+        if (!WriteFile(pipe, &message, sizeof message, &written, nullptr) ||
+            written != sizeof message) {
+            DebugPrint(L"WriteFile failed");
+        }
+    }
+    CloseHandle(pipe);
+    return S_OK;
+}
+
+bool StatusSession::SeekLogEnd() {
+    if (log_ == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    SetLastError(NO_ERROR);
+    const DWORD low = SetFilePointer(log_, 0, nullptr, FILE_END);
+    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+void StatusSession::WriteLog(const char* text, DWORD length) {
+    DWORD written = 0;
+    WriteFile(log_, text, length, &written, nullptr);
+}
+
+HRESULT StatusSession::QueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, IID_IMediaStatusSession)) {
+        *ppv = static_cast<IMediaStatusSession*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG StatusSession::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+}
+
+ULONG StatusSession::Release() {
+    const LONG refs = InterlockedDecrement(&refs_);
+    if (refs == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(refs);
+}
+
+HRESULT StatusSession::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr) {
+        return E_POINTER;
+    }
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT StatusSession::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    return typeInfo_.GetTypeInfo(index, info);
+}
+
+HRESULT StatusSession::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    return typeInfo_.GetIDsOfNames(riid, names, count, ids);
+}
+
+HRESULT StatusSession::Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                              VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+    return typeInfo_.Invoke(static_cast<IMediaStatusSession*>(this), member, riid, flags, params,
+                            result, exception, argumentError);
+}
+
+HRESULT StatusSession::MediaStatusChange(SAFEARRAY* tags, SAFEARRAY* properties) {
+    const bool logging = SeekLogEnd();
+
+    HRESULT hr = CheckArrays(tags, properties);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    void* data = nullptr;
+    hr = SafeArrayAccessData(tags, &data);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const auto* tagValues = static_cast<const LONG*>(data);
+    const ULONG count = tags->rgsabound[0].cElements;
+
+    for (ULONG i = 0; i < count && SUCCEEDED(hr); ++i) {
+        const LONG tag = tagValues[i];
+        VARIANT value;
+        VariantInit(&value);
+        LONG index = static_cast<LONG>(i);
+        hr = SafeArrayGetElement(properties, &index, &value);
+        if (SUCCEEDED(hr)) {
+            hr = VariantChangeType(&value, &value, VARIANT_ALPHABOOL, VT_BSTR);
+        }
+        if (SUCCEEDED(hr)) {
+            const BSTR text = value.bstrVal;
+            const int length = static_cast<int>(SysStringLen(text)) + 1;
+            PipeMessage sent{};
+            WritePipeMessage(tag, text != nullptr ? text : L"", text != nullptr ? length : 1,
+                             &sent);
+            if (logging) {
+                // The log shows the value as the record carries it.
+                const std::string line = ChangeLogLine(sessionNumber_, tag, sent.text);
+                WriteLog(line.data(), static_cast<DWORD>(line.size()));
+            }
+        }
+        VariantClear(&value);
+    }
+    SafeArrayUnaccessData(tags);
+    return hr;
+}
+
+HRESULT StatusSession::Close() {
+    if (SeekLogEnd()) {
+        const std::string line = CloseLogLine(sessionNumber_);
+        WriteLog(line.data(), static_cast<DWORD>(line.size()));
+    }
+    WritePipeMessage(kTagSessionClosed, L"", 1);
+    return S_OK;
+}
+
+}  // namespace zelk
