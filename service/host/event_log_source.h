@@ -1,0 +1,87 @@
+// Writes the service's events to the Application event log and registers the event source.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "service/host/host_ports.h"
+
+namespace zelk {
+
+// Event types.
+inline constexpr std::uint16_t kEventError = 1;
+inline constexpr std::uint16_t kEventWarning = 2;
+inline constexpr std::uint16_t kEventInformation = 4;
+
+// The service's event ids (the message library holds their texts).
+inline constexpr std::uint32_t kEventServiceStarted = 0x40000001u;
+inline constexpr std::uint32_t kEventInstalled = 0x40000002u;
+inline constexpr std::uint32_t kEventUninstalled = 0x40000003u;
+inline constexpr std::uint32_t kEventServiceStopped = 0x40000004u;
+inline constexpr std::uint32_t kEventServicePaused = 0x40000005u;
+inline constexpr std::uint32_t kEventServiceContinued = 0x40000006u;
+inline constexpr std::uint32_t kEventOpenScmFailed = 0xC0000007u;
+inline constexpr std::uint32_t kEventOpenServiceFailed = 0xC0000008u;
+inline constexpr std::uint32_t kEventDeleteServiceFailed = 0xC0000009u;
+inline constexpr std::uint32_t kEventStartFailed = 0xC000000Bu;
+inline constexpr std::uint32_t kEventStopFailed = 0xC000000Cu;
+inline constexpr std::uint32_t kEventContinueFailed = 0xC000000Du;
+inline constexpr std::uint32_t kEventPauseFailed = 0xC000000Eu;
+inline constexpr std::uint32_t kEventWaitFailed = 0xC000000Fu;
+inline constexpr std::uint32_t kEventQueryStatusFailed = 0xC0000010u;
+inline constexpr std::uint32_t kEventPropertiesNotLoaded = 0xC0000012u;
+inline constexpr std::uint32_t kEventPanelNotFound = 0xC0000013u;
+
+inline constexpr char kEventLogApplicationKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+inline constexpr char kEventMessageFileValue[] = "EventMessageFile";
+inline constexpr char kTypesSupportedValue[] = "TypesSupported";
+inline constexpr char kSourcesValue[] = "Sources";
+inline constexpr std::uint32_t kKeyReadWrite = 0x2001F;  // KEY_READ | KEY_WRITE
+inline constexpr std::uint32_t kKeyRead = 0x20019;       // KEY_READ
+
+class EventLogSource {
+  public:
+    // `server` empty: the local computer's log.
+    EventLogSource(EventLogApi& log, RegistryApi& registry, std::string server, std::string source);
+    EventLogSource(const EventLogSource&) = delete;
+    EventLogSource& operator=(const EventLogSource&) = delete;
+
+    // Registers the source, reports one event and deregisters, under the lock; nothing stays
+    // open between events. Returns the report's result (false when the source cannot be
+    // registered).
+    bool WriteEvent(std::uint16_t type, std::uint16_t category, std::uint32_t event_id,
+                    const void* user_sid, std::uint16_t string_count, std::uint32_t data_size,
+                    const char* const* strings, const void* data);
+    bool LogEvent(std::uint16_t type, std::uint32_t event_id, const char* text);
+    // One insertion string: `value` in hex ("%x") or decimal ("%d").
+    bool LogEventNumber(std::uint16_t type, std::uint32_t event_id, std::uint32_t value, bool hex);
+    // Two insertion strings: `text`, then `value` in hex or decimal.
+    bool LogEventWithNumber(std::uint16_t type, std::uint32_t event_id, const char* text,
+                            std::uint32_t value, bool hex);
+
+    // Registers `source_name` as a source of the Application log with its message file, and
+    // lists it once in the log's "Sources". True when both values of the source key were
+    // written; a "Sources" update that fails does not change the result.
+    bool InstallEventSource(const char* source_name, const char* message_file,
+                            std::uint32_t types_supported);
+    // Deletes the source's key and its first exact entry in "Sources". True when the key was
+    // deleted; "Sources" is cleaned either way.
+    bool RemoveEventSource(const char* source_name);
+
+    const std::string& SourceName() const { return source_; }
+
+  private:
+    static std::string FormatNumber(std::uint32_t value, bool hex);
+
+    EventLogApi& log_;
+    RegistryApi& registry_;
+    SystemHandle handle_ = nullptr;
+    std::string server_;
+    std::string source_;
+    std::mutex lock_;
+};
+
+}  // namespace zelk

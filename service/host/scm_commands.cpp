@@ -1,0 +1,286 @@
+#include "service/host/scm_commands.h"
+
+#include <cstdio>
+
+#include "service/host/multi_sz.h"
+#include "service/host/service_dispatch.h"
+#include "service/host/service_status.h"
+
+namespace zelk {
+
+namespace {
+
+// Access rights asked for.
+constexpr std::uint32_t kScmCreateAndLock = 0x0A;            // SC_MANAGER_CREATE_SERVICE | LOCK
+constexpr std::uint32_t kScmConnectAndLock = 0x09;           // SC_MANAGER_CONNECT | LOCK
+constexpr std::uint32_t kServiceConfigAndStart = 0x12;       // SERVICE_CHANGE_CONFIG | START
+constexpr std::uint32_t kServiceDeleteStopQuery = 0x10024;   // DELETE | STOP | QUERY_STATUS
+constexpr std::uint32_t kServiceRequiredAndQuery = 0xF0004;  // STANDARD_RIGHTS_REQUIRED | QUERY
+
+constexpr std::uint32_t kServiceStart = 0x10;
+constexpr std::uint32_t kServiceStop = 0x20;
+constexpr std::uint32_t kServicePauseContinue = 0x40;
+
+constexpr std::uint32_t kActionRestart = 1;
+constexpr std::uint32_t kTypesSupportedAll = 7;
+
+// String table ids of the installation and removal failures.
+constexpr std::uint32_t kMsgInstallOpenScm = 1;
+constexpr std::uint32_t kMsgInstallLockScm = 2;
+constexpr std::uint32_t kMsgInstallCreate = 3;
+constexpr std::uint32_t kMsgInstallEventSource = 4;
+constexpr std::uint32_t kMsgUninstallOpenScm = 5;
+constexpr std::uint32_t kMsgUninstallOpenService = 6;
+constexpr std::uint32_t kMsgUninstallWait = 7;
+constexpr std::uint32_t kMsgUninstallDelete = 8;
+constexpr std::uint32_t kMsgUninstallEventSource = 9;
+constexpr std::uint32_t kMsgUninstallStop = 16;
+constexpr std::uint32_t kMsgStatusOpenScm = 17;
+constexpr std::uint32_t kMsgStatusOpenService = 18;
+constexpr std::uint32_t kMsgStatusStart = 19;
+constexpr std::uint32_t kMsgStatusContinue = 20;
+constexpr std::uint32_t kMsgStatusPause = 21;
+constexpr std::uint32_t kMsgStatusWait = 23;
+constexpr std::uint32_t kMsgStatusQuery = 24;
+
+const char* OrNull(const std::string& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
+
+struct StatusRequest {
+    std::uint32_t target_state;
+    std::uint32_t access;
+    std::uint32_t control;  // 0: StartService
+    std::uint32_t failure_event;
+    std::uint32_t failure_message;  // 0: the stop failure, logged as a bare number
+};
+
+constexpr StatusRequest kStatusRequests[] = {
+    {kServiceRunning, kServiceStart, 0, kEventStartFailed, kMsgStatusStart},
+    {kServicePaused, kServicePauseContinue, kControlPause, kEventPauseFailed, kMsgStatusPause},
+    {kServiceRunning, kServicePauseContinue, kControlContinue, kEventContinueFailed,
+     kMsgStatusContinue},
+    {kServiceStopped, kServiceStop, kControlStop, kEventStopFailed, 0},
+};
+
+}  // namespace
+
+bool ScmHandle::Open(std::uint32_t access) {
+    Close();
+    handle_ = api_.OpenManager(access);
+    return handle_ != nullptr;
+}
+
+bool ScmHandle::Lock() {
+    if (handle_ == nullptr) return false;
+    if (lock_ != nullptr) return true;
+    lock_ = api_.LockDatabase(handle_);
+    return lock_ != nullptr;
+}
+
+void ScmHandle::Close() {
+    if (lock_ != nullptr) {
+        api_.UnlockDatabase(lock_);
+        lock_ = nullptr;
+    }
+    if (handle_ != nullptr) {
+        api_.CloseServiceHandle(handle_);
+        handle_ = nullptr;
+    }
+}
+
+void ServiceHandle::Reset(SystemHandle handle) {
+    if (handle_ != nullptr && handle_ != handle) api_.CloseServiceHandle(handle_);
+    handle_ = handle;
+}
+
+bool ServiceHandle::WaitForServiceStatus(std::uint32_t timeout, std::uint32_t state,
+                                         std::uint32_t poll_interval) {
+    const std::uint32_t start = api_.TickCount();
+    std::uint32_t current = 0;
+    if (!api_.QueryState(handle_, current)) return false;
+    while (current != state) {
+        api_.Sleep(poll_interval);
+        // Unsigned difference: a wrap of the tick count between the two readings is harmless.
+        if (timeout != kWaitForever && api_.TickCount() - start > timeout) {
+            api_.SetLastError(kErrorTimeout);
+            return false;
+        }
+        if (!api_.QueryState(handle_, current)) return false;
+    }
+    return true;
+}
+
+bool ServiceHandle::WaitForStop(std::uint32_t timeout) {
+    return WaitForServiceStatus(timeout, kServiceStopped, kStatusPollMs);
+}
+
+std::string ServiceBinaryPath(const std::string& module_path) {
+    if (module_path.find(' ') == std::string::npos) return module_path;
+    return "\"" + module_path + "\"";
+}
+
+std::string MessageFileFor(const std::string& module_path) {
+    const std::size_t name_start = module_path.find_last_of("\\/:");
+    const std::size_t dot = module_path.rfind('.');
+    std::string base = module_path;
+    if (dot != std::string::npos && (name_start == std::string::npos || dot > name_start)) {
+        base.erase(dot);
+    }
+    return base + ".DLL";
+}
+
+ServiceFailureActions InstallFailureActions() {
+    ServiceFailureActions actions;
+    actions.reset_period_s = 0xFFFFFFFFu;
+    actions.actions = {{kActionRestart, 1000}, {kActionRestart, 1000}};
+    return actions;
+}
+
+bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& settings,
+                    const std::string& module_path, std::string& message, std::uint32_t& error) {
+    message.clear();
+    error = 0;
+    ScmApi& scm = context.scm;
+    auto fail = [&](std::uint32_t message_id) {
+        error = scm.LastError();
+        message = context.format_error(message_id, error, false);
+        return false;
+    };
+
+    ScmHandle manager(scm);
+    if (!manager.Open(kScmCreateAndLock)) return fail(kMsgInstallOpenScm);
+    if (!manager.Lock()) return fail(kMsgInstallLockScm);
+
+    const std::vector<char> dependencies = BuildDependencies(settings.dependencies);
+    const std::string binary_path = ServiceBinaryPath(module_path);
+    ServiceCreateRequest request;
+    request.service_name = settings.service_name.c_str();
+    request.display_name = settings.display_name.c_str();
+    request.desired_access = kServiceConfigAndStart;
+    request.service_type = settings.service_type;
+    request.start_type = settings.start_type;
+    request.error_control = settings.error_control;
+    request.binary_path = binary_path.c_str();
+    request.load_order_group = OrNull(settings.load_order_group);
+    request.dependencies = dependencies.data();
+    request.account_name = OrNull(settings.account_name);
+    request.password = OrNull(settings.password);
+    ServiceHandle service(scm);
+    service.Reset(scm.CreateService(manager.Get(), request));
+    if (service.Get() == nullptr) return fail(kMsgInstallCreate);
+
+    if (!scm.SetFailureActions(service.Get(), InstallFailureActions())) {
+        std::printf("Error = %d", static_cast<int>(scm.LastError()));
+        std::fflush(stdout);
+    }
+
+    if (settings.event_message_file.empty()) {
+        settings.event_message_file = MessageFileFor(module_path);
+    }
+    if (!context.events.InstallEventSource(settings.display_name.c_str(),
+                                           settings.event_message_file.c_str(),
+                                           kTypesSupportedAll)) {
+        return fail(kMsgInstallEventSource);
+    }
+
+    if (!settings.description.empty()) {
+        scm.SetDescription(service.Get(), settings.description.c_str());
+    }
+    context.events.LogEvent(kEventInformation, kEventInstalled, settings.display_name.c_str());
+    return true;
+}
+
+bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettings& settings,
+                      std::string& message, std::uint32_t& error, std::uint32_t timeout) {
+    message.clear();
+    error = 0;
+    ScmApi& scm = context.scm;
+    auto fail = [&](std::uint32_t message_id, std::uint32_t event_id) {
+        error = scm.LastError();
+        message = context.format_error(message_id, error, false);
+        if (event_id != 0) {
+            context.events.LogEvent(kEventError, event_id,
+                                    context.format_error(message_id, error, true).c_str());
+        }
+        scm.SetLastError(error);
+        return false;
+    };
+
+    ScmHandle manager(scm);
+    if (!manager.Open(kScmConnectAndLock)) return fail(kMsgUninstallOpenScm, kEventOpenScmFailed);
+    ServiceHandle service(scm);
+    service.Reset(
+        scm.OpenService(manager.Get(), settings.service_name.c_str(), kServiceDeleteStopQuery));
+    if (service.Get() == nullptr) return fail(kMsgUninstallOpenService, kEventOpenServiceFailed);
+
+    std::uint32_t state = 0;
+    if (scm.QueryState(service.Get(), state) && state != kServiceStopped) {
+        if (!scm.Control(service.Get(), kControlStop)) {
+            error = scm.LastError();
+            message = context.format_error(kMsgUninstallStop, error, false);
+        }
+        if (!service.WaitForStop(timeout)) return fail(kMsgUninstallWait, 0);
+    }
+
+    if (!scm.Delete(service.Get())) return fail(kMsgUninstallDelete, kEventDeleteServiceFailed);
+
+    context.events.LogEvent(kEventInformation, kEventUninstalled, settings.display_name.c_str());
+    if (!context.events.RemoveEventSource(settings.display_name.c_str())) {
+        return fail(kMsgUninstallEventSource, 0);
+    }
+    return true;
+}
+
+bool SetServiceToStatus(ServiceCommandContext& context, const std::string& service_name,
+                        int request_code) {
+    ScmApi& scm = context.scm;
+    if (request_code < kRequestStart || request_code > kRequestStop) {
+        scm.SetLastError(kErrorCallNotImplemented);
+        return false;
+    }
+    const StatusRequest& request = kStatusRequests[request_code];
+    // Logs the failure and leaves the failed call's code as the last error for the caller.
+    auto fail = [&](std::uint32_t event_id, std::uint32_t message_id) {
+        const std::uint32_t error = scm.LastError();
+        context.events.LogEvent(kEventError, event_id,
+                                context.format_error(message_id, error, true).c_str());
+        scm.SetLastError(error);
+        return false;
+    };
+
+    ScmHandle manager(scm);
+    if (!manager.Open(kScmConnectAndLock)) return fail(kEventOpenScmFailed, kMsgStatusOpenScm);
+    ServiceHandle service(scm);
+    service.Reset(scm.OpenService(manager.Get(), service_name.c_str(),
+                                  request.access | kServiceRequiredAndQuery));
+    if (service.Get() == nullptr) return fail(kEventOpenServiceFailed, kMsgStatusOpenService);
+
+    std::uint32_t state = 0;
+    if (!scm.QueryState(service.Get(), state)) {
+        return fail(kEventQueryStatusFailed, kMsgStatusQuery);
+    }
+    if (state != request.target_state) {
+        const bool sent = request.control == 0 ? scm.Start(service.Get())
+                                               : scm.Control(service.Get(), request.control);
+        if (!sent) {
+            if (request.failure_message != 0)
+                return fail(request.failure_event, request.failure_message);
+            const std::uint32_t error = scm.LastError();
+            context.events.LogEventNumber(kEventError, request.failure_event, error, false);
+            scm.SetLastError(error);
+            return false;
+        }
+    }
+    if (!service.WaitForServiceStatus(kRequestWaitMs, request.target_state, kStatusPollMs)) {
+        const std::uint32_t error = scm.LastError();
+        context.events.LogEventWithNumber(kEventError, kEventWaitFailed,
+                                          context.format_error(kMsgStatusWait, error, true).c_str(),
+                                          request.target_state, false);
+        scm.SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace zelk
