@@ -1,0 +1,36 @@
+#include "service/adapters/text_converter_detail.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zelk::detail {
+
+HResult CopyUnconverted(const char* source, std::uint32_t& sourceLength, char* destination,
+                        std::uint32_t& destinationCapacity) {
+    const std::uint32_t count = std::min(sourceLength, destinationCapacity);
+    if (count > 0) {
+        std::memcpy(destination, source, count);
+    }
+    sourceLength = count;
+    destinationCapacity = count;
+    return kSFalse;
+}
+
+bool RejectOrFinishEarly(const char* source, std::uint32_t& sourceLength, char* destination,
+                         std::uint32_t& destinationCapacity, HResult& result) {
+    if ((source == nullptr && sourceLength > 0) ||
+        (destination == nullptr && destinationCapacity > 0)) {
+        result = kEPointer;
+    } else if (sourceLength == 0) {
+        result = kSOk;
+    } else if (destinationCapacity == 0) {
+        result = kEInsufficientBuffer;
+    } else {
+        return false;
+    }
+    sourceLength = 0;
+    destinationCapacity = 0;
+    return true;
+}
+
+}  // namespace zelk::detail

@@ -1,0 +1,9 @@
+// Whether the test runs under Wine, whose stand-ins for some system services differ from
+// Windows in known ways. Always false natively.
+#pragma once
+
+namespace zelk::testing {
+
+bool RunningUnderWine();
+
+}  // namespace zelk::testing
