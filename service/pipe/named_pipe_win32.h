@@ -24,6 +24,7 @@ class CNamedPipe {
     BOOL Connect(OVERLAPPED* overlapped = nullptr);
     BOOL Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped = nullptr);
     BOOL Disconnect();
+    void CloseHandleNow();
     HANDLE Handle() const { return handle_; }
 
   private:

@@ -1,6 +1,7 @@
 // The writer's side of the pipe, for the tools and tests: one connection, one record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,25 @@ inline constexpr std::uint32_t kPipeErrorWriteFault = 29;
 
 // How long a writer waits for a busy pipe, per wait.
 inline constexpr std::uint32_t kPipeBusyWaitMs = 20000;
+
+// One client connection, held open until Close or destruction (tests: idle clients).
+class PipeClientConnection {
+  public:
+    PipeClientConnection() = default;
+    ~PipeClientConnection();
+    PipeClientConnection(const PipeClientConnection&) = delete;
+    PipeClientConnection& operator=(const PipeClientConnection&) = delete;
+
+    // Connects to pipe `name`, waiting while it is busy: 0, 2 when nobody serves it, or
+    // another system error code.
+    std::uint32_t Open(const std::string& name);
+    // One write of `count` bytes: 0 or a system error code.
+    std::uint32_t Write(const void* bytes, std::size_t count);
+    void Close();
+
+  private:
+    std::intptr_t handle_ = -1;
+};
 
 // Connects to pipe `name`, writes the 264 bytes of `message` in one write and closes. Returns 0
 // when sent, 2 when nobody serves the pipe, or another system error code.

@@ -9,7 +9,12 @@
 
 namespace zelk {
 
-std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::size_t count) {
+PipeClientConnection::~PipeClientConnection() {
+    Close();
+}
+
+std::uint32_t PipeClientConnection::Open(const std::string& name) {
+    Close();
     sockaddr_un address{};
     socklen_t length = 0;
     if (!MakeAbstractAddress(name, address, length)) {
@@ -30,19 +35,37 @@ std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::siz
         return (error == ECONNREFUSED || error == ENOENT) ? kErrorFileNotFound
                                                           : static_cast<std::uint32_t>(error);
     }
-    std::uint32_t result = 0;
-    if (count > 0) {
-        ssize_t sent;
-        do {
-            sent = send(fd, bytes, count, MSG_NOSIGNAL);
-        } while (sent < 0 && errno == EINTR);
-        if (sent < 0) {
-            result = static_cast<std::uint32_t>(errno);
-        } else if (static_cast<std::size_t>(sent) != count) {
-            result = kPipeErrorWriteFault;
-        }
+    handle_ = fd;
+    return 0;
+}
+
+std::uint32_t PipeClientConnection::Write(const void* bytes, std::size_t count) {
+    if (handle_ < 0) {
+        return kErrorInvalidHandle;
     }
-    close(fd);
+    ssize_t sent;
+    do {
+        sent = send(static_cast<int>(handle_), bytes, count, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) {
+        return static_cast<std::uint32_t>(errno);
+    }
+    return static_cast<std::size_t>(sent) == count ? 0 : kPipeErrorWriteFault;
+}
+
+void PipeClientConnection::Close() {
+    if (handle_ >= 0) {
+        close(static_cast<int>(handle_));
+        handle_ = -1;
+    }
+}
+
+std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::size_t count) {
+    PipeClientConnection connection;
+    std::uint32_t result = connection.Open(name);
+    if (result == 0 && count > 0) {
+        result = connection.Write(bytes, count);
+    }
     return result;
 }
 

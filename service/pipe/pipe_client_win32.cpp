@@ -6,15 +6,31 @@
 
 namespace zelk {
 
-std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::size_t count) {
+namespace {
+
+HANDLE AsHandle(std::intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+}  // namespace
+
+PipeClientConnection::~PipeClientConnection() {
+    Close();
+}
+
+std::uint32_t PipeClientConnection::Open(const std::string& name) {
+    Close();
     const std::string path = "\\\\.\\pipe\\" + name;
-    HANDLE pipe = INVALID_HANDLE_VALUE;
     for (;;) {
         // Identification only: the server may learn who wrote, never act as the writer.
-        pipe = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        HANDLE pipe =
+            CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
-            break;
+            DWORD mode = PIPE_READMODE_MESSAGE;
+            SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+            handle_ = reinterpret_cast<std::intptr_t>(pipe);
+            return 0;
         }
         const DWORD error = GetLastError();
         if (error != ERROR_PIPE_BUSY) {
@@ -24,18 +40,32 @@ std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::siz
             return GetLastError();
         }
     }
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-    std::uint32_t result = 0;
-    if (count > 0) {
-        DWORD written = 0;
-        if (!WriteFile(pipe, bytes, static_cast<DWORD>(count), &written, nullptr)) {
-            result = GetLastError();
-        } else if (written != count) {
-            result = kPipeErrorWriteFault;
-        }
+}
+
+std::uint32_t PipeClientConnection::Write(const void* bytes, std::size_t count) {
+    if (handle_ == -1) {
+        return ERROR_INVALID_HANDLE;
     }
-    CloseHandle(pipe);
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(handle_), bytes, static_cast<DWORD>(count), &written, nullptr)) {
+        return GetLastError();
+    }
+    return written == count ? 0 : kPipeErrorWriteFault;
+}
+
+void PipeClientConnection::Close() {
+    if (handle_ != -1) {
+        CloseHandle(AsHandle(handle_));
+        handle_ = -1;
+    }
+}
+
+std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::size_t count) {
+    PipeClientConnection connection;
+    std::uint32_t result = connection.Open(name);
+    if (result == 0 && count > 0) {
+        result = connection.Write(bytes, count);
+    }
     return result;
 }
 

@@ -46,6 +46,9 @@ class PipeEndpoint {
                                 std::uint32_t timeoutMs) = 0;
     // Ends the current connection; false when that fails.
     virtual bool Disconnect() = 0;
+    // Closes the pipe itself: called by the server thread as it ends, so the name is free and
+    // clients find nobody serving.
+    virtual void Release() = 0;
     // From any thread: the wait or read in progress and every later one return kClosed.
     virtual void Close() = 0;
 };

@@ -108,6 +108,11 @@ class SocketPipeEndpoint : public PipeEndpoint {
         return ok;
     }
 
+    void Release() override {
+        CloseFd(connection_);
+        CloseFd(listener_);
+    }
+
     void Close() override {
         const std::uint64_t one = 1;
         if (wakeFd_ >= 0) {

@@ -10,8 +10,13 @@
 namespace zelk {
 
 CNamedPipe::~CNamedPipe() {
+    CloseHandleNow();
+}
+
+void CNamedPipe::CloseHandleNow() {
     if (handle_ != INVALID_HANDLE_VALUE) {
         CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
     }
 }
 
@@ -199,6 +204,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
     }
 
     bool Disconnect() override { return pipe_.Disconnect() != FALSE; }
+
+    void Release() override { pipe_.CloseHandleNow(); }
 
     void Close() override {
         if (closeEvent_ != nullptr) {

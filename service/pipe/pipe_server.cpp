@@ -13,6 +13,11 @@ PipeServer::PipeServer(PipeEndpoint& endpoint, std::string name,
     : endpoint_(endpoint), name_(std::move(name)), apply_(std::move(apply)), gate_(gate) {}
 
 void PipeServer::Serve() {
+    ServeUntilDone();
+    endpoint_.Release();
+}
+
+void PipeServer::ServeUntilDone() {
     // Zeroed once; the record reader only ever looks at the bytes of the current read.
     std::array<unsigned char, kPipeReceiveBufferSize> buffer{};
 

@@ -21,7 +21,8 @@ class PipeServer {
     PipeServer(PipeEndpoint& endpoint, std::string name,
                std::function<void(const PipeMessage&)> apply, HaltGate* gate = nullptr);
 
-    // The server thread's routine; returns when the server gives up or the endpoint is closed.
+    // The server thread's routine; returns when the server gives up or the endpoint is closed,
+    // and releases the pipe either way.
     void Serve();
 
     // Connections served and records applied so far (tests, benchmarks).
@@ -29,6 +30,8 @@ class PipeServer {
     std::uint64_t RecordsApplied() const { return applied_.load(); }
 
   private:
+    void ServeUntilDone();
+
     PipeEndpoint& endpoint_;
     std::string name_;
     std::function<void(const PipeMessage&)> apply_;
