@@ -44,18 +44,6 @@ class MediaStateTest : public ::testing::Test {
     MediaState state;
 };
 
-TEST_F(MediaStateTest, StartsEmpty) {
-    EXPECT_STREQ(state.trackTimeText, "");
-    EXPECT_STREQ(state.mediaName, "");
-    EXPECT_STREQ(state.radioFrequencyText, "");
-    EXPECT_EQ(state.volume, 0);
-    EXPECT_EQ(state.transportState, kTransportStopped);
-    EXPECT_EQ(state.mediaMode, kModeNone);
-    EXPECT_EQ(state.sessionCount, 0);
-    EXPECT_FALSE(state.recording);
-    EXPECT_TRUE(state.recordingSessions.empty());
-}
-
 struct TransportCase {
     std::int32_t tag;
     std::int32_t expected;
@@ -253,13 +241,6 @@ TEST_F(MediaStateTest, HomeClearsTheModeOnlyWithExactlyOneSession) {
     EXPECT_EQ(state.mediaMode, kModeNone);
 }
 
-TEST_F(MediaStateTest, RepeatFollowsTheTruthValue) {
-    Send(MSPROPTAG_RepeatSet, "True");
-    EXPECT_TRUE(state.repeat);
-    Send(MSPROPTAG_RepeatSet, "False");
-    EXPECT_FALSE(state.repeat);
-}
-
 struct TrackTimeCase {
     std::int32_t mode;
     const char* text;
@@ -394,6 +375,9 @@ TEST_F(MediaStateTest, PrivateTagClearsOnlyTheMediaTexts) {
     EXPECT_TRUE(state.repeat);
     EXPECT_TRUE(state.recording);
     EXPECT_EQ(state.sessionCount, 1);
+
+    Send(MSPROPTAG_RepeatSet, "False");  // false clears repeat, unlike the other flags
+    EXPECT_FALSE(state.repeat);
 }
 
 struct FrequencyCase {
