@@ -6,33 +6,29 @@
 #include <string>
 #include <vector>
 
+#include "service/core/service_host.h"
 #include "service/host/host_ports.h"
 
 namespace zelk {
 
-// Event types.
-inline constexpr std::uint16_t kEventError = 1;
-inline constexpr std::uint16_t kEventWarning = 2;
-inline constexpr std::uint16_t kEventInformation = 4;
-
 // The service's event ids (the message library holds their texts).
-inline constexpr std::uint32_t kEventServiceStarted = 0x40000001u;
-inline constexpr std::uint32_t kEventInstalled = 0x40000002u;
-inline constexpr std::uint32_t kEventUninstalled = 0x40000003u;
-inline constexpr std::uint32_t kEventServiceStopped = 0x40000004u;
-inline constexpr std::uint32_t kEventServicePaused = 0x40000005u;
-inline constexpr std::uint32_t kEventServiceContinued = 0x40000006u;
-inline constexpr std::uint32_t kEventOpenScmFailed = 0xC0000007u;
-inline constexpr std::uint32_t kEventOpenServiceFailed = 0xC0000008u;
-inline constexpr std::uint32_t kEventDeleteServiceFailed = 0xC0000009u;
-inline constexpr std::uint32_t kEventStartFailed = 0xC000000Bu;
-inline constexpr std::uint32_t kEventStopFailed = 0xC000000Cu;
-inline constexpr std::uint32_t kEventContinueFailed = 0xC000000Du;
-inline constexpr std::uint32_t kEventPauseFailed = 0xC000000Eu;
-inline constexpr std::uint32_t kEventWaitFailed = 0xC000000Fu;
-inline constexpr std::uint32_t kEventQueryStatusFailed = 0xC0000010u;
-inline constexpr std::uint32_t kEventPropertiesNotLoaded = 0xC0000012u;
-inline constexpr std::uint32_t kEventPanelNotFound = 0xC0000013u;
+inline constexpr std::uint32_t kEventIdServiceStarted = 0x40000001u;
+inline constexpr std::uint32_t kEventIdInstalled = 0x40000002u;
+inline constexpr std::uint32_t kEventIdUninstalled = 0x40000003u;
+inline constexpr std::uint32_t kEventIdServiceStopped = 0x40000004u;
+inline constexpr std::uint32_t kEventIdServicePaused = 0x40000005u;
+inline constexpr std::uint32_t kEventIdServiceContinued = 0x40000006u;
+inline constexpr std::uint32_t kEventIdOpenScmFailed = 0xC0000007u;
+inline constexpr std::uint32_t kEventIdOpenServiceFailed = 0xC0000008u;
+inline constexpr std::uint32_t kEventIdDeleteServiceFailed = 0xC0000009u;
+inline constexpr std::uint32_t kEventIdStartFailed = 0xC000000Bu;
+inline constexpr std::uint32_t kEventIdStopFailed = 0xC000000Cu;
+inline constexpr std::uint32_t kEventIdContinueFailed = 0xC000000Du;
+inline constexpr std::uint32_t kEventIdPauseFailed = 0xC000000Eu;
+inline constexpr std::uint32_t kEventIdWaitFailed = 0xC000000Fu;
+inline constexpr std::uint32_t kEventIdQueryStatusFailed = 0xC0000010u;
+inline constexpr std::uint32_t kEventIdPropertiesNotLoaded = 0xC0000012u;
+inline constexpr std::uint32_t kEventIdPanelNotFound = 0xC0000013u;
 
 inline constexpr char kEventLogApplicationKey[] =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";

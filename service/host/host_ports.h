@@ -46,10 +46,10 @@ class ScmApi {
     virtual SystemHandle LockDatabase(SystemHandle manager) = 0;
     virtual void UnlockDatabase(SystemHandle lock) = 0;
     virtual void CloseServiceHandle(SystemHandle handle) = 0;
-    virtual SystemHandle OpenService(SystemHandle manager, const char* name,
-                                     std::uint32_t access) = 0;
-    virtual SystemHandle CreateService(SystemHandle manager,
-                                       const ServiceCreateRequest& request) = 0;
+    virtual SystemHandle OpenServiceByName(SystemHandle manager, const char* name,
+                                           std::uint32_t access) = 0;
+    virtual SystemHandle CreateNewService(SystemHandle manager,
+                                          const ServiceCreateRequest& request) = 0;
     // Both fail with 120 (not implemented) when the system lacks the configuration call.
     virtual bool SetFailureActions(SystemHandle service, const ServiceFailureActions& actions) = 0;
     virtual bool SetDescription(SystemHandle service, const char* description) = 0;

@@ -56,11 +56,11 @@ struct StatusRequest {
 };
 
 constexpr StatusRequest kStatusRequests[] = {
-    {kServiceRunning, kServiceStart, 0, kEventStartFailed, kMsgStatusStart},
-    {kServicePaused, kServicePauseContinue, kControlPause, kEventPauseFailed, kMsgStatusPause},
-    {kServiceRunning, kServicePauseContinue, kControlContinue, kEventContinueFailed,
+    {kServiceRunning, kServiceStart, 0, kEventIdStartFailed, kMsgStatusStart},
+    {kServicePaused, kServicePauseContinue, kControlPause, kEventIdPauseFailed, kMsgStatusPause},
+    {kServiceRunning, kServicePauseContinue, kControlContinue, kEventIdContinueFailed,
      kMsgStatusContinue},
-    {kServiceStopped, kServiceStop, kControlStop, kEventStopFailed, 0},
+    {kServiceStopped, kServiceStop, kControlStop, kEventIdStopFailed, 0},
 };
 
 }  // namespace
@@ -167,7 +167,7 @@ bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& sett
     request.account_name = OrNull(settings.account_name);
     request.password = OrNull(settings.password);
     ServiceHandle service(scm);
-    service.Reset(scm.CreateService(manager.Get(), request));
+    service.Reset(scm.CreateNewService(manager.Get(), request));
     if (service.Get() == nullptr) return fail(kMsgInstallCreate);
 
     if (!scm.SetFailureActions(service.Get(), InstallFailureActions())) {
@@ -187,7 +187,8 @@ bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& sett
     if (!settings.description.empty()) {
         scm.SetDescription(service.Get(), settings.description.c_str());
     }
-    context.events.LogEvent(kEventInformation, kEventInstalled, settings.display_name.c_str());
+    context.events.LogEvent(kEventTypeInformation, kEventIdInstalled,
+                            settings.display_name.c_str());
     return true;
 }
 
@@ -200,7 +201,7 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
         error = scm.LastError();
         message = context.format_error(message_id, error, false);
         if (event_id != 0) {
-            context.events.LogEvent(kEventError, event_id,
+            context.events.LogEvent(kEventTypeError, event_id,
                                     context.format_error(message_id, error, true).c_str());
         }
         scm.SetLastError(error);
@@ -208,11 +209,11 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
     };
 
     ScmHandle manager(scm);
-    if (!manager.Open(kScmConnectAndLock)) return fail(kMsgUninstallOpenScm, kEventOpenScmFailed);
+    if (!manager.Open(kScmConnectAndLock)) return fail(kMsgUninstallOpenScm, kEventIdOpenScmFailed);
     ServiceHandle service(scm);
-    service.Reset(
-        scm.OpenService(manager.Get(), settings.service_name.c_str(), kServiceDeleteStopQuery));
-    if (service.Get() == nullptr) return fail(kMsgUninstallOpenService, kEventOpenServiceFailed);
+    service.Reset(scm.OpenServiceByName(manager.Get(), settings.service_name.c_str(),
+                                        kServiceDeleteStopQuery));
+    if (service.Get() == nullptr) return fail(kMsgUninstallOpenService, kEventIdOpenServiceFailed);
 
     std::uint32_t state = 0;
     if (scm.QueryState(service.Get(), state) && state != kServiceStopped) {
@@ -223,9 +224,10 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
         if (!service.WaitForStop(timeout)) return fail(kMsgUninstallWait, 0);
     }
 
-    if (!scm.Delete(service.Get())) return fail(kMsgUninstallDelete, kEventDeleteServiceFailed);
+    if (!scm.Delete(service.Get())) return fail(kMsgUninstallDelete, kEventIdDeleteServiceFailed);
 
-    context.events.LogEvent(kEventInformation, kEventUninstalled, settings.display_name.c_str());
+    context.events.LogEvent(kEventTypeInformation, kEventIdUninstalled,
+                            settings.display_name.c_str());
     if (!context.events.RemoveEventSource(settings.display_name.c_str())) {
         return fail(kMsgUninstallEventSource, 0);
     }
@@ -243,22 +245,22 @@ bool SetServiceToStatus(ServiceCommandContext& context, const std::string& servi
     // Logs the failure and leaves the failed call's code as the last error for the caller.
     auto fail = [&](std::uint32_t event_id, std::uint32_t message_id) {
         const std::uint32_t error = scm.LastError();
-        context.events.LogEvent(kEventError, event_id,
+        context.events.LogEvent(kEventTypeError, event_id,
                                 context.format_error(message_id, error, true).c_str());
         scm.SetLastError(error);
         return false;
     };
 
     ScmHandle manager(scm);
-    if (!manager.Open(kScmConnectAndLock)) return fail(kEventOpenScmFailed, kMsgStatusOpenScm);
+    if (!manager.Open(kScmConnectAndLock)) return fail(kEventIdOpenScmFailed, kMsgStatusOpenScm);
     ServiceHandle service(scm);
-    service.Reset(scm.OpenService(manager.Get(), service_name.c_str(),
-                                  request.access | kServiceRequiredAndQuery));
-    if (service.Get() == nullptr) return fail(kEventOpenServiceFailed, kMsgStatusOpenService);
+    service.Reset(scm.OpenServiceByName(manager.Get(), service_name.c_str(),
+                                        request.access | kServiceRequiredAndQuery));
+    if (service.Get() == nullptr) return fail(kEventIdOpenServiceFailed, kMsgStatusOpenService);
 
     std::uint32_t state = 0;
     if (!scm.QueryState(service.Get(), state)) {
-        return fail(kEventQueryStatusFailed, kMsgStatusQuery);
+        return fail(kEventIdQueryStatusFailed, kMsgStatusQuery);
     }
     if (state != request.target_state) {
         const bool sent = request.control == 0 ? scm.Start(service.Get())
@@ -267,14 +269,14 @@ bool SetServiceToStatus(ServiceCommandContext& context, const std::string& servi
             if (request.failure_message != 0)
                 return fail(request.failure_event, request.failure_message);
             const std::uint32_t error = scm.LastError();
-            context.events.LogEventNumber(kEventError, request.failure_event, error, false);
+            context.events.LogEventNumber(kEventTypeError, request.failure_event, error, false);
             scm.SetLastError(error);
             return false;
         }
     }
     if (!service.WaitForServiceStatus(kRequestWaitMs, request.target_state, kStatusPollMs)) {
         const std::uint32_t error = scm.LastError();
-        context.events.LogEventWithNumber(kEventError, kEventWaitFailed,
+        context.events.LogEventWithNumber(kEventTypeError, kEventIdWaitFailed,
                                           context.format_error(kMsgStatusWait, error, true).c_str(),
                                           request.target_state, false);
         scm.SetLastError(error);

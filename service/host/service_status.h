@@ -4,20 +4,11 @@
 
 #include <cstdint>
 
+#include "service/core/service_host.h"
+
 namespace zelk {
 
-// Service states and the fields of a status report, as the service control manager numbers them.
-inline constexpr std::uint32_t kServiceStopped = 1;
-inline constexpr std::uint32_t kServiceStartPending = 2;
-inline constexpr std::uint32_t kServiceStopPending = 3;
-inline constexpr std::uint32_t kServiceRunning = 4;
-inline constexpr std::uint32_t kServiceContinuePending = 5;
-inline constexpr std::uint32_t kServicePausePending = 6;
-inline constexpr std::uint32_t kServicePaused = 7;
-
 inline constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
-// Passed for a check point, wait hint or controls accepted that keeps the stored value.
-inline constexpr std::uint32_t kKeepStatusValue = 0xFFFFFFFFu;
 
 // What the service remembers between status reports.
 struct ServiceStatusRecord {

@@ -1,0 +1,104 @@
+#include "service/host/lumara_scm_service.h"
+
+#include <windows.h>
+
+#include "service/adapters/clock.h"
+#include "service/host/host_ports_win32.h"
+
+namespace zelk {
+
+namespace {
+
+// DisplayProps.xml in the program's own folder.
+std::string DisplayPropsPath() {
+    std::string path = SystemModulePath();
+    const std::size_t slash = path.find_last_of("\\/");
+    path.erase(slash == std::string::npos ? 0 : slash + 1);
+    return path + kDisplayPropsFile;
+}
+
+}  // namespace
+
+LumaraScmService::LumaraScmService()
+    : ServiceFramework(kServiceName, kServiceDisplayName, kLumaraControlsAccepted,
+                       kLumaraDescription),
+      host_(*this) {
+    start_type_ = SERVICE_AUTO_START;
+    error_control_ = SERVICE_ERROR_IGNORE;
+
+    bus_ = CreateSystemHidBus();
+    xml_loader_ = CreateSystemXmlLoader();
+    ServiceEnvironment environment;
+    environment.bus = bus_.get();
+    environment.xmlLoader = xml_loader_.get();
+    environment.propsPath = DisplayPropsPath();
+    environment.clock = &SystemClock();
+    environment.sleeper = &SystemSleeper();
+    work_ = std::make_unique<LumaraService>(host_, std::move(environment));
+}
+
+LumaraScmService::~LumaraScmService() {
+    // The work goes first: its threads use the bus, the loader and the framework.
+    work_.reset();
+}
+
+void LumaraScmService::Run(std::uint32_t argc, char** argv) {
+    work_->Run(static_cast<int>(argc), argv);
+}
+
+void LumaraScmService::OnStop() {
+    work_->OnStop();
+}
+
+void LumaraScmService::OnPause() {
+    work_->OnPause();
+}
+
+void LumaraScmService::OnContinue() {
+    work_->OnContinue();
+}
+
+void LumaraScmService::OnShutdown() {
+    work_->OnShutdown();
+}
+
+std::uint32_t LumaraScmService::OnPowerEvent(std::uint32_t event_type, void* event_data) {
+    return work_->OnPowerEvent(event_type, event_data);
+}
+
+void LumaraScmService::OnUserDefinedRequest(std::uint32_t control) {
+    work_->OnUserDefinedRequest(control);
+}
+
+void LumaraScmService::ShowHelp() {
+    ShowMessage(kLumaraUsageText);
+}
+
+bool LumaraScmService::Host::ReportStatus(std::uint32_t state, std::uint32_t check_point,
+                                          std::uint32_t wait_hint,
+                                          std::uint32_t controls_accepted) {
+    return service_.ReportStatus(state, check_point, wait_hint, controls_accepted);
+}
+
+void LumaraScmService::Host::LogEvent(std::uint16_t type, std::uint32_t event_id,
+                                      const char* text) {
+    service_.EventLog().LogEvent(type, event_id, text);
+}
+
+void LumaraScmService::Host::MessageBeep(std::uint32_t type) {
+    ::MessageBeep(type);
+}
+
+std::recursive_mutex& LumaraScmService::Host::StatusLock() {
+    return service_.StatusLock();
+}
+
+void LumaraScmService::Host::SetCurrentState(std::uint32_t state) {
+    service_.SetCurrentStateLocked(state);
+}
+
+std::uint32_t LumaraScmService::Host::CurrentState() {
+    return service_.CurrentStateLocked();
+}
+
+}  // namespace zelk

@@ -1,0 +1,471 @@
+#include "service/host/service_framework.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "service/core/panel_texts.h"
+#include "service/host/error_text.h"
+#include "service/host/host_ports_win32.h"
+#include "service/host/multi_sz.h"
+#include "service/host/service_dispatch.h"
+
+namespace zelk {
+
+namespace {
+
+using RegisterHandlerExFn = SERVICE_STATUS_HANDLE(WINAPI*)(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID);
+
+// Looked up once while the process initialises; null on systems without the extended handler.
+const RegisterHandlerExFn g_register_handler_ex = [] {
+    HMODULE advapi = GetModuleHandleA("ADVAPI32.DLL");
+    return advapi == nullptr ? nullptr
+                             : reinterpret_cast<RegisterHandlerExFn>(reinterpret_cast<void*>(
+                                   GetProcAddress(advapi, "RegisterServiceCtrlHandlerExA")));
+}();
+
+ServiceFramework* g_current_service = nullptr;
+
+constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+constexpr char kParametersKey[] = "Parameters";
+constexpr std::size_t kServiceNameBuffer = 256;
+constexpr std::size_t kStringBuffer = 256;
+constexpr std::size_t kSystemTextBuffer = 512;
+
+void WINAPI StaticServiceMain(DWORD argc, LPSTR* argv) {
+    if (ServiceFramework* service = ServiceFramework::Current()) service->ServiceMain(argc, argv);
+}
+
+void WINAPI StaticHandler(DWORD control) {
+    if (ServiceFramework* service = ServiceFramework::Current()) {
+        service->HandleControl(control, 0, nullptr);
+    }
+}
+
+DWORD WINAPI StaticHandlerEx(DWORD control, DWORD event_type, LPVOID event_data, LPVOID) {
+    ServiceFramework* service = ServiceFramework::Current();
+    return service != nullptr ? service->HandleControl(control, event_type, event_data)
+                              : ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+std::string ServiceString(std::uint32_t id) {
+    char buffer[kStringBuffer];
+    LoadServiceString(static_cast<int>(id), buffer, sizeof(buffer));
+    return buffer;
+}
+
+std::string SystemErrorText(std::uint32_t error) {
+    char buffer[kSystemTextBuffer];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, buffer,
+                                        static_cast<DWORD>(sizeof(buffer)), nullptr);
+    return length == 0 ? std::string() : std::string(buffer, length);
+}
+
+HKEY AsKey(SettingsKey key) {
+    return static_cast<HKEY>(key);
+}
+
+}  // namespace
+
+ServiceFramework::ServiceFramework(const char* service_name, const char* display_name,
+                                   std::uint32_t controls_accepted, const char* description)
+    : service_name_(service_name != nullptr ? service_name : ""),
+      display_name_(display_name != nullptr ? display_name : ""),
+      description_(description != nullptr ? description : ""),
+      event_log_(SystemEventLogApi(), SystemRegistryApi(), std::string(), display_name_) {
+    std::lock_guard<std::recursive_mutex> guard(status_lock_);
+    status_.controls_accepted = controls_accepted;
+    g_current_service = this;
+}
+
+ServiceFramework::~ServiceFramework() {
+    std::lock_guard<std::recursive_mutex> guard(status_lock_);
+    if (g_current_service == this) g_current_service = nullptr;
+}
+
+ServiceFramework* ServiceFramework::Current() {
+    return g_current_service;
+}
+
+// ---- Settings -------------------------------------------------------------------------------
+
+SettingsKey ServiceFramework::GetParametersKey(bool read_only) {
+    HKEY services = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServicesKey, 0,
+                      read_only ? KEY_READ : (KEY_READ | KEY_WRITE), &services) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    HKEY service = nullptr;
+    HKEY parameters = nullptr;
+    if (RegCreateKeyExA(services, service_name_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ | KEY_WRITE, nullptr, &service, nullptr) == ERROR_SUCCESS) {
+        if (RegCreateKeyExA(service, kParametersKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_READ | KEY_WRITE, nullptr, &parameters, nullptr) != ERROR_SUCCESS) {
+            parameters = nullptr;
+        }
+        RegCloseKey(service);
+    }
+    RegCloseKey(services);
+    return parameters;
+}
+
+SettingsKey ServiceFramework::GetSettingsSectionKey(const char* section, bool read_only) {
+    if (section == nullptr) return nullptr;
+    HKEY parameters = AsKey(GetParametersKey(read_only));
+    if (parameters == nullptr) return nullptr;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(parameters, section, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        read_only ? KEY_READ : (KEY_READ | KEY_WRITE), nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        key = nullptr;
+    }
+    RegCloseKey(parameters);
+    return key;
+}
+
+bool ServiceFramework::WriteSettingString(const char* section, const char* name,
+                                          const char* value) {
+    if (name == nullptr) {
+        // No name: the whole section goes.
+        HKEY parameters = AsKey(GetParametersKey(false));
+        if (parameters == nullptr || section == nullptr) {
+            if (parameters != nullptr) RegCloseKey(parameters);
+            return false;
+        }
+        const bool deleted = RegDeleteKeyA(parameters, section) == ERROR_SUCCESS;
+        RegCloseKey(parameters);
+        return deleted;
+    }
+    HKEY key = AsKey(GetSettingsSectionKey(section, false));
+    if (key == nullptr) return false;
+    LONG result;
+    if (value == nullptr) {
+        result = RegDeleteValueA(key, name);
+    } else {
+        result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                static_cast<DWORD>(std::strlen(value) + 1));
+    }
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool ServiceFramework::WriteSettingInt(const char* section, const char* name, std::uint32_t value) {
+    HKEY key = AsKey(GetSettingsSectionKey(section, false));
+    if (key == nullptr) return false;
+    const DWORD data = value;
+    const LONG result =
+        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool ServiceFramework::WriteSettingStringArray(const char* section, const char* name,
+                                               const std::vector<std::string>& array) {
+    HKEY key = AsKey(GetSettingsSectionKey(section, false));
+    if (key == nullptr) return false;
+    const std::string bytes = BuildMultiSz(array);
+    const LONG result =
+        RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
+                       static_cast<DWORD>(bytes.size()));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool ServiceFramework::WriteSettingBinary(const char* section, const char* name, const void* data,
+                                          std::uint32_t size) {
+    HKEY key = AsKey(GetSettingsSectionKey(section, false));
+    if (key == nullptr) return false;
+    const LONG result =
+        RegSetValueExA(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+namespace {
+
+// Reads one value of a settings section; false when the section or value cannot be read.
+bool ReadSetting(ServiceFramework& service, const char* section, const char* name,
+                 std::uint32_t& type, std::vector<char>& data) {
+    SettingsKey key = service.GetSettingsSectionKey(section, true);
+    if (key == nullptr) return false;
+    const bool read = SystemRegistryApi().QueryValue(key, name, type, data);
+    RegCloseKey(AsKey(key));
+    return read;
+}
+
+}  // namespace
+
+std::string ServiceFramework::GetSettingString(const char* section, const char* name,
+                                               const char* default_value) {
+    std::uint32_t type = 0;
+    std::vector<char> data;
+    if (!ReadSetting(*this, section, name, type, data) ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return default_value != nullptr ? default_value : "";
+    }
+    // A value stored without its NUL still ends at its size.
+    const void* nul = std::memchr(data.data(), '\0', data.size());
+    const std::size_t length =
+        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - data.data())
+                       : data.size();
+    return std::string(data.data(), length);
+}
+
+std::uint32_t ServiceFramework::GetSettingInt(const char* section, const char* name,
+                                              std::uint32_t default_value) {
+    std::uint32_t type = 0;
+    std::vector<char> data;
+    if (!ReadSetting(*this, section, name, type, data) || type != REG_DWORD ||
+        data.size() != sizeof(DWORD)) {
+        return default_value;
+    }
+    DWORD value = 0;
+    std::memcpy(&value, data.data(), sizeof(value));
+    return value;
+}
+
+bool ServiceFramework::GetSettingStringArray(const char* section, const char* name,
+                                             std::vector<std::string>& array) {
+    array.clear();
+    std::uint32_t type = 0;
+    std::vector<char> data;
+    if (!ReadSetting(*this, section, name, type, data) || type != REG_MULTI_SZ) return false;
+    array = ParseMultiSz(data.data(), data.size());
+    return true;
+}
+
+bool ServiceFramework::GetSettingBinary(const char* section, const char* name,
+                                        std::unique_ptr<std::uint8_t[]>& data,
+                                        std::uint32_t& size) {
+    data.reset();
+    size = 0;
+    std::uint32_t type = 0;
+    std::vector<char> bytes;
+    if (!ReadSetting(*this, section, name, type, bytes)) return false;
+    data = std::make_unique<std::uint8_t[]>(bytes.size());
+    if (!bytes.empty()) std::memcpy(data.get(), bytes.data(), bytes.size());
+    size = static_cast<std::uint32_t>(bytes.size());
+    return true;
+}
+
+// ---- Command line and commands --------------------------------------------------------------
+
+void ServiceFramework::ParseArguments(ServiceCommandLine& command_line) {
+    zelk::ParseArguments(command_line, __argc, __argv);
+}
+
+std::uint32_t ServiceFramework::ExecuteCommand(ServiceCommandLine& command_line) {
+    return ExecuteServiceCommand(*this, command_line);
+}
+
+std::uint32_t ServiceFramework::LastError() const {
+    return GetLastError();
+}
+
+void ServiceFramework::ShowFailureText(const std::string& text) {
+    ShowMessage(text);
+}
+
+void ServiceFramework::ShowMessage(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), display_name_.c_str(), MB_OK);
+}
+
+ServiceCommandContext ServiceFramework::CommandContext() {
+    return ServiceCommandContext{
+        SystemScmApi(), event_log_,
+        [this](std::uint32_t message_id, std::uint32_t error, bool for_event_log) {
+            return FormatError(message_id, error, for_event_log);
+        }};
+}
+
+ServiceInstallSettings ServiceFramework::InstallSettings() const {
+    ServiceInstallSettings settings;
+    settings.service_name = service_name_;
+    settings.display_name = display_name_;
+    settings.service_type = service_type_;
+    settings.start_type = start_type_;
+    settings.error_control = error_control_;
+    settings.load_order_group = load_order_group_;
+    settings.account_name = account_name_;
+    settings.password = password_;
+    settings.dependencies = dependencies_;
+    settings.description = description_;
+    settings.event_message_file = event_message_file_;
+    return settings;
+}
+
+bool ServiceFramework::SetServiceToStatus(int request) {
+    ServiceCommandContext context = CommandContext();
+    return zelk::SetServiceToStatus(context, service_name_, request);
+}
+
+bool ServiceFramework::Install(std::string& message, std::uint32_t& error) {
+    ServiceCommandContext context = CommandContext();
+    ServiceInstallSettings settings = InstallSettings();
+    const bool installed = InstallService(context, settings, SystemModulePath(), message, error);
+    event_message_file_ = settings.event_message_file;
+    return installed;
+}
+
+bool ServiceFramework::Uninstall(std::string& message, std::uint32_t& error,
+                                 std::uint32_t timeout) {
+    ServiceCommandContext context = CommandContext();
+    return UninstallService(context, InstallSettings(), message, error, timeout);
+}
+
+std::vector<char> ServiceFramework::GetDependencies() {
+    return BuildDependencies(dependencies_);
+}
+
+std::string ServiceFramework::FormatError(std::uint32_t message_id, std::uint32_t error,
+                                          bool for_event_log) {
+    return ComposeErrorText(ServiceString(kMsgErrorPair), ServiceString(message_id), error,
+                            SystemErrorText(error), for_event_log);
+}
+
+void ServiceFramework::ShowHelp() {}
+
+void ServiceFramework::Debug() {
+    const std::vector<std::string> arguments = DebugRunArguments(__argc, __argv);
+    std::vector<char*> vector;
+    vector.reserve(arguments.size() + 1);
+    for (const std::string& argument : arguments)
+        vector.push_back(const_cast<char*>(argument.c_str()));
+    vector.push_back(nullptr);
+    try {
+        Run(static_cast<std::uint32_t>(arguments.size()), vector.data());
+    } catch (const CNTServiceTerminateException& e) {
+        throw CNTServiceTerminateException(e.Win32ExitCode(), e.ServiceExitCode());
+    }
+}
+
+// ---- The SCM connection ---------------------------------------------------------------------
+
+bool ServiceFramework::RunAsService() {
+    char name[kServiceNameBuffer];
+    if (service_name_.size() >= sizeof(name)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    std::memcpy(name, service_name_.c_str(), service_name_.size() + 1);
+    SERVICE_TABLE_ENTRYA table[] = {{name, StaticServiceMain}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherA(table) != 0;
+}
+
+void ServiceFramework::ServiceMain(std::uint32_t argc, char** argv) {
+    RegisterControlHandler();
+    std::uint32_t win32_exit_code = 0;
+    std::uint32_t service_exit_code = 0;
+    try {
+        Run(argc, argv);
+    } catch (const CNTServiceTerminateException& e) {
+        win32_exit_code = e.Win32ExitCode();
+        service_exit_code = e.ServiceExitCode();
+    } catch (...) {
+        // Anything else escaping the service still ends it as stopped, with a cause.
+        win32_exit_code = ERROR_EXCEPTION_IN_SERVICE;
+    }
+    ReportFullStatus(kServiceStopped, 0, 0, 0, win32_exit_code, service_exit_code);
+}
+
+bool ServiceFramework::RegisterControlHandler() {
+    std::lock_guard<std::recursive_mutex> guard(status_lock_);
+    if (g_register_handler_ex != nullptr) {
+        status_handle_ = g_register_handler_ex(service_name_.c_str(), StaticHandlerEx, nullptr);
+    } else {
+        status_handle_ = RegisterServiceCtrlHandlerA(service_name_.c_str(), StaticHandler);
+    }
+    return status_handle_ != nullptr;
+}
+
+std::uint32_t ServiceFramework::HandleControl(std::uint32_t control, std::uint32_t event_type,
+                                              void* event_data) {
+    return DispatchServiceControl(*this, refused_control_, control, event_type, event_data);
+}
+
+bool ServiceFramework::ReportFullStatus(std::uint32_t state, std::uint32_t check_point,
+                                        std::uint32_t wait_hint, std::uint32_t controls_accepted,
+                                        std::uint32_t win32_exit_code,
+                                        std::uint32_t service_exit_code) {
+    ServiceStatusReport report;
+    SERVICE_STATUS_HANDLE handle;
+    {
+        std::lock_guard<std::recursive_mutex> guard(status_lock_);
+        report = ApplyStatusReport(status_, state, check_point, wait_hint, controls_accepted,
+                                   win32_exit_code, service_exit_code);
+        handle = static_cast<SERVICE_STATUS_HANDLE>(status_handle_);
+    }
+    if (handle == nullptr) return false;
+    SERVICE_STATUS status = {};
+    status.dwServiceType = report.service_type;
+    status.dwCurrentState = report.current_state;
+    status.dwControlsAccepted = report.controls_accepted;
+    status.dwWin32ExitCode = report.win32_exit_code;
+    status.dwServiceSpecificExitCode = report.service_specific_exit_code;
+    status.dwCheckPoint = report.check_point;
+    status.dwWaitHint = report.wait_hint;
+    return SetServiceStatus(handle, &status) != 0;
+}
+
+bool ServiceFramework::ReportStatus(std::uint32_t state, std::uint32_t check_point,
+                                    std::uint32_t wait_hint, std::uint32_t controls_accepted) {
+    return ReportFullStatus(state, check_point, wait_hint, controls_accepted, 0, 0);
+}
+
+bool ServiceFramework::ReportCurrentStatus() {
+    std::uint32_t state;
+    {
+        std::lock_guard<std::recursive_mutex> guard(status_lock_);
+        state = status_.current_state;
+    }
+    return ReportStatus(state, kKeepStatusValue, kKeepStatusValue, kKeepStatusValue);
+}
+
+// ---- Default handlers -----------------------------------------------------------------------
+
+void ServiceFramework::Run(std::uint32_t, char**) {}
+
+void ServiceFramework::OnStop() {
+    event_log_.LogEvent(kEventTypeInformation, kEventIdServiceStopped, display_name_.c_str());
+}
+
+void ServiceFramework::OnPause() {
+    event_log_.LogEvent(kEventTypeInformation, kEventIdServicePaused, display_name_.c_str());
+}
+
+void ServiceFramework::OnContinue() {
+    event_log_.LogEvent(kEventTypeInformation, kEventIdServiceContinued, display_name_.c_str());
+}
+
+void ServiceFramework::OnInterrogate() {
+    ReportCurrentStatus();
+}
+
+void ServiceFramework::OnShutdown() {}
+void ServiceFramework::OnParamChange() {}
+
+std::uint32_t ServiceFramework::OnHardwareProfileChange(std::uint32_t, void*) {
+    return 0;
+}
+
+std::uint32_t ServiceFramework::OnPowerEvent(std::uint32_t, void*) {
+    return 0;
+}
+
+void ServiceFramework::OnNetBindAdd() {}
+void ServiceFramework::OnNetBindRemove() {}
+void ServiceFramework::OnNetBindEnable() {}
+void ServiceFramework::OnNetBindDisable() {}
+
+std::uint32_t ServiceFramework::OnDeviceEvent(std::uint32_t, void*) {
+    return 0;
+}
+
+std::uint32_t ServiceFramework::OnSessionChange(std::uint32_t, void*) {
+    return 0;
+}
+
+void ServiceFramework::OnUserDefinedRequest(std::uint32_t) {}
+
+}  // namespace zelk
