@@ -342,6 +342,25 @@ TEST(DisplayPropsLoad, ZeroColumnsSendNoCharacterReportEver) {
     EXPECT_GT(t.bus.ReportCount(), 1u);  // the icons, bar and screens still went out
 }
 
+TEST(DisplayPropsLoad, OnThePlatformsHidBusWithoutThePanelTheAnswerIs1167) {
+    // The real enumeration (SetupAPI on Windows, hidraw elsewhere) walks every present HID
+    // interface and finds none with these ids.
+    ScratchFolder folder;
+    const std::string path = folder.Write(
+        "DisplayProps.xml",
+        Document(
+            "    <VID>1F3C</VID>\n    <PID>FFFE</PID>\n    <DisplayColumns>12</DisplayColumns>\n"));
+    const std::unique_ptr<HidBus> bus = CreateSystemHidBus();
+    InstantSleeper sleeper;
+    auto recording = std::make_unique<RecordingConverter>();
+    RecordingConverter* converter = recording.get();
+    PanelDevice panel(*bus, std::move(recording), sleeper);
+    EXPECT_EQ(InitializePanel(panel, path, *CreateSystemXmlLoader()), kErrorDeviceNotConnected);
+    EXPECT_FALSE(panel.IsOpen());
+    EXPECT_EQ(panel.productId, 0xFFFE);
+    EXPECT_EQ(converter->setCodePagesCalls, 1);
+}
+
 TEST(DisplayPropsPath, IsTheFileBesideTheRunningProgram) {
     const std::string path = DefaultDisplayPropsPath();
     ASSERT_FALSE(path.empty());
