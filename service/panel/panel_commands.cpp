@@ -75,8 +75,9 @@ void PanelDevice::Impl::EndRun(const std::shared_ptr<ScrollRun>& run) {
         return;
     }
     run->stop.store(true);
-    if (!run->thread.joinable()) {
-        return;
+    if (!run->thread.joinable() ||
+        std::find(stragglers.begin(), stragglers.end(), run) != stragglers.end()) {
+        return;  // never started, already joined, or already left to finish
     }
     if (run->WaitDone(kScrollEndWait)) {
         run->thread.join();
@@ -162,7 +163,9 @@ void PanelDevice::Impl::RunScroll(PanelDevice& panel, std::shared_ptr<ScrollRun>
     if (!stopped) {
         // Leave the line showing the beginning of the text.
         std::uint32_t result = kErrorSuccess;
-        WriteScrollLine(panel, *run, text.c_str(), lineCode, result);
+        if (WriteScrollLine(panel, *run, text.c_str(), lineCode, result)) {
+            run->completed.store(true);
+        }
     }
     run->MarkDone();
 }
@@ -271,16 +274,17 @@ void PanelDevice::StopScrolling() {
     {
         std::lock_guard<std::mutex> guard(impl_->requestLock);
         run = impl_->current;
-        if (!run) {
-            return;
-        }
-        run->stop.store(true);
-        if (!run->IsDone()) {
-            impl_->lineTakenOver = true;  // the line was left part-way through the text
-        }
+    }
+    if (!run) {
+        return;
     }
     impl_->EndRun(run);
     impl_->ReapStragglers();
+    if (!run->completed.load()) {
+        // The line was left part-way through the text: the same text given again scrolls.
+        std::lock_guard<std::mutex> guard(impl_->requestLock);
+        impl_->lineTakenOver = true;
+    }
 }
 
 // ---- Fixed reports ----

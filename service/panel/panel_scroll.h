@@ -30,6 +30,7 @@ inline constexpr std::int16_t kMaxLineColumns = 64;  // the line code's 6 column
 // start of the next, and a stopped thread stays stopped.
 struct ScrollRun {
     std::atomic<bool> stop{false};
+    std::atomic<bool> completed{false};  // all passes and the closing line were written
     std::thread thread;  // joined by whoever ends the run (never by the thread itself)
 
     void MarkDone();

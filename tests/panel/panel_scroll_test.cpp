@@ -1,0 +1,332 @@
+// Scrolling of long lines: the exact report stream, the handshake with direct writes and with
+// a new scroll, the panel lock, and commands from several threads at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/debug_print.h"
+#include "service/panel/panel_device.h"
+#include "service/panel/virtual_panel.h"
+#include "tests/panel/panel_test_fakes.h"
+
+namespace zelk {
+namespace {
+
+using namespace std::chrono_literals;
+using test::LineReports;
+using test::Report;
+
+constexpr auto kWait = 20s;  // generous bound for a thread to get through its fake sleeps
+
+// The whole stream one scroll of `text` sends: three passes over 12 blanks plus the text,
+// then the beginning of the text.
+std::vector<Report> ScrollStream(const std::string& text, std::uint8_t lineCode) {
+    const std::string work = std::string(12, ' ') + text;
+    std::vector<Report> stream;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (std::size_t p = 0; p < work.size(); ++p) {
+            const auto line = LineReports(work.substr(p), lineCode);
+            stream.insert(stream.end(), line.begin(), line.end());
+        }
+    }
+    const auto last = LineReports(text, lineCode);
+    stream.insert(stream.end(), last.begin(), last.end());
+    return stream;
+}
+
+std::vector<Report> Concat(std::vector<Report> a, const std::vector<Report>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class ScrollTest : public ::testing::Test {
+  protected:
+    ScrollTest()
+        : bus(VirtualDeviceConfig{}),
+          panel(std::make_unique<PanelDevice>(bus, std::make_unique<test::IdentityConverter>(),
+                                              sleeper)) {
+        EXPECT_TRUE(panel->OpenPanel());
+    }
+    ~ScrollTest() override {
+        sleeper.Release();  // a failed test must not leave a thread held in a sleep
+        panel.reset();
+    }
+
+    // Lets a held scroll thread go on inside the `nth` 200 ms handshake sleep from now, after
+    // the stop was asked for and before the line is taken.
+    void ReleaseDuringHandshake(int nth) {
+        sleeper.onSleep = [this, nth](std::uint32_t ms) {
+            if (ms == 200 && ++handshakes == nth) {
+                sleeper.Release();
+            }
+        };
+    }
+
+    VirtualPanelBus bus;
+    test::RecordingSleeper sleeper;
+    std::atomic<int> handshakes{0};
+    std::unique_ptr<PanelDevice> panel;
+};
+
+const std::string kTwenty = "ABCDEFGHIJKLMNOPQRST";
+
+TEST_F(ScrollTest, TwentyCharactersScrollThreePassesThenShowTheStart) {
+    EXPECT_EQ(panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine), kErrorSuccess);
+    const std::vector<Report> expected = ScrollStream(kTwenty, kFirstLine);
+    ASSERT_EQ(expected.size(), (3u * 32u + 1u) * 12u);
+    ASSERT_TRUE(bus.WaitForReportCount(expected.size(), kWait));
+    panel->StopScrolling();  // joins the ended thread
+
+    EXPECT_EQ(bus.Reports(), expected);
+    const std::vector<std::uint32_t> sleeps = sleeper.Sleeps();
+    ASSERT_FALSE(sleeps.empty());
+    EXPECT_EQ(sleeps.front(), 200u) << "the handshake comes before the thread starts";
+    EXPECT_EQ(sleeper.Count(200), 1u);
+    EXPECT_EQ(sleeper.Count(20), 96u);
+    EXPECT_EQ(bus.Picture().Line(0, 12), "ABCDEFGHIJKL");
+
+    // The same text again: it is what the line shows, so nothing is written or waited for.
+    bus.ClearReports();
+    EXPECT_EQ(panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine), kErrorSuccess);
+    EXPECT_EQ(bus.ReportCount(), 0u);
+    EXPECT_EQ(sleeper.Count(200), 1u);
+}
+
+TEST_F(ScrollTest, TextOfExactlyTheColumnsIsWrittenDirectly) {
+    EXPECT_EQ(panel->WriteOrScrollLine("ABCDEFGHIJKL", kSecondLine), kErrorSuccess);
+    EXPECT_EQ(bus.Reports(), LineReports("ABCDEFGHIJKL", kSecondLine));
+    EXPECT_TRUE(sleeper.Sleeps().empty());
+}
+
+TEST_F(ScrollTest, SameTextWhileScrollingDoesNotRestart) {
+    sleeper.PauseAt(20, 5);
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    ASSERT_TRUE(sleeper.WaitUntilPaused());
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    EXPECT_EQ(sleeper.Count(200), 1u);
+    sleeper.Release();
+    const std::vector<Report> expected = ScrollStream(kTwenty, kFirstLine);
+    ASSERT_TRUE(bus.WaitForReportCount(expected.size(), kWait));
+    panel->StopScrolling();
+    EXPECT_EQ(bus.Reports(), expected);
+}
+
+TEST_F(ScrollTest, DirectWriteToTheLineEndsTheScrollWithinOneStep) {
+    sleeper.PauseAt(20, 3);  // the thread rests after its third line
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    ASSERT_TRUE(sleeper.WaitUntilPaused());
+
+    // A write to the other line leaves the scroll alone and does not wait.
+    panel->WriteLine("01/02/2025", kSecondLine, false);
+    EXPECT_EQ(sleeper.Count(200), 1u);
+
+    ReleaseDuringHandshake(1);  // so the stop is set before the thread moves on
+    panel->WriteLine("12:00", kFirstLine, false);
+    panel->StopScrolling();
+    EXPECT_EQ(sleeper.Count(200), 2u) << "the direct write waits 200 ms";
+
+    const std::vector<Report> all = bus.Reports();
+    const std::vector<Report> scroll = ScrollStream(kTwenty, kFirstLine);
+    const std::vector<Report> head(scroll.begin(), scroll.begin() + 36);
+    ASSERT_EQ(all.size(), 36u + 12u + 12u);
+    EXPECT_EQ(std::vector<Report>(all.begin(), all.begin() + 36), head);
+    EXPECT_EQ(std::vector<Report>(all.begin() + 36, all.begin() + 48),
+              LineReports("01/02/2025", kSecondLine));
+    EXPECT_EQ(std::vector<Report>(all.begin() + 48, all.end()), LineReports("12:00", kFirstLine));
+    EXPECT_EQ(bus.Picture().Line(0, 12), "12:00       ");
+}
+
+TEST_F(ScrollTest, LongTextScrollsAgainAfterTheLineWasOverwritten) {
+    const std::vector<Report> once = ScrollStream(kTwenty, kFirstLine);
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    ASSERT_TRUE(bus.WaitForReportCount(once.size(), kWait));
+    panel->StopScrolling();
+
+    panel->WriteLine("12:00", kFirstLine, false);  // the clock takes the line
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    const auto expected = Concat(Concat(once, LineReports("12:00", kFirstLine)), once);
+    ASSERT_TRUE(bus.WaitForReportCount(expected.size(), kWait));
+    panel->StopScrolling();
+    EXPECT_EQ(bus.Reports(), expected);
+
+    // The same text moving to the other line is written there too.
+    panel->WriteOrScrollLine(kTwenty.c_str(), kSecondLine);
+    const auto moved = Concat(expected, ScrollStream(kTwenty, kSecondLine));
+    ASSERT_TRUE(bus.WaitForReportCount(moved.size(), kWait));
+    panel->StopScrolling();
+    EXPECT_EQ(bus.Reports(), moved);
+    EXPECT_EQ(bus.Picture().Line(1, 12), "ABCDEFGHIJKL");
+}
+
+TEST_F(ScrollTest, NewScrollStartsOnlyAfterThePreviousThreadEnded) {
+    const std::string other = "the other long text";
+    ReleaseDuringHandshake(2);
+    sleeper.PauseAt(20, 3);
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    ASSERT_TRUE(sleeper.WaitUntilPaused());
+    // The old thread goes on during the handshake; the new one must wait for its end.
+    panel->WriteOrScrollLine(other.c_str(), kFirstLine);
+
+    const std::vector<Report> first = ScrollStream(kTwenty, kFirstLine);
+    const auto expected = Concat(std::vector<Report>(first.begin(), first.begin() + 36),
+                                 ScrollStream(other, kFirstLine));
+    ASSERT_TRUE(bus.WaitForReportCount(expected.size(), kWait));
+    panel->StopScrolling();
+    EXPECT_EQ(bus.Reports(), expected);
+    EXPECT_EQ(sleeper.Count(200), 2u);
+}
+
+TEST_F(ScrollTest, RedrawHoldingThePanelLockNeverDeadlocksWithTheScroller) {
+    const std::string other = "a second long text";
+    sleeper.PauseAt(20, 2);
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    ASSERT_TRUE(sleeper.WaitUntilPaused());
+    ScopedDebugCapture capture;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::recursive_timed_mutex> redraw(panel->Lock());
+        sleeper.Release();  // the old thread now waits for the lock we hold
+        panel->WriteLine("12:00", kFirstLine, false);
+        panel->WriteOrScrollLine(other.c_str(), kFirstLine);
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(elapsed, 1500ms) << "the old thread should end at once, not by the bounded wait";
+    EXPECT_TRUE(capture.Lines().empty());
+
+    const std::vector<Report> first = ScrollStream(kTwenty, kFirstLine);
+    const auto expected = Concat(Concat(std::vector<Report>(first.begin(), first.begin() + 24),
+                                        LineReports("12:00", kFirstLine)),
+                                 ScrollStream(other, kFirstLine));
+    ASSERT_TRUE(bus.WaitForReportCount(expected.size(), kWait));
+    panel->StopScrolling();
+    EXPECT_EQ(bus.Reports(), expected) << "no stale line after the stop";
+}
+
+TEST_F(ScrollTest, ThreadStuckPastTheBoundIsLeftToEndAndNeverWritesAgain) {
+    sleeper.PauseAt(20, 2);
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    ASSERT_TRUE(sleeper.WaitUntilPaused());
+    ScopedDebugCapture capture;
+    panel->StopScrolling();  // waits the bounded ~2 s: the thread is held in its sleep
+    EXPECT_FALSE(capture.Lines().empty());
+    const std::size_t before = bus.ReportCount();
+    EXPECT_EQ(before, 24u);
+
+    // A new scroll starts at once; the held thread is released and ends without writing.
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);  // the line was left part-way
+    sleeper.Release();
+    const auto expected = ScrollStream(kTwenty, kFirstLine);
+    ASSERT_TRUE(bus.WaitForReportCount(before + expected.size(), kWait));
+    panel.reset();  // joins everything
+    const std::vector<Report> all = bus.Reports();
+    EXPECT_EQ(std::vector<Report>(all.begin() + before, all.end()), expected);
+}
+
+TEST_F(ScrollTest, OverlongTextsAreCutAndStaySafe) {
+    std::string t300;
+    for (int i = 0; i < 300; ++i) {
+        t300 += static_cast<char>('a' + i % 26);
+    }
+    panel->WriteOrScrollLine(t300.c_str(), kSecondLine);
+    const auto expected = ScrollStream(t300.substr(0, 243), kSecondLine);
+    ASSERT_EQ(expected.size(), (3u * 255u + 1u) * 12u);
+    ASSERT_TRUE(bus.WaitForReportCount(expected.size(), kWait));
+    panel->StopScrolling();
+    EXPECT_EQ(bus.Reports(), expected);
+
+    // Cut before it is compared: the same 300 bytes, or more with the same first 243, are
+    // what the line already shows.
+    bus.ClearReports();
+    panel->WriteOrScrollLine(t300.c_str(), kSecondLine);
+    const std::string t1000 = t300 + std::string(700, '!');
+    panel->WriteOrScrollLine(t1000.c_str(), kSecondLine);
+    EXPECT_EQ(bus.ReportCount(), 0u);
+
+    const std::string other1000(1000, 'Q');
+    panel->WriteOrScrollLine(other1000.c_str(), kSecondLine);
+    ASSERT_TRUE(bus.WaitForReportCount(expected.size(), kWait));
+    panel->StopScrolling();
+    EXPECT_EQ(bus.Reports(), ScrollStream(std::string(243, 'Q'), kSecondLine));
+}
+
+TEST_F(ScrollTest, DestroyingThePanelEndsTheScroll) {
+    sleeper.PauseAt(20, 4);
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    ASSERT_TRUE(sleeper.WaitUntilPaused());
+    std::thread release([&] { sleeper.Release(); });
+    panel.reset();  // must not hang, whether the release comes before or after the stop
+    release.join();
+    const std::size_t after = bus.ReportCount();
+    EXPECT_GE(after, 4u * 12u);
+    EXPECT_LE(after, ScrollStream(kTwenty, kFirstLine).size());
+    EXPECT_EQ(after % 12, 0u) << "only whole lines";
+}
+
+TEST_F(ScrollTest, UnpluggedPanelEndsEachPassAtOnce) {
+    bus.SetUnplugged(0, true);
+    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->StopScrolling();
+    panel.reset();
+    EXPECT_EQ(sleeper.Count(20), 0u);
+    EXPECT_EQ(bus.ReportCount(), 0u);
+}
+
+// Commands from the run loop, a control handler and a stopper at once. Run under
+// ThreadSanitizer; every report must still be whole and well-formed.
+TEST(PanelThreads, CommandsFromSeveralThreadsAtOnce) {
+    VirtualPanelBus bus(VirtualDeviceConfig{});
+    test::RecordingSleeper sleeper;
+    std::atomic<bool> badReport{false};
+    bus.SetObserver([&](std::size_t, const Report& r, const PanelPicture&) {
+        const bool ok = r.size() == 8 && r[0] >= 1 && r[0] <= 6 &&
+                        (r[0] != 1 || ((r[1] & 0x80) != 0 && (r[1] & 0x3F) < 12));
+        if (!ok) {
+            badReport = true;
+        }
+    });
+    {
+        PanelDevice panel(bus, std::make_unique<test::IdentityConverter>(), sleeper);
+        ASSERT_TRUE(panel.OpenPanel());
+        const char* texts[] = {"a track name longer than twelve", "Radio Station Name Here",
+                               "short"};
+        std::thread runLoop([&] {
+            for (int i = 0; i < 150; ++i) {
+                std::lock_guard<std::recursive_timed_mutex> redraw(panel.Lock());
+                panel.SetMediaIcon(i % 2 ? 8 : -9);
+                panel.WriteOrScrollLine(texts[i % 3], i % 4 ? kFirstLine : kSecondLine);
+                panel.WriteLine("0:42", kSecondLine, false);
+                panel.SetVolumeBar(static_cast<std::uint16_t>(i * 400));
+                panel.ShowTransportState(i % 5);
+            }
+        });
+        std::thread control([&] {
+            for (int i = 0; i < 150; ++i) {
+                std::lock_guard<std::recursive_timed_mutex> screen(panel.Lock());
+                panel.ClearPanel(kClearAll, static_cast<std::uint8_t>(i % 6));
+                panel.WriteLine("Preparing", kFirstLine, false);
+                panel.SetBrightness(static_cast<std::uint8_t>(i));
+            }
+        });
+        std::thread unlocked([&] {
+            for (int i = 0; i < 150; ++i) {
+                panel.SetStatusIcon(i % 2 ? 16 : -17);
+                panel.WriteOrScrollLine(texts[(i + 1) % 3], kFirstLine);
+                if (i % 10 == 0) {
+                    panel.StopScrolling();
+                }
+            }
+        });
+        runLoop.join();
+        control.join();
+        unlocked.join();
+    }
+    EXPECT_FALSE(badReport.load());
+    EXPECT_GT(bus.ReportCount(), 150u * 20u);
+}
+
+}  // namespace
+}  // namespace zelk

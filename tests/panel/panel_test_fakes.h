@@ -1,0 +1,157 @@
+// Test doubles for the panel tests: a sleeper that only records (and can pause one sleep), and
+// small converters with known behaviour.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "service/adapters/clock.h"
+#include "service/adapters/text_converter.h"
+
+namespace zelk::test {
+
+class RecordingSleeper : public Sleeper {
+  public:
+    void SleepMs(std::uint32_t milliseconds) override {
+        if (onSleep) {
+            onSleep(milliseconds);
+        }
+        std::unique_lock<std::mutex> guard(lock_);
+        sleeps_.push_back(milliseconds);
+        if (milliseconds == pauseMs_ && ++pauseHits_ == pauseAt_) {
+            paused_ = true;
+            changed_.notify_all();
+            changed_.wait(guard, [this] { return released_; });
+            paused_ = false;
+        }
+    }
+
+    // Called at the start of every sleep, on the sleeping thread. Set it before any thread
+    // can sleep.
+    std::function<void(std::uint32_t)> onSleep;
+
+    std::vector<std::uint32_t> Sleeps() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return sleeps_;
+    }
+    std::size_t Count(std::uint32_t milliseconds) const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return static_cast<std::size_t>(std::count(sleeps_.begin(), sleeps_.end(), milliseconds));
+    }
+
+    // Holds the `nth` (1-based) sleep of `milliseconds` until Release().
+    void PauseAt(std::uint32_t milliseconds, std::size_t nth) {
+        std::lock_guard<std::mutex> guard(lock_);
+        pauseMs_ = milliseconds;
+        pauseAt_ = nth;
+        pauseHits_ = 0;
+        released_ = false;
+    }
+    bool WaitUntilPaused(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, timeout, [this] { return paused_; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> guard(lock_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::uint32_t> sleeps_;
+    std::uint32_t pauseMs_ = 0;
+    std::size_t pauseAt_ = 0;
+    std::size_t pauseHits_ = 0;
+    bool paused_ = false;
+    bool released_ = true;
+};
+
+// Copies bytes unchanged, as many as fit.
+class IdentityConverter : public TextConverter {
+  public:
+    HResult Open() override { return kSOk; }
+    HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
+    HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
+                    std::uint32_t& destinationCapacity) override {
+        const std::uint32_t n = std::min(sourceLength, destinationCapacity);
+        std::memcpy(destination, source, n);
+        sourceLength = n;
+        destinationCapacity = n;
+        return kSOk;
+    }
+};
+
+// Writes every source byte twice: its output is longer than what it consumed.
+class DoublingConverter : public TextConverter {
+  public:
+    HResult Open() override { return kSOk; }
+    HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
+    HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
+                    std::uint32_t& destinationCapacity) override {
+        std::uint32_t consumed = 0;
+        std::uint32_t written = 0;
+        while (consumed < sourceLength && written + 2 <= destinationCapacity) {
+            destination[written++] = source[consumed];
+            destination[written++] = source[consumed];
+            ++consumed;
+        }
+        sourceLength = consumed;
+        destinationCapacity = written;
+        return kSOk;
+    }
+};
+
+// Consumes the whole source but writes only its first `keep` bytes.
+class TruncatingConverter : public TextConverter {
+  public:
+    explicit TruncatingConverter(std::uint32_t keep) : keep_(keep) {}
+    HResult Open() override { return kSOk; }
+    HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
+    HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
+                    std::uint32_t& destinationCapacity) override {
+        const std::uint32_t n = std::min({sourceLength, destinationCapacity, keep_});
+        std::memcpy(destination, source, n);
+        // Garbage after the written part that a careless caller would show.
+        if (n < destinationCapacity) {
+            destination[n] = '#';
+        }
+        destinationCapacity = n;
+        return kSOk;
+    }
+
+  private:
+    std::uint32_t keep_;
+};
+
+using Report = std::vector<std::uint8_t>;
+
+// An 8-byte report with the given leading bytes.
+inline Report R(std::initializer_list<std::uint8_t> bytes) {
+    Report report(bytes);
+    report.resize(8, 0);
+    return report;
+}
+
+// The character reports of one whole line as the panel receives them.
+inline std::vector<Report> LineReports(const std::string& text, std::uint8_t lineCode,
+                                       int columns = 12) {
+    std::vector<Report> reports;
+    for (int c = 0; c < columns; ++c) {
+        const std::uint8_t ch =
+            static_cast<std::size_t>(c) < text.size() ? static_cast<std::uint8_t>(text[c]) : 0x20;
+        reports.push_back(R({1, static_cast<std::uint8_t>(lineCode | c), ch}));
+    }
+    return reports;
+}
+
+}  // namespace zelk::test
