@@ -1,0 +1,177 @@
+// The Windows service framework object itself: control dispatch through its virtual handlers,
+// status reports without an SCM connection, the debug run, failure texts from the program's
+// string table and the system, and the settings store in the registry.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "service/host/service_framework.h"
+
+namespace zelk {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+class TestService : public ServiceFramework {
+  public:
+    explicit TestService(const char* name)
+        : ServiceFramework(name, "Host Test Service", 0x45, nullptr) {}
+
+    std::vector<std::string> calls;
+    std::vector<std::string> run_arguments;
+    bool throw_in_run = false;
+
+    void Run(std::uint32_t argc, char** argv) override {
+        for (std::uint32_t i = 0; i < argc; ++i) run_arguments.emplace_back(argv[i]);
+        if (throw_in_run) throw CNTServiceTerminateException(1066, 31);
+    }
+    void OnStop() override {
+        std::lock_guard<std::recursive_mutex> guard(StatusLock());
+        SetCurrentStateLocked(kServiceStopPending);
+        calls.push_back("stop");
+    }
+    std::uint32_t OnPowerEvent(std::uint32_t type, void*) override {
+        calls.push_back("power " + std::to_string(type));
+        return 5;
+    }
+    void OnUserDefinedRequest(std::uint32_t control) override {
+        calls.push_back("user " + std::to_string(control));
+    }
+};
+
+std::string UniqueServiceName() {
+    return "ZelkHostTest" + std::to_string(GetCurrentProcessId());
+}
+
+TEST(FrameworkWin32, IsTheCurrentInstanceWhileItLives) {
+    {
+        TestService service(UniqueServiceName().c_str());
+        EXPECT_EQ(ServiceFramework::Current(), &service);
+    }
+    EXPECT_EQ(ServiceFramework::Current(), nullptr);
+}
+
+TEST(FrameworkWin32, HandleControlRunsTheOverridesAndRefusesZero) {
+    TestService service(UniqueServiceName().c_str());
+    EXPECT_EQ(service.HandleControl(0, 0, nullptr), 120u);
+    EXPECT_EQ(service.HandleControl(1, 0, nullptr), 0u);
+    EXPECT_EQ(service.HandleControl(13, 4, nullptr), 5u);
+    EXPECT_EQ(service.HandleControl(201, 0, nullptr), 0u);
+    EXPECT_THAT(service.calls, ElementsAre("stop", "power 4", "user 201"));
+    std::lock_guard<std::recursive_mutex> guard(service.StatusLock());
+    EXPECT_EQ(service.CurrentStateLocked(), kServiceStopPending);
+}
+
+TEST(FrameworkWin32, StatusReportsWithoutTheScmStoreButReturnFalse) {
+    TestService service(UniqueServiceName().c_str());
+    EXPECT_FALSE(service.ReportStatus(kServiceStartPending, 1, 1100, kKeepStatusValue));
+    EXPECT_FALSE(service.ReportCurrentStatus());
+    std::lock_guard<std::recursive_mutex> guard(service.StatusLock());
+    EXPECT_EQ(service.CurrentStateLocked(), kServiceStartPending);
+}
+
+TEST(FrameworkWin32, DebugRunsOnThisThreadAndPassesTheTerminateCodesOn) {
+    TestService service(UniqueServiceName().c_str());
+    ServiceCommandLine line;
+    line.action = kActionDebug;
+    EXPECT_EQ(service.ExecuteCommand(line), 0u);
+    ASSERT_FALSE(service.run_arguments.empty());
+    EXPECT_EQ(service.run_arguments[0], std::string(__argv[0]));
+
+    service.throw_in_run = true;
+    try {
+        service.Debug();
+        ADD_FAILURE() << "no exception";
+    } catch (const CNTServiceTerminateException& e) {
+        EXPECT_EQ(e.Win32ExitCode(), 1066u);
+        EXPECT_EQ(e.ServiceExitCode(), 31u);
+    }
+    EXPECT_EQ(service.ExecuteCommand(line), 1066u);
+}
+
+TEST(FrameworkWin32, FailureTextsComeFromTheStringTableAndTheSystem) {
+    TestService service(UniqueServiceName().c_str());
+    char system_text[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, system_text, sizeof(system_text),
+                   nullptr);
+    ASSERT_NE(system_text[0], '\0');
+    EXPECT_EQ(service.FormatError(1, 5, true), std::string("5, ") + system_text);
+    EXPECT_EQ(
+        service.FormatError(1, 5, false),
+        std::string("LumaraService::Install, Failed call to open SCM, Error:5, ") + system_text);
+    EXPECT_EQ(
+        service.FormatError(13, 1052, false).rfind("Failed to pause the service, Error:1052, ", 0),
+        0u);
+    // A code the system does not know: the number, a comma and a blank.
+    EXPECT_EQ(service.FormatError(10, 0x2FFFFFFF, true), "805306367, ");
+}
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + name;
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+    }
+    std::string name = UniqueServiceName();
+    TestService service{name.c_str()};
+};
+
+TEST_F(SettingsTest, ValuesRoundTripUnderTheParametersKey) {
+    EXPECT_TRUE(service.WriteSettingString("Panel", "Text", "hello"));
+    EXPECT_TRUE(service.WriteSettingInt("Panel", "Number", 0xA4));
+    const unsigned char bytes[] = {1, 0, 2};
+    EXPECT_TRUE(service.WriteSettingBinary("Panel", "Bytes", bytes, sizeof(bytes)));
+    EXPECT_TRUE(service.WriteSettingStringArray("Panel", "List", {"a", "bc"}));
+    EXPECT_TRUE(service.WriteSettingStringArray("Panel", "Empty", {}));
+
+    EXPECT_EQ(service.GetSettingString("Panel", "Text", "x"), "hello");
+    EXPECT_EQ(service.GetSettingInt("Panel", "Number", 7), 0xA4u);
+    std::unique_ptr<std::uint8_t[]> data;
+    std::uint32_t size = 99;
+    ASSERT_TRUE(service.GetSettingBinary("Panel", "Bytes", data, size));
+    ASSERT_EQ(size, 3u);
+    EXPECT_EQ(data[2], 2);
+    std::vector<std::string> list = {"stale"};
+    EXPECT_TRUE(service.GetSettingStringArray("Panel", "List", list));
+    EXPECT_THAT(list, ElementsAre("a", "bc"));
+    EXPECT_TRUE(service.GetSettingStringArray("Panel", "Empty", list));
+    EXPECT_TRUE(list.empty());
+
+    HKEY key = nullptr;
+    const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + name + "\\Parameters\\Panel";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    char text[16] = "";
+    DWORD text_size = sizeof(text);
+    DWORD type = 0;
+    EXPECT_EQ(
+        RegQueryValueExA(key, "Text", nullptr, &type, reinterpret_cast<BYTE*>(text), &text_size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(text_size, 6u);  // with its NUL
+    RegCloseKey(key);
+}
+
+TEST_F(SettingsTest, MissingValuesGiveDefaultsAndNullsDelete) {
+    EXPECT_EQ(service.GetSettingString("Nothing", "Text", "fallback"), "fallback");
+    EXPECT_EQ(service.GetSettingInt("Nothing", "Number", 7), 7u);
+    std::unique_ptr<std::uint8_t[]> data = std::make_unique<std::uint8_t[]>(1);
+    std::uint32_t size = 1;
+    EXPECT_FALSE(service.GetSettingBinary("Nothing", "Bytes", data, size));
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(size, 0u);
+
+    ASSERT_TRUE(service.WriteSettingString("Panel", "Text", "hello"));
+    EXPECT_TRUE(service.WriteSettingString("Panel", "Text", nullptr));
+    EXPECT_EQ(service.GetSettingString("Panel", "Text", "gone"), "gone");
+    ASSERT_TRUE(service.WriteSettingInt("Panel", "Number", 1));
+    EXPECT_TRUE(service.WriteSettingString("Panel", nullptr, nullptr));
+    EXPECT_EQ(service.GetSettingInt("Panel", "Number", 9), 9u);
+}
+
+}  // namespace
+}  // namespace zelk
