@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "common/debug_print.h"
 #include "common/win_codes.h"
@@ -126,13 +127,14 @@ void PanelDevice::Impl::JoinAll() {
 bool PanelDevice::Impl::WriteScrollLine(PanelDevice& panel, ScrollRun& run, const char* text,
                                         std::uint8_t lineCode, std::uint32_t& result) {
     // Poll for the panel lock so that a holder that stops this scroll is never waited on.
-    for (;;) {
+    // (try_lock with a short pause rather than try_lock_for: the timed form goes through
+    // pthread_mutex_clocklock, which ThreadSanitizer cannot see, so it would lose track of
+    // the lock.)
+    while (!panel.lock_.try_lock()) {
         if (run.stop.load()) {
             return false;
         }
-        if (panel.lock_.try_lock_for(kLockPollStep)) {
-            break;
-        }
+        std::this_thread::sleep_for(kLockPollStep);
     }
     PanelLock hold(panel.lock_, std::adopt_lock);
     if (run.stop.load()) {
@@ -179,7 +181,8 @@ std::uint32_t PanelDevice::WriteLine(const char* text, std::uint8_t lineCode, bo
     // At most 127 bytes are converted, into a zeroed buffer that always keeps its terminator;
     // the line ends where the converter's output ends.
     char converted[kLineBufferSize] = {};
-    std::uint32_t sourceLength = static_cast<std::uint32_t>(BoundedLength(text, kLineBufferSize - 1));
+    std::uint32_t sourceLength =
+        static_cast<std::uint32_t>(BoundedLength(text, kLineBufferSize - 1));
     std::uint32_t written = kLineBufferSize - 1;
     converter_->Convert(text, sourceLength, converted, written);
     written = std::min<std::uint32_t>(written, kLineBufferSize - 1);

@@ -23,7 +23,7 @@ inline constexpr int kScrollPasses = 3;
 inline constexpr std::uint32_t kScrollStepMs = 20;
 inline constexpr std::uint32_t kScrollHandshakeMs = 200;
 inline constexpr std::chrono::milliseconds kScrollEndWait{2000};
-inline constexpr std::chrono::milliseconds kLockPollStep{10};
+inline constexpr std::chrono::milliseconds kLockPollStep{2};
 inline constexpr std::int16_t kMaxLineColumns = 64;  // the line code's 6 column bits
 
 // One scroll thread with its own stop token: stopping one scroll can never be undone by the
