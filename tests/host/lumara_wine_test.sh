@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Lumara.exe under Wine, against the real service control manager and registry of a private
+# prefix: usage text, installation with its registry values and event source, a second
+# installation's failure text, stop of a stopped service, start without a panel (the service
+# logs and stops), the debug run, a run without options, and removal.
+#   lumara_wine_test.sh <Lumara.exe> <message_box_probe.exe> <work dir>
+set -uo pipefail
+LUMARA_EXE="$1"
+PROBE_EXE="$2"
+WORK="$3"
+REPO="$(cd "$(dirname "$0")/../.." && pwd)"
+
+failures=0
+check() {  # check <description> <command...>
+    local what="$1"
+    shift
+    if "$@"; then
+        echo "ok   - $what"
+    else
+        echo "FAIL - $what"
+        failures=$((failures + 1))
+    fi
+}
+contains() { grep -qF -- "$2" <<<"$1"; }
+lacks() { ! grep -qF -- "$2" <<<"$1"; }
+count() { grep -cF -- "$2" <<<"$1" || true; }
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+bash "$REPO/scripts/wine-prefix.sh" "$WORK/prefix" || exit 1
+export WINEPREFIX="$WORK/prefix"
+export WINEDEBUG=-all
+unset DISPLAY WAYLAND_DISPLAY
+
+# The service lives as long as this server: keep it up while the service is used, end it at exit.
+wineserver -p
+trap 'wineserver -k 2>/dev/null' EXIT
+
+DIR_WIN='C:\Program Files\Lumara Test'
+DIR="$WINEPREFIX/drive_c/Program Files/Lumara Test"
+mkdir -p "$DIR"
+cp "$LUMARA_EXE" "$DIR/Lumara.exe"
+cp "$(dirname "$LUMARA_EXE")/Lumara.DLL" "$DIR/Lumara.DLL"
+cp "$PROBE_EXE" "$WORK/probe.exe"
+EXE="$DIR_WIN\\Lumara.exe"
+NAME='Tarsel Front Panel Manager Service'
+SVC_KEY='HKLM\SYSTEM\CurrentControlSet\Services\LUMARA'
+APP_KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application'
+
+# The first command starts the service manager; the service processes it starts write their
+# event log calls (Wine keeps only a trace of them) to this command's error output.
+WINEDEBUG=-all,+eventlog wine reg add "$APP_KEY" /v Sources /t REG_MULTI_SZ \
+    /d 'Application\0tarsel front panel manager service' /f >/dev/null 2>"$WORK/services.log"
+service_log() { grep -a "eventlog:ReportEvent" "$WORK/services.log" || true; }
+
+# Runs Lumara in the background and answers its message box; prints the box's text and buttons.
+answer_box() {
+    wine "$EXE" "$@" >/dev/null 2>&1 &
+    local pid=$!
+    wine "$WORK/probe.exe" "$NAME" 20000 | tr -d '\r'
+    local waited=0
+    while kill -0 "$pid" 2>/dev/null && [ $waited -lt 100 ]; do sleep 0.2; waited=$((waited + 1)); done
+    kill -0 "$pid" 2>/dev/null && { echo "still running"; kill "$pid"; }
+    wait "$pid" 2>/dev/null
+}
+
+# ---- usage text, also with -silent
+box="$(answer_box -help -silent)"
+check "help shows the usage text" contains "$box" "text=A service for displaying media center information on a front panel display."
+check "help text second line" contains "$box" "Usage: testsrv [-install | -uninstall | -help]"
+check "help box has only an OK button" contains "$box" "buttons=[OK]"
+check "help ends after OK" lacks "$box" "still running"
+
+# ---- installation
+timeout 60 wine "$EXE" -install -silent
+svc="$(wine reg query "$SVC_KEY" 2>/dev/null | tr -d '\r')"
+check "ImagePath is the quoted path" contains "$svc" "ImagePath    REG_SZ    \"$DIR_WIN\\Lumara.exe\""
+check "automatic start" contains "$svc" "Start    REG_DWORD    0x2"
+check "own process" contains "$svc" "Type    REG_DWORD    0x10"
+check "errors ignored" contains "$svc" "ErrorControl    REG_DWORD    0x0"
+check "display name" contains "$svc" "DisplayName    REG_SZ    $NAME"
+check "description" contains "$svc" "Description    REG_SZ    Service controlling front panel display for ZELK"
+check "local system account" contains "$svc" "ObjectName    REG_SZ    LocalSystem"
+src="$(wine reg query "$APP_KEY\\$NAME" 2>/dev/null | tr -d '\r')"
+check "event message file beside the program" contains "$src" "EventMessageFile    REG_SZ    $DIR_WIN\\Lumara.DLL"
+check "types supported 7" contains "$src" "TypesSupported    REG_DWORD    0x7"
+sources="$(wine reg query "$APP_KEY" /v Sources 2>/dev/null | tr -d '\r')"
+check "Sources lists the name once, after the entry of another case" \
+    contains "$sources" 'Application\0tarsel front panel manager service\0Tarsel Front Panel Manager Service'
+
+# A second installation fails on the existing service and says so.
+box="$(answer_box -install)"
+check "second install shows message 3 with error 1073" contains "$box" "text=LumaraService::Install, Failed call to CreateService, Error:1073, "
+sources="$(wine reg query "$APP_KEY" /v Sources 2>/dev/null | tr -d '\r')"
+check "Sources still lists the name once" test "$(grep -o 'Tarsel Front Panel Manager Service' <<<"$sources" | wc -l)" -eq 1
+
+# From here on the start type is not under test: a demand-start copy is never started by a
+# restarting server.
+wine reg add "$SVC_KEY" /v Start /t REG_DWORD /d 3 /f >/dev/null 2>&1
+
+# ---- stop of a stopped service: succeeds at once, no message box (it would block)
+start_ms=$(date +%s%3N)
+timeout 30 wine "$EXE" -stop
+check "stop of a stopped service ends without a message" test $? -eq 0
+check "stop of a stopped service does not wait" test $(($(date +%s%3N) - start_ms)) -lt 4000
+
+# ---- start without DisplayProps.xml: the service logs start, error and stop, then stops
+before_err=$(count "$(service_log)" "err:eventlog")
+before_info=$(count "$(service_log)" "trace:eventlog")
+box="$(answer_box -start)"
+check "start shows message 10 after the wait" contains "$box" "text=Failed to start the service, Error:1460, "
+state="$(wine sc query LUMARA 2>/dev/null | tr -d '\r')"
+check "service ended STOPPED" contains "$state" "STATE              : 1  STOPPED"
+check "with exit code 0" contains "$state" "WIN32_EXIT_CODE    : 0  (0x0)"
+log="$(service_log)"
+check "service logged one error event" test $(($(count "$log" "err:eventlog") - before_err)) -eq 1
+check "service logged its start and stop events" test $(($(count "$log" "trace:eventlog") - before_info)) -eq 2
+check "events carry the display name" contains "$log" "ReportEventW L\"$NAME\""
+
+# ---- start with DisplayProps.xml but no panel attached: the same stop, for the other reason
+printf '<?xml version="1.0"?>\n<Props><Display><VID>0x1F3C</VID><PID>0x5A41</PID><DisplayColumns>12</DisplayColumns></Display></Props>\n' >"$DIR/DisplayProps.xml"
+before_err=$(count "$(service_log)" "err:eventlog")
+timeout 60 wine "$EXE" -start -silent
+state="$(wine sc query LUMARA 2>/dev/null | tr -d '\r')"
+check "service without a panel ended STOPPED" contains "$state" "STATE              : 1  STOPPED"
+check "and logged its error event" test $(($(count "$(service_log)" "err:eventlog") - before_err)) -eq 1
+
+# ---- debug run: Run on the command's own thread, no SCM; it ends by itself without a panel
+WINEDEBUG=-all,+eventlog timeout 60 wine "$EXE" -DEBUG >"$WORK/debug.log" 2>&1
+check "debug run ends by itself" test $? -eq 0
+debug_out="$(tr -d '\r' <"$WORK/debug.log")"
+check "debug run logs start, error and stop" test "$(grep -c 'eventlog:ReportEvent' <<<"$debug_out")" -eq 3
+
+# ---- no option while not started by the SCM: ends without a window
+start_ms=$(date +%s%3N)
+timeout 60 wine "$EXE"
+check "a run without options ends by itself" test $? -eq 0
+echo "     (ended after $(($(date +%s%3N) - start_ms)) ms)"
+
+# ---- removal
+timeout 60 wine "$EXE" -uninstall -silent
+check "service key removed" bash -c "! wine reg query '$SVC_KEY' >/dev/null 2>&1"
+check "service unknown to the SCM" bash -c "! wine sc query LUMARA 2>/dev/null | grep -q STATE"
+check "event source key removed" bash -c "! wine reg query '$APP_KEY\\$NAME' >/dev/null 2>&1"
+sources="$(wine reg query "$APP_KEY" /v Sources 2>/dev/null | tr -d '\r')"
+check "Sources lost exactly the service's entry" \
+    bash -c "grep -qE 'REG_MULTI_SZ    Application\\\\0tarsel front panel manager service\$' <<<'$sources'"
+
+box="$(answer_box -uninstall)"
+check "uninstall of a missing service shows message 6 with 1060" contains "$box" "text=LumaraService::Uninstall, Failed call to OpenService, Error:1060, "
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
