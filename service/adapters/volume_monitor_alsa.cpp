@@ -50,7 +50,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
     }
 
     void RunNotificationLoop() override {
-        if (wake_ < 0) {
+        if (wake_ < 0 || quitSeen_) {
             return;
         }
         for (;;) {
@@ -77,7 +77,10 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
                 return;
             }
             if ((fds[0].revents & POLLIN) != 0) {
-                return;  // Quit; the event stays set so later loops end at once too
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t n = read(wake_, &count, sizeof count);
+                quitSeen_ = true;  // later loops end at once too
+                return;
             }
             if (mixerCount > 0) {
                 HandleMixerEvents(&fds[1], static_cast<unsigned>(mixerCount));
@@ -227,6 +230,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
     std::int32_t lastVolume_ = -1;
     std::int32_t lastMute_ = -1;
     int wake_ = -1;
+    bool quitSeen_ = false;  // touched by the loop's thread only
 };
 
 }  // namespace
