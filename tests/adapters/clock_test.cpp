@@ -99,22 +99,5 @@ TEST(FakeSleeper, RecordsSleepsAdvancesItsClockAndRunsTheHook) {
     EXPECT_EQ(clock.NowMs(), 10250u);
 }
 
-TEST(FakeClock, TextsAndFailures) {
-    FakeClock clock;
-    char buffer[16] = "untouched";
-    clock.SetTimeText("23:59");
-    ASSERT_TRUE(clock.FormatTime(buffer, sizeof buffer));
-    EXPECT_STREQ(buffer, "23:59");
-    clock.SetFormatFails(true);
-    std::strcpy(buffer, "kept");
-    EXPECT_FALSE(clock.FormatDate(buffer, sizeof buffer));
-    EXPECT_STREQ(buffer, "kept");
-    clock.SetFormatFails(false);
-    clock.SetDateText("31.12.2099");
-    EXPECT_FALSE(clock.FormatDate(buffer, 10));  // needs 11 with its terminator
-    EXPECT_TRUE(clock.FormatDate(buffer, 11));
-    EXPECT_STREQ(buffer, "31.12.2099");
-}
-
 }  // namespace
 }  // namespace zelk

@@ -96,19 +96,6 @@ TEST(VolumeMonitorRules, VolumeControlWithIdOneGivesVolumeThenMute) {
     EXPECT_EQ(recorder.calls, (std::vector<Call>{{20000, 3}, {-1, 1}}));
 }
 
-TEST(VolumeMonitorRules, NoCallbackSetOrCleared) {
-    Recorder recorder;
-    ScriptedMonitor monitor(&recorder, true, 7);
-    monitor.values[7] = 100;
-    monitor.values[1] = 1;
-    monitor.OnControlChange(7);
-    monitor.OnControlChange(1);
-    monitor.SetCallback(&Record, 1);
-    monitor.SetCallback(nullptr, 0);
-    monitor.OnControlChange(7);
-    EXPECT_TRUE(recorder.calls.empty());
-}
-
 TEST(VolumeMonitorRules, GettersAndSetVolumeBounds) {
     Recorder recorder;
     ScriptedMonitor monitor(&recorder, true, 7);
@@ -143,20 +130,6 @@ TEST(VolumeMonitorRules, UnusableVolumeGivesMinusOneAndWritesNothing) {
     EXPECT_EQ(monitor.switches, (std::vector<bool>{true}));
     monitor.OnControlChange(7);
     EXPECT_TRUE(recorder.calls.empty());
-}
-
-TEST(VolumeMonitorRules, OutputSwitchValuesAndDetailSizes) {
-    EXPECT_EQ(OutputSwitchValue(OutputSwitchKind::kMute, true), 0);
-    EXPECT_EQ(OutputSwitchValue(OutputSwitchKind::kMute, false), 1);
-    EXPECT_EQ(OutputSwitchValue(OutputSwitchKind::kEnable, true), 1);
-    EXPECT_EQ(OutputSwitchValue(OutputSwitchKind::kEnable, false), 0);
-    EXPECT_FALSE(OutputSwitchValue(OutputSwitchKind::kNone, true).has_value());
-
-    EXPECT_EQ(ControlDetailEntries(false, false, 2, 0), 2u);
-    EXPECT_EQ(ControlDetailEntries(true, false, 2, 0), 1u);
-    EXPECT_EQ(ControlDetailEntries(true, true, 2, 5), 5u);  // uniform with items: one per item
-    EXPECT_EQ(ControlDetailEntries(false, true, 2, 5), 10u);
-    EXPECT_EQ(ControlDetailEntries(false, false, 0, 0), 0u);
 }
 
 TEST(VolumeMonitorRules, ScalingToAndFromTheFullRange) {

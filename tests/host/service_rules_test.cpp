@@ -204,15 +204,12 @@ TEST(CommandDispatch, RequestFailuresShowTheirMessageWithTheLastError) {
     }
 }
 
-TEST(CommandDispatch, SuccessShowsNothingAndReturnsZero) {
+TEST(CommandDispatch, SuccessShowsNothingAndRunAsServiceFailureHasNoText) {
     for (int action : {kActionStart, kActionStop, kActionInstall, kActionUninstall}) {
         ScriptedService service;
         EXPECT_EQ(Execute(service, action), 0u);
         EXPECT_TRUE(service.shown.empty()) << action;
     }
-}
-
-TEST(CommandDispatch, RunAsServiceFailureReturnsTheErrorWithoutText) {
     ScriptedService service;
     service.succeed = false;
     service.error = 1063;
