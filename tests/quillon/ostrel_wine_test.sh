@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Ostrel.dll under Wine, in a private prefix:
+#   registration: regsvr32, the exact keys and values read back, then their removal;
+#   com:          regsvr32, then the test host (COM only) in the system code page, in a
+#                 double-byte code page, and once more with the pipe opens traced.
+# Usage: ostrel_wine_test.sh registration|com <Ostrel.dll> <ostrel_host.exe> <work dir>
+set -uo pipefail
+mode="$1"; dll="$2"; host="$3"; work="$4"
+repo="$(cd "$(dirname "$0")/../.." && pwd)"
+source "$repo/scripts/wine-env.sh"
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+rm -rf "$work"
+mkdir -p "$work/bin"
+"$repo/scripts/wine-prefix.sh" "$work/prefix" >/dev/null || { echo "no prefix"; exit 1; }
+export WINEPREFIX="$work/prefix"
+cp "$dll" "$host" "$work/bin/"
+cd "$work/bin"
+winedll="$(winepath -w "$work/bin/Ostrel.dll" 2>/dev/null)"
+
+# One Wine server for the whole script.
+wineserver -p
+trap 'wineserver -k 2>/dev/null' EXIT
+
+clsid='{6B1E5A20-3C7D-4F81-9A52-7E0D4C2B9F13}'
+libid='{9C4D2E71-58A3-4B6F-8E10-3F7A2D6C5B84}'
+category='{FCB0C2A3-9747-4c95-9d02-820AFEDEF13F}'
+
+# `wine reg query KEY /s` without carriage returns and blank lines.
+dump() { wine reg query "$1" /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
+
+expect_dump() {  # key, expected text
+    local got
+    got="$(dump "$1")"
+    if [ "$got" != "$2" ]; then
+        fail "$1"
+        diff <(echo "$2") <(echo "$got")
+    fi
+}
+
+expect_absent() {
+    if wine reg query "$1" >/dev/null 2>&1; then fail "$1 still present"; fi
+}
+
+wine regsvr32 /s Ostrel.dll || fail "regsvr32 returned $?"
+
+if [ "$mode" = registration ]; then
+    S='    '
+    expect_dump "HKCR\\CLSID\\$clsid" "HKEY_CLASSES_ROOT\\CLSID\\$clsid
+${S}(Default)${S}REG_SZ${S}StatusSink Class
+HKEY_CLASSES_ROOT\\CLSID\\$clsid\\Implemented Categories
+HKEY_CLASSES_ROOT\\CLSID\\$clsid\\Implemented Categories\\$category
+${S}(Default)${S}REG_SZ${S}Media Status Sink
+HKEY_CLASSES_ROOT\\CLSID\\$clsid\\InprocServer32
+${S}(Default)${S}REG_SZ${S}$winedll
+${S}ThreadingModel${S}REG_SZ${S}Apartment
+HKEY_CLASSES_ROOT\\CLSID\\$clsid\\ProgID
+${S}(Default)${S}REG_SZ${S}Quillon.StatusSink.1
+HKEY_CLASSES_ROOT\\CLSID\\$clsid\\TypeLib
+${S}(Default)${S}REG_SZ${S}$libid
+HKEY_CLASSES_ROOT\\CLSID\\$clsid\\VersionIndependentProgID
+${S}(Default)${S}REG_SZ${S}Quillon.StatusSink"
+    expect_dump 'HKCR\Quillon.StatusSink.1' "HKEY_CLASSES_ROOT\\Quillon.StatusSink.1
+${S}(Default)${S}REG_SZ${S}StatusSink Class
+HKEY_CLASSES_ROOT\\Quillon.StatusSink.1\\CLSID
+${S}(Default)${S}REG_SZ${S}$clsid"
+    expect_dump 'HKCR\Quillon.StatusSink' "HKEY_CLASSES_ROOT\\Quillon.StatusSink
+${S}(Default)${S}REG_SZ${S}StatusSink Class
+HKEY_CLASSES_ROOT\\Quillon.StatusSink\\CLSID
+${S}(Default)${S}REG_SZ${S}$clsid
+HKEY_CLASSES_ROOT\\Quillon.StatusSink\\CurVer
+${S}(Default)${S}REG_SZ${S}Quillon.StatusSink.1"
+    expect_dump "HKCR\\Component Categories\\$category" "HKEY_CLASSES_ROOT\\Component Categories\\$category
+${S}409${S}REG_SZ${S}Media Status Sink"
+    # The type library, registered from the DLL itself, with both dual interfaces.
+    # (Wine's reg prints no header for a queried key without values.)
+    expect_dump "HKCR\\TypeLib\\$libid\\1.0\\409" "HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0\\409\\win64
+${S}(Default)${S}REG_SZ${S}$winedll"
+    dump "HKCR\\TypeLib\\$libid\\1.0" | grep -qx "${S}(Default)${S}REG_SZ${S}Quillon 1.0 Type Library" ||
+        fail "type library help string"
+    for iid in '{075FC453-F236-41DA-B90D-9FBB8BBDC101}' '{A70D81F2-C9D2-4053-AF0E-CDEA39BDD1AD}'; do
+        dump "HKCR\\Interface\\$iid\\TypeLib" | grep -q "$libid" || fail "interface $iid"
+    done
+
+    # Registering again replaces the class key: a stray subkey under it disappears.
+    wine reg add "HKCR\\CLSID\\$clsid\\Stray" /f >/dev/null 2>&1
+    wine regsvr32 /s Ostrel.dll || fail "second regsvr32 returned $?"
+    expect_absent "HKCR\\CLSID\\$clsid\\Stray"
+
+    wine regsvr32 /u /s Ostrel.dll || fail "regsvr32 /u returned $?"
+    wine reg query "HKCR\\Component Categories\\$category" >/dev/null 2>&1 || fail "category key removed"
+    expect_dump "HKCR\\Component Categories\\$category" ""
+    wine reg query 'HKCR\CLSID' >/dev/null 2>&1 || fail "CLSID key removed"
+    expect_absent "HKCR\\CLSID\\$clsid"
+    expect_absent 'HKCR\Quillon.StatusSink.1'
+    expect_absent 'HKCR\Quillon.StatusSink'
+    expect_absent "HKCR\\TypeLib\\$libid"
+
+    # A ProgID key holding a subkey of someone else's cannot go: unregistration fails.
+    wine regsvr32 /s Ostrel.dll || fail "third regsvr32 returned $?"
+    wine reg add 'HKCR\Quillon.StatusSink\Foreign' /f >/dev/null 2>&1
+    if wine regsvr32 /u /s Ostrel.dll; then fail "unregistration with a foreign subkey succeeded"; fi
+    wine reg query 'HKCR\Quillon.StatusSink\Foreign' >/dev/null 2>&1 || fail "foreign subkey removed"
+else
+    # Everything the host checks, in the system code page.
+    timeout 120 wine ostrel_host.exe 2>&1 | tr -d '\r' | tee host.log | grep -E '^\[ *(FAILED|PASSED|SKIPPED) ' || true
+    grep -q '^\[  PASSED  \]' host.log && ! grep -q '^\[  FAILED  \]' host.log || fail "host tests"
+
+    # Double-byte system code page (932).
+    LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 OSTREL_EXPECT_ACP=932 \
+        timeout 60 wine ostrel_host.exe --gtest_filter='*DoubleByte*' 2>&1 | tr -d '\r' > host-dbcs.log
+    grep -q '^\[  PASSED  \] 1 test' host-dbcs.log && ! grep -q 'SKIPPED' host-dbcs.log ||
+        { cat host-dbcs.log; fail "double-byte run"; }
+
+    # The pipe is opened for identification only (SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION
+    # = 0x110000). Wine does not enforce impersonation levels, so its file trace is the witness.
+    WINEDEBUG=+file timeout 60 wine ostrel_host.exe --gtest_filter='*ABusyPipeIsWaitedFor*' > /dev/null 2> host-file.log
+    grep -aF 'CreateFileW L"\\\\.\\pipe\\ZELK_FRONTPANEL_PIPE" GENERIC_READ GENERIC_WRITE  creation 3 attributes 0x110000' host-file.log >/dev/null ||
+        fail "pipe open without SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "all passed"
