@@ -108,13 +108,5 @@ TEST_F(HidrawBusTest, MissingClassDirectoryListsNothing) {
     EXPECT_TRUE(bus->EnumerateInterfaces().empty());
 }
 
-TEST(SystemHidBus, EnumeratesWithoutFailing) {
-    auto bus = CreateSystemHidBus();
-    ASSERT_NE(bus, nullptr);
-    for (const std::string& path : bus->EnumerateInterfaces()) {
-        EXPECT_EQ(path.rfind("/dev/hidraw", 0), 0u) << path;
-    }
-}
-
 }  // namespace
 }  // namespace zelk

@@ -100,16 +100,6 @@ TEST_F(DoublingCommandsTest, LineEndsWhereTheConverterOutputEnds) {
     EXPECT_EQ(bus.Picture().Line(0, 64), std::string(64, 'x'));
 }
 
-class TruncatingCommandsTest : public PanelCommandsTest {
-  protected:
-    TruncatingCommandsTest() : PanelCommandsTest(std::make_unique<test::TruncatingConverter>(4)) {}
-};
-
-TEST_F(TruncatingCommandsTest, BytesBeyondTheConverterOutputAreNeverShown) {
-    panel.WriteLine("abcdefgh", kSecondLine, false);
-    EXPECT_EQ(bus.Picture().Line(1, 12), "abcd        ");
-}
-
 TEST_F(PanelCommandsTest, NoConverterMeansBytesPassUnchanged) {
     PanelDevice bare(bus, nullptr, sleeper);
     ASSERT_TRUE(bare.OpenPanel());

@@ -195,24 +195,6 @@ TEST(VirtualPanel, DecodesEveryReportIntoThePicture) {
     EXPECT_EQ(bus.ReportCount(7), 0u);
 }
 
-TEST(VirtualPanel, ShortReportsDecodeOnlyWhatArrived) {
-    VirtualDeviceConfig config;
-    config.outputReportLength = 2;
-    VirtualPanelBus bus(config);
-    auto device = bus.Open(bus.EnumerateInterfaces().at(0));
-    const std::uint8_t character[] = {1, 0xC0};
-    const std::uint8_t bar[] = {4, 0xFF};
-    const std::uint8_t status[] = {5, 0x40};
-    device->Write(character, 2);
-    device->Write(bar, 2);
-    device->Write(status, 2);
-    const PanelPicture p = bus.Picture();
-    EXPECT_EQ(p.Line(0, 1), " ");
-    EXPECT_EQ(p.volumeMask, 0);
-    EXPECT_EQ(p.statusIcons, 0x40);
-    EXPECT_EQ(p.ignoredReports, 2u);
-}
-
 TEST(VirtualPanel, HandlesOutliveTheBusAndUnpluggedDevicesAreNotListed) {
     std::unique_ptr<HidDevice> device;
     {

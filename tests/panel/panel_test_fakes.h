@@ -111,28 +111,6 @@ class DoublingConverter : public TextConverter {
     }
 };
 
-// Consumes the whole source but writes only its first `keep` bytes.
-class TruncatingConverter : public TextConverter {
-  public:
-    explicit TruncatingConverter(std::uint32_t keep) : keep_(keep) {}
-    HResult Open() override { return kSOk; }
-    HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
-    HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
-                    std::uint32_t& destinationCapacity) override {
-        const std::uint32_t n = std::min({sourceLength, destinationCapacity, keep_});
-        std::memcpy(destination, source, n);
-        // Garbage after the written part that a careless caller would show.
-        if (n < destinationCapacity) {
-            destination[n] = '#';
-        }
-        destinationCapacity = n;
-        return kSOk;
-    }
-
-  private:
-    std::uint32_t keep_;
-};
-
 using Report = std::vector<std::uint8_t>;
 
 // An 8-byte report with the given leading bytes.
