@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/media_status_tags.h"
 #include "common/pipe_message.h"
 #include "quillon.h"
 #include "tests/quillon/pipe_recorder_win32.h"
@@ -688,6 +689,162 @@ TEST_F(SinkTest, TheModuleStaysLoadedWhileASessionOutlivesItsSink) {
               CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(getClassObject(CLSID_StatusSink, IID_IClassFactory, nullptr), E_POINTER);
+}
+
+// The DLL's own resources: the type library as the host's contract describes it, and the
+// version.
+
+std::wstring LoadedModulePath() {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(GetModuleHandleW(L"Ostrel.dll"), path, MAX_PATH);
+    return std::wstring(path, n);
+}
+
+std::wstring Doc(ITypeInfo* info, MEMBERID member) {
+    BSTR name = nullptr;
+    BSTR doc = nullptr;
+    info->GetDocumentation(member, &name, &doc, nullptr, nullptr);
+    std::wstring text = std::wstring(name ? name : L"") + L"|" + (doc ? doc : L"");
+    SysFreeString(name);
+    SysFreeString(doc);
+    return text;
+}
+
+TEST(OstrelFile, VersionResourceIs1000) {
+    Ref<IMediaStatusSink> sink;  // loads the DLL
+    ASSERT_EQ(CoCreateInstance(CLSID_StatusSink, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IMediaStatusSink, sink.OutVoid()),
+              S_OK);
+    const std::wstring path = LoadedModulePath();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length));
+    EXPECT_EQ(info->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(info->dwFileVersionLS, 0u);
+    EXPECT_EQ(info->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(info->dwProductVersionLS, 0u);
+}
+
+TEST(OstrelFile, TypeLibraryHoldsTheHostContract) {
+    Ref<IMediaStatusSink> sink;
+    ASSERT_EQ(CoCreateInstance(CLSID_StatusSink, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IMediaStatusSink, sink.OutVoid()),
+              S_OK);
+    Ref<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(LoadedModulePath().c_str(), REGKIND_NONE, library.Out()), S_OK);
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_QUILLONLib));
+    EXPECT_EQ(attr->wMajorVerNum, 1);
+    EXPECT_EQ(attr->wMinorVerNum, 0);
+    EXPECT_EQ(attr->lcid, 0x409u);
+    library->ReleaseTLibAttr(attr);
+    BSTR name = nullptr;
+    BSTR doc = nullptr;
+    ASSERT_EQ(library->GetDocumentation(-1, &name, &doc, nullptr, nullptr), S_OK);
+    EXPECT_STREQ(name, L"QUILLONLib");
+    EXPECT_STREQ(doc, L"Quillon 1.0 Type Library");
+    SysFreeString(name);
+    SysFreeString(doc);
+    EXPECT_EQ(library->GetTypeInfoCount(), 4u);
+
+    struct Method {
+        const wchar_t* name;
+        DISPID id;
+        const wchar_t* help;
+    };
+    struct Interface {
+        const IID* iid;
+        const wchar_t* help;
+        std::vector<Method> methods;
+    };
+    const Interface interfaces[] = {
+        {&IID_IMediaStatusSink,
+         L"IMediaStatusSink|IMediaStatusSink Interface",
+         {{L"Initialize", 1, L"method Initialize"},
+          {L"CreateSession", 2, L"method CreateSession"}}},
+        {&IID_IMediaStatusSession,
+         L"IMediaStatusSession|IMediaStatusSession Interface",
+         {{L"MediaStatusChange", 1, L"method MediaStatusChange"}, {L"Close", 2, L"method Close"}}},
+    };
+    for (const Interface& expected : interfaces) {
+        Ref<ITypeInfo> info;
+        ASSERT_EQ(library->GetTypeInfoOfGuid(*expected.iid, info.Out()), S_OK);
+        TYPEATTR* type = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&type), S_OK);
+        EXPECT_EQ(type->typekind, TKIND_DISPATCH);
+        EXPECT_TRUE(type->wTypeFlags & TYPEFLAG_FDUAL);
+        info->ReleaseTypeAttr(type);
+        // The vtable half of the dual interface is the OLE automation compatible one.
+        HREFTYPE vtableRef = 0;
+        Ref<ITypeInfo> vtable;
+        ASSERT_EQ(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableRef), S_OK);
+        ASSERT_EQ(info->GetRefTypeInfo(vtableRef, vtable.Out()), S_OK);
+        ASSERT_EQ(vtable->GetTypeAttr(&type), S_OK);
+        EXPECT_EQ(type->typekind, TKIND_INTERFACE);
+        EXPECT_EQ(type->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION),
+                  TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION);
+        vtable->ReleaseTypeAttr(type);
+        EXPECT_EQ(Doc(info.get(), MEMBERID_NIL), expected.help);
+        for (const Method& m : expected.methods) {
+            LPOLESTR names[] = {const_cast<LPOLESTR>(m.name)};
+            MEMBERID id = 0;
+            ASSERT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK) << m.name;
+            EXPECT_EQ(id, m.id) << m.name;
+            EXPECT_EQ(Doc(info.get(), id), std::wstring(m.name) + L"|" + m.help);
+        }
+    }
+
+    Ref<ITypeInfo> coclass;
+    ASSERT_EQ(library->GetTypeInfoOfGuid(CLSID_StatusSink, coclass.Out()), S_OK);
+    TYPEATTR* type = nullptr;
+    ASSERT_EQ(coclass->GetTypeAttr(&type), S_OK);
+    EXPECT_EQ(type->typekind, TKIND_COCLASS);
+    EXPECT_TRUE(type->wTypeFlags & TYPEFLAG_FCANCREATE);
+    EXPECT_EQ(type->cImplTypes, 1);
+    coclass->ReleaseTypeAttr(type);
+    EXPECT_EQ(Doc(coclass.get(), MEMBERID_NIL), L"StatusSink|StatusSink Class");
+    INT flags = 0;
+    EXPECT_EQ(coclass->GetImplTypeFlags(0, &flags), S_OK);
+    EXPECT_TRUE(flags & IMPLTYPEFLAG_FDEFAULT);
+
+    // The enumeration: exactly the shared tag table, name for name and value for value.
+    Ref<ITypeInfo> enumeration;
+    for (UINT i = 0; i < library->GetTypeInfoCount() && !enumeration; ++i) {
+        TYPEKIND kind;
+        if (library->GetTypeInfoType(i, &kind) == S_OK && kind == TKIND_ENUM) {
+            library->GetTypeInfo(i, enumeration.Out());
+        }
+    }
+    ASSERT_TRUE(enumeration);
+    EXPECT_EQ(Doc(enumeration.get(), MEMBERID_NIL).substr(0, 23), L"MEDIASTATUSPROPERTYTAG|");
+    int count = 0;
+    const TagEntry* tags = AllTags(count);
+    ASSERT_EQ(count, kMediaStatusTagCount);
+    ASSERT_EQ(enumeration->GetTypeAttr(&type), S_OK);
+    const int variables = type->cVars;
+    enumeration->ReleaseTypeAttr(type);
+    ASSERT_EQ(variables, count);
+    for (int i = 0; i < variables; ++i) {
+        VARDESC* var = nullptr;
+        ASSERT_EQ(enumeration->GetVarDesc(i, &var), S_OK);
+        BSTR varName = nullptr;
+        enumeration->GetDocumentation(var->memid, &varName, nullptr, nullptr, nullptr);
+        VARIANT value;
+        VariantInit(&value);
+        VariantChangeType(&value, var->lpvarValue, 0, VT_I4);
+        std::string narrow;
+        for (const wchar_t* w = varName; w && *w; ++w) narrow += static_cast<char>(*w);
+        EXPECT_EQ(narrow, tags[i].name);
+        EXPECT_EQ(value.lVal, tags[i].value) << narrow;
+        SysFreeString(varName);
+        enumeration->ReleaseVarDesc(var);
+    }
 }
 
 }  // namespace

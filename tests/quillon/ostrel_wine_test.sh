@@ -47,6 +47,16 @@ expect_absent() {
 wine regsvr32 /s Ostrel.dll || fail "regsvr32 returned $?"
 
 if [ "$mode" = registration ]; then
+    # The four exports by name, ordinals 1 to 4 in this order.
+    exports="$(x86_64-w64-mingw32-objdump -p Ostrel.dll | tr -d '\r')"
+    grep -q 'Ordinal Base 1$' <<<"$exports" || fail "export ordinal base"
+    i=0
+    for name in DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer; do
+        grep -qE "^\s+\[ +$i\] $name\$" <<<"$exports" || fail "export $name at ordinal $((i + 1))"
+        i=$((i + 1))
+    done
+    [ "$(grep -cE '^\s+\[ +[0-9]+\] [A-Za-z_]' <<<"$exports")" = 4 ] || fail "exports other than the four"
+
     S='    '
     expect_dump "HKCR\\CLSID\\$clsid" "HKEY_CLASSES_ROOT\\CLSID\\$clsid
 ${S}(Default)${S}REG_SZ${S}StatusSink Class
