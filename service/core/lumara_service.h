@@ -64,7 +64,8 @@ struct ServiceEnvironment {
     // The panel's own sleeps (scroll steps and handshakes); `sleeper` when null.
     Sleeper* panelSleeper = nullptr;
     std::function<std::unique_ptr<TextConverter>()> makeConverter = CreateSystemTextConverter;
-    // Makes a volume monitor on the calling thread; null means no volume source at all.
+    // Makes a volume monitor on the calling thread; empty (or a null result) means no volume
+    // source at all.
     std::function<std::unique_ptr<VolumeMonitor>(void* context)> makeVolumeMonitor =
         CreateSystemVolumeMonitor;
     std::function<std::unique_ptr<PipeEndpoint>()> makePipeEndpoint = CreateSystemPipeEndpoint;

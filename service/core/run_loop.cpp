@@ -85,16 +85,17 @@ MediaState ServiceShared::Snapshot() {
 std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const MediaState&)>& redraw) {
     std::uint64_t redraws = 0;
     while (shared.stop.load() == 0) {
+        bool woken = true;
         if (shared.standby.load() == 0) {
             shared.wake.Wait();
         } else {
             // Nothing is drawn over the standby screen; the loop only watches for stop.
-            shared.wake.WaitFor(kStandbyPollMs);
+            woken = shared.wake.WaitFor(kStandbyPollMs);
         }
         // Reset before the redraw: a change made while it runs sets the event again and so
         // causes one more redraw.
         shared.wake.Reset();
-        if (shared.stop.load() != 0 || shared.standby.load() != 0) {
+        if (!woken || shared.stop.load() != 0 || shared.standby.load() != 0) {
             continue;
         }
         const MediaState copy = shared.Snapshot();

@@ -1,0 +1,546 @@
+// The service in one process: start-up and its failures, records through the real pipe into
+// the virtual panel for every media mode, the volume, and every control handler.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "common/debug_print.h"
+#include "common/media_status_tags.h"
+#include "service/pipe/pipe_client.h"
+#include "tests/service/service_test_support.h"
+
+namespace zelk {
+namespace {
+
+using std::chrono::milliseconds;
+using Events = std::vector<std::uint32_t>;
+
+Events EventIds(StandaloneServiceHost& host) {
+    Events ids;
+    for (const auto& e : host.Events()) ids.push_back(e.id);
+    return ids;
+}
+
+// Waits until no redraw has happened for 100 ms; returns the redraw count then.
+std::uint64_t Settle(LumaraService& service) {
+    std::uint64_t before = service.Redraws();
+    for (;;) {
+        std::this_thread::sleep_for(milliseconds(100));
+        const std::uint64_t now = service.Redraws();
+        if (now == before) return now;
+        before = now;
+    }
+}
+
+// ---- Start-up and its failures ----
+
+TEST(ServiceStart, ReportsStartingThenRunningAndClearsThePanel) {
+    ServiceRig rig;
+    rig.Start();
+    const auto reports = rig.host.Reports();
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_EQ(reports[0].state, kServiceStartPending);
+    EXPECT_EQ(reports[0].checkPoint, 1u);
+    EXPECT_EQ(reports[0].waitHint, 1100u);
+    EXPECT_EQ(reports[0].controlsAccepted, kKeepStatusValue);
+    EXPECT_EQ(reports[1].state, kServiceRunning);
+    EXPECT_EQ(reports[1].checkPoint, 0u);
+    EXPECT_EQ(EventIds(rig.host), Events{kEventServiceStarted});
+    EXPECT_EQ(rig.host.Events()[0].text, "Tarsel Front Panel Manager Service");
+
+    // Brightness from the properties, then the reset of the panel, before any redraw.
+    const auto log = rig.bus.Reports();
+    ASSERT_GE(log.size(), 5u);
+    EXPECT_EQ(log[0], R({2, 0x33}));
+    EXPECT_EQ(log[1], R({3, 0}));
+    EXPECT_EQ(log[2], R({5, 0}));
+    EXPECT_EQ(log[3], R({6, 0}));
+    EXPECT_EQ(log[4], R({4, 0, 0}));
+    // The start-up volume reading (40000 lights 15 segments) and the clock's first tick.
+    EXPECT_EQ(rig.Line(0), "12:00       ");
+    EXPECT_EQ(rig.Line(1), "01/01/2000  ");
+    EXPECT_EQ(rig.Picture().volumeMask, 0x7FFF);
+    EXPECT_EQ(rig.volume.Unmutes(), 1);  // by the volume thread
+    ASSERT_TRUE(rig.Stop());
+    EXPECT_EQ(rig.comInits.load(), 1);
+    EXPECT_EQ(rig.comUninits.load(), 1);
+}
+
+TEST(ServiceStart, MissingPropertiesOrPanelStopAtOnceWithOneEventAndBeep) {
+    struct Case {
+        const char* name;
+        std::function<void(ServiceRig&)> setUp;
+        std::uint32_t error;
+        std::uint32_t event;
+    } cases[] = {
+        {"no properties", [](ServiceRig& r) { r.loader.status = XmlLoadStatus::kNotLoaded; },
+         kErrorFileNotFound, kEventPropsNotLoaded},
+        {"no panel", [](ServiceRig& r) { r.loader.tree = DisplayPropsTree("1234", "5678", 12, 0); },
+         kErrorDeviceNotConnected, kEventPanelNotFound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServiceRig rig;
+        c.setUp(rig);
+        rig.Start(false);
+        ASSERT_TRUE(rig.WaitForRunToReturn(milliseconds(5000)));
+        EXPECT_EQ(rig.service->StartupError(), c.error);
+        EXPECT_EQ(EventIds(rig.host),
+                  (Events{kEventServiceStarted, c.event, kEventServiceStopped}));
+        EXPECT_EQ(rig.host.Events()[1].type, kEventTypeError);
+        EXPECT_EQ(rig.host.Beeps(), std::vector<std::uint32_t>{kBeepExclamation});
+        const auto reports = rig.host.Reports();
+        ASSERT_EQ(reports.size(), 2u);
+        EXPECT_EQ(reports[1].state, kServiceStopPending);
+        EXPECT_EQ(reports[1].waitHint, 1100u);
+        EXPECT_EQ(rig.bus.ReportCount(), 0u);  // the panel untouched
+        EXPECT_EQ(rig.service->Panel(), nullptr);
+        // Controls after a failed start send nothing.
+        rig.service->OnUserDefinedRequest(201);
+        rig.service->OnShutdown();
+        EXPECT_EQ(rig.bus.ReportCount(), 0u);
+        // Nobody serves the pipe.
+        const PipeMessage m = MakePipeMessage(1, 1, "", 0);
+        EXPECT_EQ(SendPipeRecord(rig.pipeName, m), kErrorFileNotFound);
+    }
+}
+
+TEST(ServiceStart, WithoutComTheServiceStopsWithoutEventOrBeep) {
+    ServiceRig rig;
+    rig.comWorks = false;
+    rig.Start(false);
+    ASSERT_TRUE(rig.WaitForRunToReturn(milliseconds(5000)));
+    EXPECT_TRUE(rig.service->ComFailed());
+    EXPECT_EQ(EventIds(rig.host), (Events{kEventServiceStarted, kEventServiceStopped}));
+    EXPECT_TRUE(rig.host.Beeps().empty());
+    EXPECT_EQ(rig.comUninits.load(), 1);  // on every path
+    EXPECT_EQ(rig.bus.ReportCount(), 0u);
+}
+
+TEST(ServiceStart, WithNoVolumeControlTheBarShowsFullVolume) {
+    ServiceRig rig;
+    rig.volume.SetVolume(-1);
+    rig.Start();
+    EXPECT_EQ(rig.service->Shared().Snapshot().volume, 0xFFFF);
+    EXPECT_EQ(rig.Picture().volumeMask, 0xFFFF);
+}
+
+TEST(ServiceControls, HandlersBeforeRunSendNothing) {
+    ServiceRig rig;
+    ServiceEnvironment env;
+    env.bus = &rig.bus;
+    env.sleeper = &rig.panelSleeper;
+    LumaraService service(rig.host, env);
+    service.OnUserDefinedRequest(201);
+    service.OnShutdown();
+    EXPECT_EQ(service.OnPowerEvent(kPowerSuspend, nullptr), 0u);
+    EXPECT_EQ(service.OnPowerEvent(kPowerResumeSuspend, nullptr), 0u);
+    service.OnPause();
+    EXPECT_EQ(rig.bus.ReportCount(), 0u);
+}
+
+// ---- Records through the pipe, per media mode ----
+
+struct ModeCase {
+    const char* name;
+    std::vector<std::pair<std::int32_t, std::string>> records;
+    std::string line1, line2;
+    std::uint8_t media;
+    std::uint8_t status;
+};
+
+TEST(ServiceEndToEnd, EachMediaModeReachesThePanel) {
+    const ModeCase cases[] = {
+        {"CD",
+         {{MSPROPTAG_CD, "True"},
+          {MSPROPTAG_Play, "True"},
+          {MSPROPTAG_TrackName, "So What"},
+          {MSPROPTAG_TrackTime, "125"}},
+         "So What",
+         "02:05",
+         0x08,
+         0x01},
+        {"DVD",
+         {{MSPROPTAG_DVD, "False"},
+          {MSPROPTAG_Play, "True"},
+          {MSPROPTAG_TrackNumber, "3"},
+          {MSPROPTAG_TotalTracks, "12"},
+          {MSPROPTAG_TrackTime, "3725"}},
+         "Track 3/12",
+         "01:02:05",
+         0x20,
+         0x01},
+        {"VCD",
+         {{MSPROPTAG_DVD, "True"},
+          {MSPROPTAG_MediaName, "vcd"},
+          {MSPROPTAG_Pause, "True"},
+          {MSPROPTAG_TrackTime, "61"}},
+         "Track 1/1",
+         "00:01:01",
+         0x0C,
+         0x02},
+        {"live TV",
+         {{MSPROPTAG_TVTuner, "True"},
+          {MSPROPTAG_TrackNumber, "7"},
+          {MSPROPTAG_MediaName, "News"},
+          {MSPROPTAG_Play, "True"}},
+         "Channel 7",
+         "News",
+         0x01,
+         0x01},
+        {"recorded TV",
+         {{MSPROPTAG_PVR, "True"},
+          {MSPROPTAG_MediaName, "Show"},
+          {MSPROPTAG_FF1, "True"},
+          {MSPROPTAG_TrackTime, "3600"}},
+         "Show",
+         "01:00:00",
+         0x01,
+         0x04},
+        {"streamed audio",
+         {{MSPROPTAG_StreamingContentAudio, "True"},
+          {MSPROPTAG_ArtistName, "A"},
+          {MSPROPTAG_TrackName, "T"},
+          {MSPROPTAG_RepeatSet, "True"},
+          {MSPROPTAG_Play, "True"},
+          {MSPROPTAG_TrackTime, "5"}},
+         "A - T",
+         "00:05",
+         0x10,
+         0x81},
+        {"streamed video",
+         {{MSPROPTAG_StreamingContentVideo, ""},
+          {MSPROPTAG_MediaName, "Clip"},
+          {MSPROPTAG_Rewind2, "True"},
+          {MSPROPTAG_TrackTime, "59"}},
+         "Clip",
+         "00:00:59",
+         0x00,
+         0x08},
+        {"photos",
+         {{MSPROPTAG_Photos, ""}, {MSPROPTAG_CurrentPicture, "Beach"}},
+         "Beach",
+         "",
+         0x02,
+         0x01},
+        {"radio",
+         {{MSPROPTAG_Radio, "True"},
+          {MSPROPTAG_RadioFrequency, "101100000"},
+          {MSPROPTAG_Play, "True"}},
+         "101.1 MHz",
+         "",
+         0x10,
+         0x01},
+    };
+    ScopedDebugCapture quiet;  // the session count traces
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServiceRig rig;
+        rig.Start();
+        ASSERT_EQ(rig.Send(kTagSessionOpened), 0u);
+        for (const auto& [tag, text] : c.records) ASSERT_EQ(rig.Send(tag, text), 0u);
+        const auto expected1 = (c.line1 + std::string(12, ' ')).substr(0, 12);
+        const auto expected2 = (c.line2 + std::string(12, ' ')).substr(0, 12);
+        EXPECT_TRUE(WaitUntil([&] {
+            const PanelPicture p = rig.Picture();
+            return p.Line(0, 12) == expected1 && p.Line(1, 12) == expected2 &&
+                   p.mediaIcons == c.media && p.statusIcons == c.status;
+        })) << "shows ["
+            << rig.Line(0) << "] [" << rig.Line(1) << "] media 0x" << std::hex
+            << int(rig.Picture().mediaIcons) << " status 0x" << int(rig.Picture().statusIcons);
+        EXPECT_EQ(rig.Picture().volumeMask, 0x7FFF);
+        ASSERT_TRUE(rig.Stop());
+    }
+}
+
+TEST(ServiceEndToEnd, OneRadioRedrawIsExactlyThisReportStream) {
+    ServiceRig rig;
+    rig.Start();
+    ASSERT_EQ(rig.Send(MSPROPTAG_Radio, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_RadioFrequency, "101100000"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return rig.Line(0) == "101.1 MHz   " && rig.Picture().statusIcons == 0x01; }));
+    // Once every redraw of those records is done, one volume change redraws once more.
+    const std::uint64_t before = Settle(*rig.service);
+    rig.bus.ClearReports();
+    rig.volume.SetVolume(1234);
+    ASSERT_TRUE(rig.WaitForRedraws(before + 1));
+
+    std::vector<Report> expected;
+    for (int i = 0; i < 6; ++i) expected.push_back(R({6, 0x10}));  // -2, 16, -3, -33, -9, -5
+    expected.push_back(R({5, 0x01}));                              // repeat cleared
+    for (const Report& r : LineReports(0xC0, "101.1 MHz")) expected.push_back(r);
+    for (const Report& r : LineReports(0x80, "            ")) expected.push_back(r);
+    expected.push_back(R({4, 0x03, 0x00}));                        // 1234 lights two segments
+    expected.push_back(R({5, 0x01}));                              // recording off
+    expected.push_back(R({5, 0x01}));                              // mute off
+    for (int i = 0; i < 4; ++i) expected.push_back(R({5, 0x01}));  // playing
+    EXPECT_EQ(rig.bus.Reports(), expected);
+    EXPECT_EQ(Settle(*rig.service), before + 1);
+}
+
+TEST(ServiceEndToEnd, ALongCdTrackNameScrollsOnTheFirstLine) {
+    ServiceRig rig;
+    rig.Start();
+    ASSERT_EQ(rig.Send(MSPROPTAG_CD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackName, "Freddie Freeloader"), 0u);
+    // The name moves left: column 0 shows the 'l' of "Freeloader" at some step.
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const Report& r : rig.bus.Reports()) {
+            if (r[0] == 1 && r[1] == 0xC0 && r[2] == 'l') return true;
+        }
+        return false;
+    }));
+    // After its three passes the scroll leaves the line showing the start of the name.
+    std::size_t count = rig.bus.ReportCount();
+    for (;;) {
+        std::this_thread::sleep_for(milliseconds(100));
+        if (rig.bus.ReportCount() == count) break;
+        count = rig.bus.ReportCount();
+    }
+    EXPECT_EQ(rig.Line(0), "Freddie Free");
+}
+
+TEST(ServiceEndToEnd, VolumeAndMuteFromTheMixerReachThePanel) {
+    ServiceRig rig;
+    rig.Start();
+    rig.volume.SetVolume(0);
+    EXPECT_TRUE(WaitUntil([&] { return rig.Picture().volumeMask == 0x0001; }));
+    rig.volume.SetMute(true);
+    EXPECT_TRUE(WaitUntil([&] { return (rig.Picture().statusIcons & 0x10) != 0; }));
+    EXPECT_EQ(rig.service->Shared().Snapshot().volume, 0);  // a mute notice keeps the volume
+    rig.volume.SetVolume(65535);
+    EXPECT_TRUE(WaitUntil([&] { return rig.Picture().volumeMask == 0xFFFF; }));
+    EXPECT_TRUE(rig.service->Shared().Snapshot().mute);  // and a volume notice keeps the mute
+    rig.volume.SetMute(false);
+    EXPECT_TRUE(WaitUntil([&] { return (rig.Picture().statusIcons & 0x10) == 0; }));
+}
+
+TEST(ServiceEndToEnd, TheClockRedrawsEveryTenSeconds) {
+    ServiceRig rig;
+    rig.Start();
+    ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));
+    const std::uint64_t redraws = Settle(*rig.service);
+    rig.clock.SetTimeText("12:01");
+    rig.sleeper.Grant(9900);
+    ASSERT_TRUE(WaitUntil([&] { return rig.clock.NowMs() >= 9900; }));
+    std::this_thread::sleep_for(milliseconds(30));
+    EXPECT_EQ(rig.service->Redraws(), redraws);
+    EXPECT_EQ(rig.Line(0), "12:00       ");
+    rig.sleeper.Grant(100);
+    EXPECT_TRUE(WaitUntil([&] { return rig.Line(0) == "12:01       "; }));
+    EXPECT_EQ(rig.service->ClockTicks(), 2u);
+}
+
+// ---- Load ----
+
+TEST(ServiceLoad, EightWritersOfFiveHundredRecordsLoseNothing) {
+    ServiceRig rig;
+    rig.Start();
+    ScopedDebugCapture quiet;
+    constexpr int kWriters = 8;
+    constexpr int kEach = 500;
+    std::atomic<int> failures{0};
+    std::atomic<std::uint32_t> lastError{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            const PipeMessage open = MakePipeMessage(w + 1, kTagSessionOpened, "", 0);
+            for (int i = 0; i < kEach; ++i) {
+                if (const std::uint32_t error = SendPipeRecord(rig.pipeName, open); error != 0) {
+                    ++failures;
+                    lastError = error * 1000 + errno;
+                }
+            }
+        });
+    }
+    for (auto& t : writers) t.join();
+    EXPECT_EQ(failures.load(), 0) << "last error " << lastError.load() / 1000 << ", errno "
+                                  << lastError.load() % 1000;
+    // Every open was counted.
+    EXPECT_TRUE(
+        WaitUntil([&] { return rig.service->Shared().Snapshot().sessionCount == kWriters * kEach; },
+                  std::chrono::seconds(30)));
+    EXPECT_EQ(quiet.Lines().back(), "Number of active sessions: 4000\n");
+    for (const std::string& line : quiet.Lines()) {
+        if (line.rfind("Number of active sessions: ", 0) != 0) ADD_FAILURE() << line;
+    }
+    // And the service still serves.
+    ASSERT_EQ(rig.Send(MSPROPTAG_CD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "61"), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return rig.Line(1) == "01:01       "; }));
+}
+
+// ---- Stop, shutdown, standby, resume, brightness, pause ----
+
+TEST(ServiceControls, StopIsSeenAtOnceAndEndsWithTheStoppingScreen) {
+    ServiceRig rig;
+    rig.Start();
+    Settle(*rig.service);
+    rig.bus.ClearReports();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(rig.Stop(milliseconds(5000)));
+    const auto latency = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(latency, milliseconds(1000));  // the clock never ticked meanwhile
+
+    const PanelPicture p = rig.Picture();
+    EXPECT_EQ(p.Line(0, 12), "Service     ");
+    EXPECT_EQ(p.Line(1, 12), "stopping... ");
+    EXPECT_EQ(p.displayControl, 2);
+    const auto log = rig.bus.Reports();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log.front(), R({3, 0}));  // no redraw for the stop itself
+    EXPECT_EQ(std::vector<Report>(log.end() - 4, log.end()),
+              (std::vector<Report>{R({3, 2}), R({5, 0}), R({6, 0}), R({4, 0, 0})}));
+    const auto reports = rig.host.Reports();
+    EXPECT_EQ(reports.back().state, kServiceStopPending);
+    EXPECT_EQ(reports.back().checkPoint, 1u);
+    EXPECT_EQ(EventIds(rig.host), (Events{kEventServiceStarted, kEventServiceStopped}));
+    {
+        std::lock_guard<std::recursive_mutex> guard(rig.host.StatusLock());
+        EXPECT_EQ(rig.host.CurrentState(), kServiceStopPending);
+    }
+    // The worker threads are gone: the pipe has no server and the mixer no listener.
+    const PipeMessage m = MakePipeMessage(1, 1, "", 0);
+    EXPECT_EQ(SendPipeRecord(rig.pipeName, m), kErrorFileNotFound);
+    const std::size_t count = rig.bus.ReportCount();
+    rig.volume.SetVolume(100);
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(rig.bus.ReportCount(), count);
+}
+
+TEST(ServiceControls, ShutdownHaltsPipeAndClockButVolumeStillRedrawsThenStopIsSeen) {
+    ServiceRig rig;
+    rig.Start();
+    rig.service->OnShutdown();
+    EXPECT_EQ(rig.Line(0), "Preparing   ");
+    EXPECT_EQ(rig.Line(1), "shutdown... ");
+    EXPECT_EQ(rig.Picture().displayControl, 5);
+    EXPECT_TRUE(rig.service->PipeHalted());
+    EXPECT_TRUE(rig.service->ClockHalted());
+
+    // A record is taken but not applied while halted; the clock does not tick.
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackName, "held"), 0u);
+    rig.sleeper.Grant(30000);
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_STREQ(rig.service->Shared().Snapshot().trackName, "");
+    EXPECT_EQ(rig.service->ClockTicks(), 1u);
+    EXPECT_EQ(rig.Line(1), "shutdown... ");
+
+    // The volume thread still runs: a change redraws.
+    rig.volume.SetVolume(0);
+    EXPECT_TRUE(WaitUntil([&] { return rig.Line(0) == "12:00       "; }));
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(rig.Stop(milliseconds(5000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
+    EXPECT_EQ(rig.Line(0), "Service     ");
+}
+
+double CpuSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+TEST(ServiceControls, StandbyDrawsNothingSpendsNoCpuAndResumeRestarts) {
+    for (std::uint32_t resume : {kPowerResumeSuspend, kPowerResumeAutomatic}) {
+        SCOPED_TRACE(resume);
+        ServiceRig rig;
+        rig.Start();
+        EXPECT_EQ(rig.service->OnPowerEvent(kPowerSuspend, nullptr), 0u);
+        EXPECT_EQ(rig.Line(0), "Preparing   ");
+        EXPECT_EQ(rig.Line(1), "to standby..");
+        EXPECT_EQ(rig.Picture().displayControl, 2);
+
+        // Changes come in, nothing is drawn over the standby screen, and the loop sleeps.
+        const std::size_t reports = rig.bus.ReportCount();
+        const std::uint64_t redraws = rig.service->Redraws();
+        const double cpuBefore = CpuSeconds();
+        const auto wallBefore = std::chrono::steady_clock::now();
+        rig.volume.SetVolume(100);
+        ASSERT_EQ(rig.Send(MSPROPTAG_TrackName, "held"), 0u);
+        std::this_thread::sleep_for(milliseconds(800));
+        const double cpu = CpuSeconds() - cpuBefore;
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        EXPECT_EQ(rig.bus.ReportCount(), reports);
+        EXPECT_EQ(rig.service->Redraws(), redraws);
+        EXPECT_LT(cpu, 0.25 * wall) << "cpu " << cpu << " s over " << wall << " s";
+
+        // Resume shows the start-up screen; pipe and clock go on only 1.5 s later.
+        std::thread resumer([&] { rig.service->OnPowerEvent(resume, nullptr); });
+        ASSERT_TRUE(WaitUntil([&] { return rig.Line(1) == "Starting Up "; }));
+        EXPECT_EQ(rig.Picture().displayControl, 0);
+        EXPECT_TRUE(rig.service->PipeHalted());
+        rig.sleeper.Grant(1499);
+        std::this_thread::sleep_for(milliseconds(50));
+        EXPECT_TRUE(rig.service->PipeHalted());
+        rig.sleeper.Grant(1);
+        resumer.join();
+        EXPECT_FALSE(rig.service->PipeHalted());
+        EXPECT_FALSE(rig.service->ClockHalted());
+        EXPECT_TRUE(WaitUntil(
+            [&] { return std::string(rig.service->Shared().Snapshot().trackName) == "held"; }));
+        EXPECT_TRUE(WaitUntil([&] { return rig.Line(1) == "01/01/2000  "; }));
+        // The clock goes on with the rest of its period.
+        rig.sleeper.Grant(10000);
+        EXPECT_TRUE(WaitUntil([&] { return rig.service->ClockTicks() == 2; }));
+
+        // The second notice of the same wake-up finds the service running and does nothing.
+        const std::uint64_t settled = Settle(*rig.service);
+        const std::size_t after = rig.bus.ReportCount();
+        rig.service->OnPowerEvent(
+            resume == kPowerResumeSuspend ? kPowerResumeAutomatic : kPowerResumeSuspend, nullptr);
+        std::this_thread::sleep_for(milliseconds(50));
+        EXPECT_EQ(rig.Line(1), "01/01/2000  ");
+        EXPECT_EQ(rig.bus.ReportCount(), after);
+        EXPECT_EQ(rig.service->Redraws(), settled);
+        ASSERT_TRUE(rig.Stop());
+    }
+}
+
+TEST(ServiceControls, StopDuringStandbyIsSeenAtOnce) {
+    ServiceRig rig;
+    rig.Start();
+    rig.service->OnPowerEvent(kPowerSuspend, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(rig.Stop(milliseconds(5000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
+    EXPECT_EQ(rig.Line(0), "Service     ");
+}
+
+TEST(ServiceControls, CustomControlsSetTheBrightness) {
+    ServiceRig rig;
+    rig.Start();
+    Settle(*rig.service);
+    const std::pair<std::uint32_t, int> cases[] = {{201, 0xA4}, {204, 0xAF}, {200, 0x00},
+                                                   {128, 0x00}, {255, 0x00}, {201, 0xA4}};
+    for (const auto& [code, value] : cases) {
+        rig.bus.ClearReports();
+        rig.service->OnUserDefinedRequest(code);
+        EXPECT_EQ(rig.bus.Reports(), std::vector<Report>{R({2, value})}) << code;
+        EXPECT_EQ(rig.Picture().brightness, value);
+    }
+}
+
+TEST(ServiceControls, PauseAndContinueChangeOnlyTheReportedState) {
+    ServiceRig rig;
+    rig.Start();
+    rig.service->OnPause();
+    {
+        std::lock_guard<std::recursive_mutex> guard(rig.host.StatusLock());
+        EXPECT_EQ(rig.host.CurrentState(), kServicePausePending);
+    }
+    ASSERT_EQ(rig.Send(MSPROPTAG_CD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return rig.Picture().mediaIcons == 0x08; }));
+    rig.service->OnContinue();
+    std::lock_guard<std::recursive_mutex> guard(rig.host.StatusLock());
+    EXPECT_EQ(rig.host.CurrentState(), kServiceContinuePending);
+}
+
+}  // namespace
+}  // namespace zelk

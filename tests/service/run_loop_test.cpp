@@ -1,0 +1,235 @@
+// The run loop, the halt gate and the clock thread on their own, with fake time.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "service/core/clock_thread.h"
+#include "service/core/run_loop.h"
+#include "tests/service/service_test_support.h"
+
+namespace zelk {
+namespace {
+
+using std::chrono::milliseconds;
+
+// A run loop on its own thread, keeping every copy it was asked to draw.
+class LoopUnderTest {
+  public:
+    explicit LoopUnderTest(std::function<void(const MediaState&, int)> during = nullptr)
+        : during_(std::move(during)) {}
+    ~LoopUnderTest() { StopAndJoin(); }
+
+    void Start() {
+        thread_ = std::thread([this] {
+            redraws_ = RunLoop(shared, [this](const MediaState& copy) {
+                int n;
+                {
+                    std::lock_guard<std::mutex> guard(lock_);
+                    drawn_.push_back(copy);
+                    n = static_cast<int>(drawn_.size());
+                }
+                if (during_) during_(copy, n);
+            });
+            ended_.store(true);
+        });
+    }
+    void StopAndJoin() {
+        shared.stop.store(1);
+        shared.wake.Set();
+        if (thread_.joinable()) thread_.join();
+    }
+    std::vector<MediaState> Drawn() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return drawn_;
+    }
+    std::size_t Count() { return Drawn().size(); }
+    bool Ended() const { return ended_.load(); }
+    std::uint64_t Redraws() const { return redraws_; }
+
+    ServiceShared shared;
+
+  private:
+    std::function<void(const MediaState&, int)> during_;
+    std::mutex lock_;
+    std::vector<MediaState> drawn_;
+    std::atomic<bool> ended_{false};
+    std::uint64_t redraws_ = 0;
+    std::thread thread_;
+};
+
+TEST(RunLoop, ChangesMadeBeforeAWakeAreDrawnOnceTogether) {
+    LoopUnderTest loop;
+    loop.shared.Write([](MediaState& s) { s.trackNumber = 3; });
+    loop.shared.Write([](MediaState& s) { s.totalTracks = 12; });
+    loop.Start();
+    ASSERT_TRUE(WaitUntil([&] { return loop.Count() == 1; }));
+    std::this_thread::sleep_for(milliseconds(50));
+    loop.StopAndJoin();
+    const auto drawn = loop.Drawn();
+    ASSERT_EQ(drawn.size(), 1u);  // the stop's own wake-up draws nothing
+    EXPECT_EQ(drawn[0].trackNumber, 3);
+    EXPECT_EQ(drawn[0].totalTracks, 12);
+    EXPECT_EQ(loop.Redraws(), 1u);
+}
+
+TEST(RunLoop, AChangeDuringARedrawIsDrawnByOneMoreRedraw) {
+    LoopUnderTest* self = nullptr;
+    LoopUnderTest loop([&self](const MediaState&, int n) {
+        // A writer that comes in while the first redraw runs.
+        if (n == 1) self->shared.Write([](MediaState& s) { s.trackNumber = 9; });
+    });
+    self = &loop;
+    loop.shared.Write([](MediaState& s) { s.trackNumber = 1; });
+    loop.Start();
+    ASSERT_TRUE(WaitUntil([&] { return loop.Count() == 2; }, milliseconds(2000)))
+        << "the change made during the redraw waited for another wake-up";
+    EXPECT_EQ(loop.Drawn()[1].trackNumber, 9);
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(loop.Count(), 2u);
+}
+
+TEST(RunLoop, InStandbyNothingIsDrawnTheLoopSleepsAndStopIsSeen) {
+    LoopUnderTest loop;
+    loop.shared.standby.store(1);
+    loop.Start();
+    const double cpuBefore = static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+    for (int i = 0; i < 20; ++i) {
+        loop.shared.Write([i](MediaState& s) { s.trackNumber = i; });
+        std::this_thread::sleep_for(milliseconds(30));
+    }
+    std::this_thread::sleep_for(milliseconds(400));
+    const double cpu = static_cast<double>(std::clock()) / CLOCKS_PER_SEC - cpuBefore;
+    EXPECT_EQ(loop.Count(), 0u);
+    EXPECT_LT(cpu, 0.25) << "a loop spinning through standby spends a whole second here";
+
+    // Stop is seen within one poll, without a wake-up.
+    const auto start = std::chrono::steady_clock::now();
+    loop.shared.stop.store(1);
+    ASSERT_TRUE(WaitUntil([&] { return loop.Ended(); }, milliseconds(2000)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(kStandbyPollMs + 250));
+    EXPECT_EQ(loop.Count(), 0u);
+}
+
+TEST(RunLoop, LeavingStandbyDrawsAtTheNextChange) {
+    LoopUnderTest loop;
+    loop.shared.standby.store(1);
+    loop.Start();
+    loop.shared.Write([](MediaState& s) { s.trackNumber = 1; });
+    std::this_thread::sleep_for(milliseconds(kStandbyPollMs + 50));
+    loop.shared.standby.store(0);
+    std::this_thread::sleep_for(milliseconds(kStandbyPollMs + 50));
+    EXPECT_EQ(loop.Count(), 0u);  // the change seen in standby is not drawn later by itself
+    loop.shared.Write([](MediaState& s) { s.trackNumber = 2; });
+    ASSERT_TRUE(WaitUntil([&] { return loop.Count() == 1; }));
+    EXPECT_EQ(loop.Drawn()[0].trackNumber, 2);
+}
+
+TEST(HaltGate, HaltIsIdempotentOpenLetsWaitersGoShutdownEndsThem) {
+    HaltGate gate;
+    EXPECT_TRUE(gate.Pass());
+    gate.Halt();
+    gate.Halt();
+    EXPECT_TRUE(gate.IsHalted());
+    std::atomic<int> passed{0};
+    std::thread a([&] { passed += gate.Pass() ? 1 : 0; });
+    std::thread b([&] { passed += gate.Pass() ? 1 : 0; });
+    ASSERT_TRUE(WaitUntil([&] { return gate.Waiting() == 2; }));
+    EXPECT_EQ(passed.load(), 0);
+    gate.Open();  // one open undoes any number of halts
+    a.join();
+    b.join();
+    EXPECT_EQ(passed.load(), 2);
+
+    gate.Halt();
+    std::atomic<int> result{-1};
+    std::thread c([&] { result = gate.Pass() ? 1 : 0; });
+    ASSERT_TRUE(WaitUntil([&] { return gate.Waiting() == 1; }));
+    gate.Shutdown();
+    c.join();
+    EXPECT_EQ(result.load(), 0);
+    gate.Open();
+    EXPECT_FALSE(gate.Pass());  // for good
+}
+
+// ---- Clock thread ----
+
+struct ClockRig {
+    FakeClock clock;
+    GatedSleeper sleeper{clock};
+    ServiceShared shared;
+    HaltGate gate;
+    ClockThread thread{shared, clock, sleeper, gate};
+    ~ClockRig() {
+        thread.Quit();
+        gate.Shutdown();
+        sleeper.ReleaseAll();
+        thread.Join();
+    }
+    std::string Time() { return shared.Snapshot().timeText; }
+};
+
+TEST(ClockThread, TicksAtOnceThenEveryTenSecondsOfClockTime) {
+    ClockRig rig;
+    rig.clock.SetTimeText("21:07");
+    rig.clock.SetDateText("03/04/2024");
+    rig.thread.Start();
+    ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() == 1; }));
+    EXPECT_EQ(rig.Time(), "21:07");
+    EXPECT_STREQ(rig.shared.Snapshot().dateText, "03/04/2024");
+    EXPECT_TRUE(rig.shared.wake.IsSet());
+
+    rig.shared.wake.Reset();
+    rig.clock.SetTimeText("21:08");
+    rig.sleeper.Grant(kClockPeriodMs - 1);
+    ASSERT_TRUE(WaitUntil([&] { return rig.clock.NowMs() == kClockPeriodMs - kClockSleepStepMs; }));
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(rig.thread.Ticks(), 1u);
+    EXPECT_FALSE(rig.shared.wake.IsSet());
+    rig.sleeper.Grant(1);
+    ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() == 2; }));
+    EXPECT_EQ(rig.Time(), "21:08");
+    EXPECT_TRUE(rig.shared.wake.IsSet());
+}
+
+TEST(ClockThread, AFailedFormatKeepsThePreviousText) {
+    ClockRig rig;
+    rig.thread.Start();
+    ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() == 1; }));
+    rig.clock.SetFormatFails(true);
+    rig.sleeper.Grant(kClockPeriodMs);
+    ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() == 2; }));
+    EXPECT_EQ(rig.Time(), "12:00");
+}
+
+TEST(ClockThread, AHaltedClockDoesNotTickUntilOpened) {
+    ClockRig rig;
+    rig.thread.Start();
+    ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() == 1; }));
+    rig.gate.Halt();
+    rig.sleeper.Grant(5 * kClockPeriodMs);
+    ASSERT_TRUE(WaitUntil([&] { return rig.gate.Waiting() == 1; }));
+    EXPECT_EQ(rig.thread.Ticks(), 1u);
+    // Halted outside the state lock: writers still get it.
+    {
+        std::unique_lock<std::mutex> lock(rig.shared.stateLock, std::try_to_lock);
+        EXPECT_TRUE(lock.owns_lock());
+    }
+    rig.gate.Open();
+    ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() >= 2; }));
+}
+
+TEST(ClockThread, QuitEndsTheThreadMidPeriod) {
+    ClockRig rig;
+    rig.thread.Start();
+    ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));
+    const auto start = std::chrono::steady_clock::now();
+    rig.thread.Quit();
+    rig.sleeper.Grant(kClockSleepStepMs);  // the step in progress ends; no more are taken
+    rig.thread.Join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
+    EXPECT_EQ(rig.thread.Ticks(), 1u);
+    EXPECT_LE(rig.clock.NowMs(), kClockSleepStepMs);
+}
+
+}  // namespace
+}  // namespace zelk

@@ -1,0 +1,250 @@
+// lumara-sim: the service's own Run (run loop, clock, pipe server, volume thread, composition
+// and panel commands) in the foreground, with a virtual panel in place of the HID device.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/adapters/clock.h"
+#include "service/core/lumara_service.h"
+#include "service/core/service_host.h"
+#include "service/panel/display_props.h"
+#include "service/panel/virtual_panel.h"
+#include "tools/sim/sim_commands.h"
+#include "tools/sim/sim_options.h"
+#include "tools/sim/sim_terminal.h"
+#include "tools/sim/sim_view.h"
+#include "tools/sim/sim_volume.h"
+
+namespace zelk {
+namespace {
+
+// The volume the virtual mixer starts at: half way.
+constexpr std::int32_t kStartVolume = 32768;
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int) {
+    stopSignal = 1;
+}
+
+// Draws the picture in place on the terminal, at most every 30 ms, on a thread of its own so
+// that the panel's writers never wait for the terminal.
+class LiveView {
+  public:
+    explicit LiveView(std::function<std::size_t()> columns) : columns_(std::move(columns)) {
+        thread_ = std::thread([this] { Loop(); });
+    }
+    ~LiveView() { Finish(); }
+
+    void Update(const PanelPicture& picture) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            picture_ = picture;
+            dirty_ = true;
+        }
+        changed_.notify_one();
+    }
+
+    // Draws the last picture and ends the thread.
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (finished_) return;
+            finished_ = true;
+        }
+        changed_.notify_one();
+        thread_.join();
+    }
+
+  private:
+    void Loop() {
+        std::unique_lock<std::mutex> lock(lock_);
+        for (;;) {
+            changed_.wait(lock, [this] { return dirty_ || finished_; });
+            if (dirty_) {
+                const PanelPicture picture = picture_;
+                dirty_ = false;
+                lock.unlock();
+                Draw(picture);
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                lock.lock();
+                continue;
+            }
+            if (finished_) return;
+        }
+    }
+
+    void Draw(const PanelPicture& picture) {
+        const std::vector<std::string> lines = RenderPanel(picture, columns_(), true);
+        std::string out;
+        if (drawnLines_ > 0) {
+            out += "\x1b[" + std::to_string(drawnLines_) + "A";
+        }
+        for (const std::string& line : lines) {
+            out += "\r\x1b[2K" + line + "\n";
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
+        drawnLines_ = lines.size();
+    }
+
+    std::function<std::size_t()> columns_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    PanelPicture picture_;
+    bool dirty_ = false;
+    bool finished_ = false;
+    std::size_t drawnLines_ = 0;
+    std::thread thread_;
+};
+
+// Everything the service and the input thread use. It is never destroyed: the input thread
+// may still be blocked reading standard input when the program ends.
+struct Simulator {
+    SimOptions options;
+    std::unique_ptr<XmlLoader> files = CreateSystemXmlLoader();
+    std::unique_ptr<SimXmlLoader> loader;
+    VirtualPanelBus bus{VirtualDeviceConfig{}};
+    SimVolumeSource volume{kStartVolume};
+    StandaloneServiceHost host;
+    std::unique_ptr<LumaraService> service;
+    std::FILE* reportLog = nullptr;
+    std::mutex logLock;
+    std::unique_ptr<LiveView> view;
+    std::atomic<bool> runDone{false};
+};
+
+Simulator* theSimulator = nullptr;
+
+void ReadCommands(Simulator& sim) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::string error;
+        if (!RunSimCommand(line, *sim.service, sim.volume, error)) {
+            std::fprintf(stderr, "lumara-sim: %s\n", error.c_str());
+        }
+    }
+    // End of input changes nothing: the simulator runs until stopped.
+}
+
+int Main(int argc, char** argv) {
+    std::string error;
+    const auto options = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "lumara-sim: %s\n%s", error.c_str(), SimUsage());
+        return 2;
+    }
+    theSimulator = new Simulator();
+    Simulator& sim = *theSimulator;
+    sim.options = *options;
+
+    std::string propsPath = sim.options.propsPath;
+    bool builtIn = false;
+    if (propsPath.empty()) {
+        propsPath = DefaultDisplayPropsPath();
+        std::error_code ignored;
+        if (propsPath.empty() || !std::filesystem::exists(propsPath, ignored)) {
+            propsPath = "(built-in panel description)";
+            builtIn = true;
+        }
+    }
+    sim.loader = std::make_unique<SimXmlLoader>(*sim.files, builtIn);
+
+    if (!sim.options.reportLogPath.empty()) {
+        sim.reportLog = std::fopen(sim.options.reportLogPath.c_str(), "w");
+        if (sim.reportLog == nullptr) {
+            std::fprintf(stderr, "lumara-sim: cannot write the report log %s\n",
+                         sim.options.reportLogPath.c_str());
+            return 1;
+        }
+    }
+
+    if (!sim.options.quiet && StdoutIsTerminal()) {
+        PrepareTerminal();
+        sim.view = std::make_unique<LiveView>([&sim]() -> std::size_t {
+            const PanelDevice* panel = sim.service ? sim.service->Panel() : nullptr;
+            return panel != nullptr && panel->displayColumns > 0
+                       ? static_cast<std::size_t>(panel->displayColumns)
+                       : 12;
+        });
+    }
+    sim.bus.SetObserver(
+        [&sim](std::size_t, const std::vector<std::uint8_t>& report, const PanelPicture& picture) {
+            if (sim.reportLog != nullptr) {
+                std::lock_guard<std::mutex> guard(sim.logLock);
+                const std::string line = HexReport(report) + "\n";
+                std::fwrite(line.data(), 1, line.size(), sim.reportLog);
+                std::fflush(sim.reportLog);
+            }
+            if (sim.view) sim.view->Update(picture);
+        });
+
+    ServiceEnvironment env;
+    env.bus = &sim.bus;
+    env.xmlLoader = sim.loader.get();
+    env.propsPath = propsPath;
+    env.pipeName = sim.options.pipeName;
+    env.clock = &SystemClock();
+    env.sleeper = &SystemSleeper();
+    env.makeVolumeMonitor = [&sim](void* context) { return sim.volume.MakeMonitor(context); };
+    sim.service = std::make_unique<LumaraService>(sim.host, env);
+
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+
+    std::thread runner([&sim] {
+        sim.service->Run();
+        sim.runDone.store(true);
+    });
+    std::thread(ReadCommands, std::ref(sim)).detach();
+
+    while (!sim.runDone.load()) {
+        if (stopSignal != 0) {
+            stopSignal = 0;
+            sim.service->OnStop();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    runner.join();
+    if (sim.view) sim.view->Finish();
+
+    switch (sim.service->StartupError()) {
+        case kErrorFileNotFound:
+            std::fprintf(stderr,
+                         "lumara-sim: cannot load the display properties %s: the file is missing "
+                         "or not well-formed (error 2)\n",
+                         propsPath.c_str());
+            return 1;
+        case kErrorDeviceNotConnected:
+            std::fprintf(stderr,
+                         "lumara-sim: no panel matches the vendor and product id of %s; the "
+                         "virtual panel is 1F3C/5A41 (error 1167)\n",
+                         propsPath.c_str());
+            return 1;
+        default:
+            break;
+    }
+    if (sim.service->ComFailed()) {
+        std::fprintf(stderr, "lumara-sim: COM could not be initialised\n");
+        return 1;
+    }
+    std::lock_guard<std::mutex> guard(sim.logLock);
+    if (sim.reportLog != nullptr) std::fflush(sim.reportLog);
+    return 0;
+}
+
+}  // namespace
+}  // namespace zelk
+
+int main(int argc, char** argv) {
+    return zelk::Main(argc, argv);
+}

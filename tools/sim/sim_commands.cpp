@@ -1,0 +1,107 @@
+#include "tools/sim/sim_commands.h"
+
+#include <sstream>
+
+#include "tools/sim/sim_options.h"
+
+namespace zelk {
+
+namespace {
+
+XmlNode Element(const std::string& name, const std::string& text = "") {
+    XmlNode node;
+    node.isElement = true;
+    node.tagName = name;
+    node.text = text;
+    return node;
+}
+
+}  // namespace
+
+bool RunSimCommand(const std::string& line, LumaraService& service, SimVolumeSource& volume,
+                   std::string& error) {
+    std::istringstream words(line);
+    std::string command, argument, extra;
+    words >> command;
+    const bool hasArgument = static_cast<bool>(words >> argument);
+    const bool hasExtra = static_cast<bool>(words >> extra);
+    if (command.empty()) {
+        return true;
+    }
+    if (hasExtra) {
+        error = "too many words: " + line;
+        return false;
+    }
+
+    struct Plain {
+        const char* name;
+        void (*act)(LumaraService&);
+    };
+    static const Plain plain[] = {
+        {"stop", [](LumaraService& s) { s.OnStop(); }},
+        {"shutdown", [](LumaraService& s) { s.OnShutdown(); }},
+        {"suspend", [](LumaraService& s) { s.OnPowerEvent(kPowerSuspend, nullptr); }},
+        {"resume", [](LumaraService& s) { s.OnPowerEvent(kPowerResumeSuspend, nullptr); }},
+        {"resume-automatic",
+         [](LumaraService& s) { s.OnPowerEvent(kPowerResumeAutomatic, nullptr); }},
+    };
+    for (const Plain& p : plain) {
+        if (command == p.name) {
+            if (hasArgument) {
+                error = command + " takes no value";
+                return false;
+            }
+            p.act(service);
+            return true;
+        }
+    }
+
+    const auto number = hasArgument ? ParseDecimal(argument) : std::nullopt;
+    if (command == "control") {
+        if (!number || *number < 0) {
+            error = "control needs a control code, for example: control 201";
+            return false;
+        }
+        service.OnUserDefinedRequest(static_cast<std::uint32_t>(*number));
+        return true;
+    }
+    if (command == "volume") {
+        if (!number || *number < 0 || *number > 65535) {
+            error = "volume needs a value from 0 to 65535";
+            return false;
+        }
+        volume.SetVolume(*number);
+        return true;
+    }
+    if (command == "mute") {
+        if (!number || (*number != 0 && *number != 1)) {
+            error = "mute needs 0 or 1";
+            return false;
+        }
+        volume.SetMute(*number == 1);
+        return true;
+    }
+    error = "unknown command: " + command;
+    return false;
+}
+
+XmlNode BuiltInDisplayProps() {
+    XmlNode display = Element("Display");
+    display.children = {Element("VID", "1F3C"), Element("PID", "5A41"),
+                        Element("Type", "Alphanumeric"), Element("DisplayRows", "2"),
+                        Element("DisplayColumns", "12")};
+    XmlNode root = Element("DisplayProperties");
+    root.children.push_back(display);
+    return root;
+}
+
+XmlLoadStatus SimXmlLoader::Load(const std::string& path, XmlNode& root, std::uint32_t& error) {
+    if (builtIn_) {
+        root = BuiltInDisplayProps();
+        error = 0;
+        return XmlLoadStatus::kLoaded;
+    }
+    return files_.Load(path, root, error);
+}
+
+}  // namespace zelk

@@ -1,0 +1,48 @@
+// A volume source for the simulator and the tests: a virtual master volume and mute that the
+// user (or a test) changes, with change notices delivered to the monitor's callback on the
+// thread that runs its notification loop, as the system mixer's are.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "service/adapters/volume_monitor.h"
+
+namespace zelk {
+
+class SimVolumeSource {
+  public:
+    // `volume` is what GetVolume reads at first (-1: as if there were no volume control).
+    explicit SimVolumeSource(std::int32_t volume = -1) : volume_(volume) {}
+
+    // A monitor over this source, as the service's factory makes one.
+    std::unique_ptr<VolumeMonitor> MakeMonitor(void* context);
+
+    // Changes the volume (0 to 65535) or the mute switch and notifies every monitor whose
+    // callback is set.
+    void SetVolume(std::int32_t volume);
+    void SetMute(bool muted);
+
+    std::int32_t Volume() const;
+    bool Muted() const;
+    int MonitorsMade() const;
+    int Unmutes() const;
+
+  private:
+    class Monitor;
+    void Notify(std::int32_t value, std::int32_t flag);
+
+    mutable std::mutex lock_;
+    std::int32_t volume_;
+    bool muted_ = false;
+    int made_ = 0;
+    int unmutes_ = 0;
+    std::vector<Monitor*> monitors_;
+};
+
+}  // namespace zelk
