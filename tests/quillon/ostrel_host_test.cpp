@@ -691,6 +691,32 @@ TEST_F(SinkTest, TheModuleStaysLoadedWhileASessionOutlivesItsSink) {
     EXPECT_EQ(getClassObject(CLSID_StatusSink, IID_IClassFactory, nullptr), E_POINTER);
 }
 
+// End to end: the script starts the service's simulator (lumara-sim) on the real pipe and
+// sets OSTREL_END_TO_END; the panel's picture is then checked by the script.
+TEST(EndToEnd, AHostSessionReportsACdTrack) {
+    if (std::getenv("OSTREL_END_TO_END") == nullptr) {
+        GTEST_SKIP() << "needs the service serving the pipe";
+    }
+    const std::wstring pipe = L"\\\\.\\pipe\\ZELK_FRONTPANEL_PIPE";
+    bool up = false;
+    for (int i = 0; i < 200 && !up; ++i) {  // the service may still be starting
+        up = WaitNamedPipeW(pipe.c_str(), 100) || GetLastError() == ERROR_SEM_TIMEOUT;
+        if (!up) Sleep(100);
+    }
+    ASSERT_TRUE(up) << "nothing serves the pipe";
+    Ref<IMediaStatusSink> sink;
+    ASSERT_EQ(CoCreateInstance(CLSID_StatusSink, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IMediaStatusSink, sink.OutVoid()),
+              S_OK);
+    ASSERT_EQ(sink->Initialize(), S_OK);
+    Ref<IMediaStatusSession> session;
+    ASSERT_EQ(sink->CreateSession(session.Out()), S_OK);
+    EXPECT_EQ(Change(session.get(), Tags({0x2002 /* CD */, kTrackName, kPlay, 0x200B}),
+                     Values({Bool(true), Text(L"Blue Train"), Bool(true), Int(75)})),
+              S_OK);
+    // The session stays open: the panel keeps showing the track.
+}
+
 // The DLL's own resources: the type library as the host's contract describes it, and the
 // version.
 

@@ -2,10 +2,15 @@
 # Ostrel.dll under Wine, in a private prefix:
 #   registration: regsvr32, the exact keys and values read back, then their removal;
 #   com:          regsvr32, then the test host (COM only) in the system code page, in a
-#                 double-byte code page, and once more with the pipe opens traced.
+#                 double-byte code page, and once more with the pipe opens traced;
+#   end-to-end:   regsvr32, lumara-sim serving the pipe with its virtual panel, the host's
+#                 session, and the panel's picture replayed from the simulator's report log.
 # Usage: ostrel_wine_test.sh registration|com <Ostrel.dll> <ostrel_host.exe> <work dir>
+#        ostrel_wine_test.sh end-to-end <Ostrel.dll> <ostrel_host.exe> <work dir> \
+#            <lumara-sim.exe> <panel_replay.exe>
 set -uo pipefail
 mode="$1"; dll="$2"; host="$3"; work="$4"
+sim="${5:-}"; replay="${6:-}"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$repo/scripts/wine-env.sh"
 
@@ -16,7 +21,7 @@ rm -rf "$work"
 mkdir -p "$work/bin"
 "$repo/scripts/wine-prefix.sh" "$work/prefix" >/dev/null || { echo "no prefix"; exit 1; }
 export WINEPREFIX="$work/prefix"
-cp "$dll" "$host" "$work/bin/"
+cp "$dll" "$host" $sim $replay "$work/bin/"
 cd "$work/bin"
 winedll="$(winepath -w "$work/bin/Ostrel.dll" 2>/dev/null)"
 
@@ -113,6 +118,29 @@ ${S}(Default)${S}REG_SZ${S}$winedll"
     wine reg add 'HKCR\Quillon.StatusSink\Foreign' /f >/dev/null 2>&1
     if wine regsvr32 /u /s Ostrel.dll; then fail "unregistration with a foreign subkey succeeded"; fi
     wine reg query 'HKCR\Quillon.StatusSink\Foreign' >/dev/null 2>&1 || fail "foreign subkey removed"
+elif [ "$mode" = end-to-end ]; then
+    mkfifo sim.in
+    wine lumara-sim.exe --quiet --report-log reports.txt < sim.in > sim.out 2>&1 &
+    simpid=$!
+    exec 7>sim.in  # the simulator's standard input, kept open until "stop"
+    OSTREL_END_TO_END=1 timeout 90 wine ostrel_host.exe --gtest_filter='EndToEnd.*' 2>&1 |
+        tr -d '\r' > host-e2e.log
+    grep -q '^\[  PASSED  \] 1 test' host-e2e.log && ! grep -q 'SKIPPED' host-e2e.log ||
+        { cat host-e2e.log; fail "host session"; }
+    # The run loop redraws on its own thread: poll the picture for a while.
+    expected=$'line0: Blue Train  \nline1: 01:15       '
+    for _ in $(seq 1 40); do
+        wine panel_replay.exe reports.txt 2>/dev/null | tr -d '\r' > picture.txt
+        [ "$(head -2 picture.txt)" = "$expected" ] && grep -q '\[CD\]' picture.txt && break
+        sleep 0.5
+    done
+    cat picture.txt
+    [ "$(head -2 picture.txt)" = "$expected" ] || fail "the panel does not show the track"
+    grep -q '^media:.*\[CD\]' picture.txt || fail "the CD icon is not lit"
+    grep -q '^status:.*\[play\]' picture.txt || fail "the play icon is not lit"
+    echo stop >&7
+    exec 7>&-
+    wait "$simpid" || fail "lumara-sim ended with $?"
 else
     # Everything the host checks, in the system code page.
     timeout 120 wine ostrel_host.exe 2>&1 | tr -d '\r' | tee host.log | grep -E '^\[ *(FAILED|PASSED|SKIPPED) ' || true
