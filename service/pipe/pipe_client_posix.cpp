@@ -3,11 +3,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "service/pipe/pipe_client.h"
 #include "service/pipe/socket_address_posix.h"
 
 namespace zelk {
+
+namespace {
+
+constexpr int kRefusedRetryMs = 200;
+
+}  // namespace
 
 PipeClientConnection::~PipeClientConnection() {
     Close();
@@ -20,23 +28,35 @@ std::uint32_t PipeClientConnection::Open(const std::string& name) {
     if (!MakeAbstractAddress(name, address, length)) {
         return kErrorFileNotFound;
     }
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return static_cast<std::uint32_t>(errno);
-    }
-    // A full listen queue makes connect block: the socket's form of waiting for a busy pipe.
-    int r;
-    do {
-        r = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
+    // Under heavy load a connect to a listening server is now and then refused for a moment
+    // (seen with eight writers at once): a refusal counts as "nobody serves" only once it has
+    // lasted kRefusedRetryMs.
+    const auto giveUp =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusedRetryMs);
+    for (;;) {
+        const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return static_cast<std::uint32_t>(errno);
+        }
+        // A full listen queue makes connect block: the socket's form of waiting for a busy
+        // pipe.
+        int r;
+        do {
+            r = connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+        } while (r != 0 && errno == EINTR);
+        if (r == 0) {
+            handle_ = fd;
+            return 0;
+        }
         const int error = errno;
         close(fd);
+        if (error == ECONNREFUSED && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
         return (error == ECONNREFUSED || error == ENOENT) ? kErrorFileNotFound
                                                           : static_cast<std::uint32_t>(error);
     }
-    handle_ = fd;
-    return 0;
 }
 
 std::uint32_t PipeClientConnection::Write(const void* bytes, std::size_t count) {

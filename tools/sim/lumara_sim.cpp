@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/debug_print.h"
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
 #include "service/core/service_host.h"
@@ -83,7 +84,15 @@ class LiveView {
     }
 
     void Draw(const PanelPicture& picture) {
-        const std::vector<std::string> lines = RenderPanel(picture, columns_(), true);
+        std::vector<std::string> lines = RenderPanel(picture, columns_(), true);
+        // The service's traces would break the drawing: the last one is shown under it.
+        std::vector<std::string> traces = traces_.Lines();
+        traces_.Clear();
+        if (!traces.empty()) {
+            lastTrace_ = traces.back();
+            while (!lastTrace_.empty() && lastTrace_.back() == '\n') lastTrace_.pop_back();
+        }
+        lines.push_back("trace: " + lastTrace_);
         std::string out;
         if (drawnLines_ > 0) {
             out += "\x1b[" + std::to_string(drawnLines_) + "A";
@@ -97,6 +106,8 @@ class LiveView {
     }
 
     std::function<std::size_t()> columns_;
+    ScopedDebugCapture traces_;
+    std::string lastTrace_;
     std::mutex lock_;
     std::condition_variable changed_;
     PanelPicture picture_;
