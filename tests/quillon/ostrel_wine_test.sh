@@ -11,6 +11,9 @@
 set -uo pipefail
 mode="$1"; dll="$2"; host="$3"; work="$4"
 sim="${5:-}"; replay="${6:-}"
+for f in "$dll" "$host" $sim $replay; do
+    [ -f "$f" ] || { echo "FAIL: $f is not built"; exit 1; }
+done
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$repo/scripts/wine-env.sh"
 
@@ -120,7 +123,7 @@ ${S}(Default)${S}REG_SZ${S}$winedll"
     wine reg query 'HKCR\Quillon.StatusSink\Foreign' >/dev/null 2>&1 || fail "foreign subkey removed"
 elif [ "$mode" = end-to-end ]; then
     mkfifo sim.in
-    wine lumara-sim.exe --quiet --report-log reports.txt < sim.in > sim.out 2>&1 &
+    timeout 120 wine lumara-sim.exe --quiet --report-log reports.txt < sim.in > sim.out 2>&1 &
     simpid=$!
     exec 7>sim.in  # the simulator's standard input, kept open until "stop"
     OSTREL_END_TO_END=1 timeout 90 wine ostrel_host.exe --gtest_filter='EndToEnd.*' 2>&1 |
@@ -138,6 +141,7 @@ elif [ "$mode" = end-to-end ]; then
     [ "$(head -2 picture.txt)" = "$expected" ] || fail "the panel does not show the track"
     grep -q '^media:.*\[CD\]' picture.txt || fail "the CD icon is not lit"
     grep -q '^status:.*\[play\]' picture.txt || fail "the play icon is not lit"
+    trap '' PIPE  # a simulator that already ended must not end this script
     echo stop >&7
     exec 7>&-
     wait "$simpid" || fail "lumara-sim ended with $?"
