@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <ctime>
 
 #include "common/debug_print.h"
 #include "common/media_status_tags.h"
 #include "service/pipe/pipe_client.h"
 #include "tests/service/service_test_support.h"
+#include "tools/sim/sim_terminal.h"
 
 namespace zelk {
 namespace {
@@ -441,10 +441,6 @@ TEST(ServiceControls, ShutdownHaltsPipeAndClockButVolumeStillRedrawsThenStopIsSe
     EXPECT_EQ(rig.Line(0), "Service     ");
 }
 
-double CpuSeconds() {
-    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-}
-
 TEST(ServiceControls, StandbyDrawsNothingSpendsNoCpuAndResumeRestarts) {
     for (std::uint32_t resume : {kPowerResumeSuspend, kPowerResumeAutomatic}) {
         SCOPED_TRACE(resume);
@@ -458,12 +454,12 @@ TEST(ServiceControls, StandbyDrawsNothingSpendsNoCpuAndResumeRestarts) {
         // Changes come in, nothing is drawn over the standby screen, and the loop sleeps.
         const std::size_t reports = rig.bus.ReportCount();
         const std::uint64_t redraws = rig.service->Redraws();
-        const double cpuBefore = CpuSeconds();
+        const double cpuBefore = ProcessCpuSeconds();
         const auto wallBefore = std::chrono::steady_clock::now();
         rig.volume.SetVolume(100);
         ASSERT_EQ(rig.Send(MSPROPTAG_TrackName, "held"), 0u);
         std::this_thread::sleep_for(milliseconds(800));
-        const double cpu = CpuSeconds() - cpuBefore;
+        const double cpu = ProcessCpuSeconds() - cpuBefore;
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         EXPECT_EQ(rig.bus.ReportCount(), reports);

@@ -73,7 +73,7 @@ void ServiceRig::Start(bool expectRunning) {
     });
     if (expectRunning) {
         host.WaitForReport(kServiceRunning, 10000);
-        WaitUntil([this] { return service->Redraws() >= 1; });
+        WaitUntil([this] { return service->Redraws() >= 1 && volume.Listening() >= 1; });
     }
 }
 

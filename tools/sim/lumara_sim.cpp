@@ -95,7 +95,9 @@ class LiveView {
         lines.push_back("trace: " + lastTrace_);
         std::string out;
         if (drawnLines_ > 0) {
-            out += "\x1b[" + std::to_string(drawnLines_) + "A";
+            out += "\x1b[";
+            out += std::to_string(drawnLines_);
+            out += "A";
         }
         for (const std::string& line : lines) {
             out += "\r\x1b[2K" + line + "\n";
@@ -171,7 +173,7 @@ int Main(int argc, char** argv) {
     sim.loader = std::make_unique<SimXmlLoader>(*sim.files, builtIn);
 
     if (!sim.options.reportLogPath.empty()) {
-        sim.reportLog = std::fopen(sim.options.reportLogPath.c_str(), "w");
+        sim.reportLog = std::fopen(sim.options.reportLogPath.c_str(), "wb");
         if (sim.reportLog == nullptr) {
             std::fprintf(stderr, "lumara-sim: cannot write the report log %s\n",
                          sim.options.reportLogPath.c_str());

@@ -56,29 +56,36 @@ bool RunSimCommand(const std::string& line, LumaraService& service, SimVolumeSou
         }
     }
 
-    const auto number = hasArgument ? ParseDecimal(argument) : std::nullopt;
+    bool valid = false;
+    std::int32_t value = 0;
+    if (hasArgument) {
+        if (const auto parsed = ParseDecimal(argument)) {
+            valid = true;
+            value = *parsed;
+        }
+    }
     if (command == "control") {
-        if (!number || *number < 0) {
+        if (!valid || value < 0) {
             error = "control needs a control code, for example: control 201";
             return false;
         }
-        service.OnUserDefinedRequest(static_cast<std::uint32_t>(*number));
+        service.OnUserDefinedRequest(static_cast<std::uint32_t>(value));
         return true;
     }
     if (command == "volume") {
-        if (!number || *number < 0 || *number > 65535) {
+        if (!valid || value < 0 || value > 65535) {
             error = "volume needs a value from 0 to 65535";
             return false;
         }
-        volume.SetVolume(*number);
+        volume.SetVolume(value);
         return true;
     }
     if (command == "mute") {
-        if (!number || (*number != 0 && *number != 1)) {
+        if (!valid || (value != 0 && value != 1)) {
             error = "mute needs 0 or 1";
             return false;
         }
-        volume.SetMute(*number == 1);
+        volume.SetMute(value == 1);
         return true;
     }
     error = "unknown command: " + command;

@@ -1,4 +1,4 @@
-// The little the simulator needs from the console.
+// The little the simulator, its tests and the benchmarks need from the system.
 #pragma once
 
 namespace zelk {
@@ -7,5 +7,7 @@ namespace zelk {
 bool StdoutIsTerminal();
 // Makes the terminal take UTF-8 and ANSI sequences (Windows consoles); nothing elsewhere.
 void PrepareTerminal();
+// CPU time (user and system) this process has used so far, in seconds.
+double ProcessCpuSeconds();
 
 }  // namespace zelk

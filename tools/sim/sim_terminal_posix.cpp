@@ -1,3 +1,4 @@
+#include <time.h>
 #include <unistd.h>
 
 #include "tools/sim/sim_terminal.h"
@@ -9,5 +10,11 @@ bool StdoutIsTerminal() {
 }
 
 void PrepareTerminal() {}
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 
 }  // namespace zelk

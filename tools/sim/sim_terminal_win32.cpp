@@ -19,3 +19,19 @@ void PrepareTerminal() {
 }
 
 }  // namespace zelk
+
+namespace zelk {
+
+double ProcessCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0.0;
+    }
+    auto seconds = [](const FILETIME& t) {
+        const ULONGLONG ticks = (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+        return static_cast<double>(ticks) / 1e7;  // 100 ns units
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+}  // namespace zelk

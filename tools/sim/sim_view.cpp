@@ -38,7 +38,9 @@ std::string IconRow(const char* label, const std::array<IconName, N>& names, std
             std::string upper = icon.name;
             for (char& c : upper)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            row += "[" + upper + "]";
+            row.push_back('[');
+            row.append(upper);
+            row.push_back(']');
         } else {
             row += icon.name;
         }
@@ -68,10 +70,15 @@ std::vector<std::string> RenderPanel(const PanelPicture& picture, std::size_t co
                                      bool styled) {
     columns = std::clamp<std::size_t>(columns, 1, kVirtualPanelColumns);
     std::vector<std::string> out;
-    const std::string frame = "+" + std::string(columns, '-') + "+";
+    std::string frame(columns + 2, '-');
+    frame.front() = '+';
+    frame.back() = '+';
     out.push_back(frame);
     for (int row = 0; row < 2; ++row) {
-        out.push_back("|" + Cp850ToUtf8(picture.Line(row, columns)) + "|");
+        std::string line(1, '|');
+        line.append(Cp850ToUtf8(picture.Line(row, columns)));
+        line.push_back('|');
+        out.push_back(line);
     }
     out.push_back(frame);
     out.push_back(IconRow("status:", kStatusIconNames, picture.statusIcons, styled));

@@ -66,6 +66,11 @@ class SimVolumeSource::Monitor : public VolumeMonitor {
         changed_.notify_all();
     }
 
+    bool HasCallback() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return callback_ != nullptr;
+    }
+
     void Post(std::int32_t value, std::int32_t flag) {
         {
             std::lock_guard<std::mutex> guard(lock_);
@@ -132,6 +137,15 @@ bool SimVolumeSource::Muted() const {
 int SimVolumeSource::MonitorsMade() const {
     std::lock_guard<std::mutex> guard(lock_);
     return made_;
+}
+
+int SimVolumeSource::Listening() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    int listening = 0;
+    for (Monitor* monitor : monitors_) {
+        if (monitor->HasCallback()) ++listening;
+    }
+    return listening;
 }
 
 int SimVolumeSource::Unmutes() const {

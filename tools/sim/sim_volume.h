@@ -32,6 +32,8 @@ class SimVolumeSource {
     bool Muted() const;
     int MonitorsMade() const;
     int Unmutes() const;
+    // Monitors that have a callback set (what a notice reaches).
+    int Listening() const;
 
   private:
     class Monitor;

@@ -1,0 +1,83 @@
+// The whole service in the benchmark's process, on real time: the virtual panel, a volume
+// source, the platform pipe under a name of its own.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "common/pipe_message.h"
+#include "service/adapters/clock.h"
+#include "service/core/lumara_service.h"
+#include "service/core/service_host.h"
+#include "service/panel/virtual_panel.h"
+#include "service/pipe/pipe_client.h"
+#include "tools/sim/sim_commands.h"
+#include "tools/sim/sim_volume.h"
+
+namespace zelk {
+
+class BenchService {
+  public:
+    BenchService() : pipeName_("ZELK_BENCH_" + std::to_string(std::random_device{}())) {
+        ServiceEnvironment env;
+        env.bus = &bus;
+        env.xmlLoader = &loader_;
+        env.propsPath = "(built in)";
+        env.pipeName = pipeName_;
+        env.clock = &SystemClock();
+        env.sleeper = &SystemSleeper();
+        env.makeVolumeMonitor = [this](void* context) { return volume.MakeMonitor(context); };
+        service = std::make_unique<LumaraService>(host, env);
+        runner_ = std::thread([this] { service->Run(); });
+        host.WaitForReport(kServiceRunning, 10000);
+        // Wait until the pipe is served.
+        const PipeMessage probe = MakePipeMessage(0, 0, "", 0);
+        while (SendPipeRecord(pipeName_, probe) != 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ~BenchService() {
+        service->OnStop();
+        runner_.join();
+    }
+    const std::string& PipeName() const { return pipeName_; }
+    std::uint32_t Send(std::int32_t tag, const char* text, std::int32_t session = 1) {
+        const PipeMessage m = MakePipeMessage(session, tag, text, std::strlen(text));
+        return SendPipeRecord(pipeName_, m);
+    }
+
+    VirtualPanelBus bus{VirtualDeviceConfig{}};
+    SimVolumeSource volume{32768};
+    StandaloneServiceHost host;
+    std::unique_ptr<LumaraService> service;
+
+  private:
+    class BuiltIn : public XmlLoader {
+      public:
+        XmlLoadStatus Load(const std::string&, XmlNode& root, std::uint32_t& error) override {
+            root = BuiltInDisplayProps();
+            error = 0;
+            return XmlLoadStatus::kLoaded;
+        }
+    } loader_;
+    std::string pipeName_;
+    std::thread runner_;
+};
+
+// "--name N" from the command line, else `fallback`.
+inline long OptionValue(int argc, char** argv, const char* name, long fallback) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], name) == 0) return std::strtol(argv[i + 1], nullptr, 10);
+    }
+    return fallback;
+}
+
+}  // namespace zelk

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# lumara-sim.exe serving the real named pipe (created with its restricted security descriptor)
+# and lumara-send.exe writing records to it, under Wine:
+#   sim_wine_test.sh lumara-sim.exe lumara-send.exe workdir
+set -uo pipefail
+
+sim="$1" send="$2" work="$3"
+repo="$(cd "$(dirname "$0")/../.." && pwd)"
+
+rm -rf "$work"
+mkdir -p "$work"
+bash "$repo/scripts/wine-prefix.sh" "$work/prefix" || { echo "FAIL: no prefix"; exit 1; }
+source "$repo/scripts/wine-env.sh"
+export WINEPREFIX="$work/prefix"
+sim_pid=""
+finish() {
+    exec 3>&- 2>/dev/null
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+    wineserver -k 2>/dev/null
+}
+trap finish EXIT
+
+failures=0
+check() {  # check <description> <expected> <actual>
+    if [ "$2" == "$3" ]; then
+        echo "ok: $1"
+    else
+        echo "FAIL: $1: expected '$2', got '$3'"
+        failures=$((failures + 1))
+    fi
+}
+winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
+pipe="ZELK_WINE_TEST_$$"
+lsend() { wine "$send" --pipe "$pipe" "$@" >/dev/null 2>&1; echo $?; }
+
+# Nobody serves the pipe yet.
+check "lumara-send without a server exits 1" 1 "$(lsend open)"
+
+mkfifo "$work/input"
+wine "$sim" --pipe "$pipe" --report-log "$(winpath "$work/reports.txt")" \
+    <"$work/input" >"$work/out.txt" 2>"$work/err.txt" &
+sim_pid=$!
+exec 3>"$work/input"
+
+served=1
+for _ in $(seq 1 150); do
+    served="$(lsend 0)"
+    [ "$served" == 0 ] && break
+    sleep 0.2
+done
+check "the simulator serves the pipe" 0 "$served"
+
+check "session opened" 0 "$(lsend open)"
+check "CD" 0 "$(lsend CD True)"
+check "play" 0 "$(lsend MSPROPTAG_Play True)"
+check "track name" 0 "$(lsend 0x2019 "So What")"
+check "track time" 0 "$(lsend TrackTime 125)"
+sleep 1
+echo "control 201" >&3
+sleep 0.5
+echo "stop" >&3
+
+status=124
+for _ in $(seq 1 100); do
+    if ! kill -0 "$sim_pid" 2>/dev/null; then
+        wait "$sim_pid"
+        status=$?
+        break
+    fi
+    sleep 0.2
+done
+sim_pid=""
+check "the simulator exits 0 after stop" 0 "$status"
+
+log="$work/reports.txt"
+report() {  # report <bytes...>: is that exact report line in the log?
+    grep -qx "$*" "$log" && echo yes || echo no
+}
+check "report lines are 8 lowercase hex bytes" 0 \
+    "$(grep -cvE '^[0-9a-f]{2}( [0-9a-f]{2}){7}$' "$log")"
+check "the track name reached the first line ('S' in column 0)" yes "$(report 01 c0 53 00 00 00 00 00)"
+check "the track time reached the second line ('0' in column 0)" yes "$(report 01 80 30 00 00 00 00 00)"
+check "CD icon" yes "$(report 06 08 00 00 00 00 00 00)"
+check "brightness 0xa4 from control 201" yes "$(report 02 a4 00 00 00 00 00 00)"
+check "the stopping screen ends the log" \
+    "03 02 00 00 00 00 00 00|05 00 00 00 00 00 00 00|06 00 00 00 00 00 00 00|04 00 00 00 00 00 00 00" \
+    "$(tail -n 4 "$log" | tr -d '\r' | paste -sd'|')"
+check "nothing on standard error" "" "$(cat "$work/err.txt")"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"
