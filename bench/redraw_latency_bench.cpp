@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         const auto sent = Clock::now();
         bench.Send(MSPROPTAG_TrackTime, text.c_str());
         // The redraw that shows it has ended when the count has gone up and the time shows.
-        char expected[16];
+        char expected[48];
         std::snprintf(expected, sizeof expected, "%02ld:%02ld", (i + 1) / 60, (i + 1) % 60);
         while (bench.service->Redraws() <= redraws ||
                bench.bus.Picture().Line(1, 12).rfind(expected, 0) != 0) {
