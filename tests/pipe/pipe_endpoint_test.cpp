@@ -158,33 +158,5 @@ TEST(PipeEndpoint, ClosingEndsAServerWaitingForClients) {
     EXPECT_EQ(SendPipeRecord(pipe.Name(), Record(1, 1, "")), kErrorFileNotFound);
 }
 
-TEST(PipeEndpoint, ConcurrentWritersLoseNothing) {
-    ServedPipe pipe;
-    ASSERT_EQ(SendWhenServed(pipe.Name(), Record(0, 1, "")), 0u);
-    constexpr int kWriters = 4;
-    constexpr int kEach = 50;
-    std::vector<std::thread> writers;
-    std::atomic<int> failures{0};
-    for (int w = 1; w <= kWriters; ++w) {
-        writers.emplace_back([&, w] {
-            for (int i = 0; i < kEach; ++i) {
-                const std::string text = std::to_string(i);
-                if (SendPipeRecord(pipe.Name(), Record(w, 0x2008, text.c_str())) != 0) ++failures;
-            }
-        });
-    }
-    for (auto& t : writers) t.join();
-    EXPECT_EQ(failures.load(), 0);
-    ASSERT_TRUE(pipe.WaitForApplied(1 + kWriters * kEach, std::chrono::seconds(30)));
-    // Each writer's records arrive whole and in its own order.
-    std::vector<int> next(kWriters + 1, 0);
-    for (const PipeMessage& m : pipe.Applied()) {
-        if (m.tag != 0x2008) continue;
-        ASSERT_GE(m.sessionNumber, 1);
-        ASSERT_LE(m.sessionNumber, kWriters);
-        EXPECT_EQ(std::to_string(next[m.sessionNumber]++), m.text);
-    }
-}
-
 }  // namespace
 }  // namespace zelk

@@ -40,7 +40,8 @@ extern "C" void OnStopSignal(int) {
 // that the panel's writers never wait for the terminal.
 class LiveView {
   public:
-    explicit LiveView(std::function<std::size_t()> columns) : columns_(std::move(columns)) {
+    LiveView(std::function<std::size_t()> columns, ScopedDebugCapture& traces)
+        : columns_(std::move(columns)), traces_(traces) {
         thread_ = std::thread([this] { Loop(); });
     }
     ~LiveView() { Finish(); }
@@ -85,7 +86,7 @@ class LiveView {
 
     void Draw(const PanelPicture& picture) {
         std::vector<std::string> lines = RenderPanel(picture, columns_(), true);
-        // The service's traces would break the drawing: the last one is shown under it.
+        // The service's traces are debugger output: the last one is shown under the drawing.
         std::vector<std::string> traces = traces_.Lines();
         traces_.Clear();
         if (!traces.empty()) {
@@ -108,7 +109,7 @@ class LiveView {
     }
 
     std::function<std::size_t()> columns_;
-    ScopedDebugCapture traces_;
+    ScopedDebugCapture& traces_;
     std::string lastTrace_;
     std::mutex lock_;
     std::condition_variable changed_;
@@ -122,6 +123,9 @@ class LiveView {
 // Everything the service and the input thread use. It is never destroyed: the input thread
 // may still be blocked reading standard input when the program ends.
 struct Simulator {
+    // The service's traces go to the debugger on Windows; here they are kept from the
+    // terminal (the live view shows the last one).
+    ScopedDebugCapture traces;
     SimOptions options;
     std::unique_ptr<XmlLoader> files = CreateSystemXmlLoader();
     std::unique_ptr<SimXmlLoader> loader;
@@ -183,12 +187,14 @@ int Main(int argc, char** argv) {
 
     if (!sim.options.quiet && StdoutIsTerminal()) {
         PrepareTerminal();
-        sim.view = std::make_unique<LiveView>([&sim]() -> std::size_t {
-            const PanelDevice* panel = sim.service ? sim.service->Panel() : nullptr;
-            return panel != nullptr && panel->displayColumns > 0
-                       ? static_cast<std::size_t>(panel->displayColumns)
-                       : 12;
-        });
+        sim.view = std::make_unique<LiveView>(
+            [&sim]() -> std::size_t {
+                const PanelDevice* panel = sim.service ? sim.service->Panel() : nullptr;
+                return panel != nullptr && panel->displayColumns > 0
+                           ? static_cast<std::size_t>(panel->displayColumns)
+                           : 12;
+            },
+            sim.traces);
     }
     sim.bus.SetObserver(
         [&sim](std::size_t, const std::vector<std::uint8_t>& report, const PanelPicture& picture) {
@@ -221,6 +227,9 @@ int Main(int argc, char** argv) {
     std::thread(ReadCommands, std::ref(sim)).detach();
 
     while (!sim.runDone.load()) {
+        if (!sim.view) {
+            sim.traces.Clear();
+        }
         if (stopSignal != 0) {
             stopSignal = 0;
             sim.service->OnStop();
