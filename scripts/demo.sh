@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+bash scripts/setup.sh
+
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target lumara-sim lumara-send -j "${FP_JOBS:-2}" >/dev/null
 
