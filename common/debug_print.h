@@ -23,7 +23,7 @@ void EmitDebugText(const char* text);
 // Collects every trace of the process while it lives (tests); traces still reach the
 // platform output only when `passThrough` is true.
 class ScopedDebugCapture {
-public:
+  public:
     explicit ScopedDebugCapture(bool passThrough = false);
     ~ScopedDebugCapture();
     ScopedDebugCapture(const ScopedDebugCapture&) = delete;

@@ -7,10 +7,9 @@ namespace zelk {
 namespace {
 
 std::int32_t ReadLittleEndian32(const unsigned char* p) {
-    const std::uint32_t v = static_cast<std::uint32_t>(p[0]) |
-                            (static_cast<std::uint32_t>(p[1]) << 8) |
-                            (static_cast<std::uint32_t>(p[2]) << 16) |
-                            (static_cast<std::uint32_t>(p[3]) << 24);
+    const std::uint32_t v =
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     return static_cast<std::int32_t>(v);
 }
 
@@ -31,7 +30,8 @@ bool ReadPipeRecord(const void* bytes, std::size_t count, PipeMessage& out) {
     }
     const void* nul = std::memchr(p + kPipeHeaderSize, 0, available);
     const std::size_t length =
-        nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - (p + kPipeHeaderSize))
+        nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) -
+                                       (p + kPipeHeaderSize))
             : available;
     std::memcpy(out.text, p + kPipeHeaderSize, length);
     out.text[length] = '\0';
@@ -45,8 +45,8 @@ PipeMessage MakePipeMessage(std::int32_t sessionNumber, std::int32_t tag, const 
     m.tag = tag;
     if (text != nullptr) {
         const void* nul = std::memchr(text, 0, textLength);
-        std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text)
-                                 : textLength;
+        std::size_t length =
+            nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : textLength;
         if (length > kPipeTextSize - 1) {
             length = kPipeTextSize - 1;
         }

@@ -24,7 +24,8 @@ struct PipeMessage {
     char text[kPipeTextSize];
 };
 
-static_assert(std::endian::native == std::endian::little, "the record is little-endian on the wire");
+static_assert(std::endian::native == std::endian::little,
+              "the record is little-endian on the wire");
 static_assert(sizeof(PipeMessage) == kPipeMessageSize);
 static_assert(offsetof(PipeMessage, sessionNumber) == 0);
 static_assert(offsetof(PipeMessage, tag) == 4);

@@ -8,13 +8,13 @@
 namespace zelk {
 
 class Sleeper {
-public:
+  public:
     virtual ~Sleeper() = default;
     virtual void SleepMs(std::uint32_t milliseconds) = 0;
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds from an arbitrary start, never going back.
     virtual std::uint64_t NowMs() = 0;

@@ -16,7 +16,7 @@ inline constexpr std::uint32_t kConvertNoBestFitChars = 16;  // MLCONVCHARF_NOBE
 inline constexpr std::uint32_t kConvertAutoDetect = 1;       // MLCONVCHARF_AUTODETECT
 
 class TextConverter {
-public:
+  public:
     virtual ~TextConverter() = default;
 
     // Prepares the conversion service on the calling thread; S_OK at once when already open.

@@ -14,7 +14,7 @@ namespace zelk {
 using VolumeCallback = void (*)(std::int32_t value, std::int32_t data, void* context);
 
 class VolumeMonitor {
-public:
+  public:
     virtual ~VolumeMonitor() = default;
     virtual bool IsVolumeAvailable() = 0;
     virtual void Unmute() = 0;

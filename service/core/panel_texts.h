@@ -7,14 +7,14 @@
 
 namespace zelk {
 
-inline constexpr int kTextChannel = 25;        // "Channel %d"
-inline constexpr int kTextTrack = 26;          // "Track %d/%d"
-inline constexpr int kTextStartingUp = 27;     // "Starting Up"
-inline constexpr int kTextPreparing = 28;      // "Preparing"
-inline constexpr int kTextToStandby = 29;      // "to standby..."
-inline constexpr int kTextShutdown = 30;       // "shutdown..."
-inline constexpr int kTextService = 31;        // "Service"
-inline constexpr int kTextStopping = 32;       // "stopping..."
+inline constexpr int kTextChannel = 25;     // "Channel %d"
+inline constexpr int kTextTrack = 26;       // "Track %d/%d"
+inline constexpr int kTextStartingUp = 27;  // "Starting Up"
+inline constexpr int kTextPreparing = 28;   // "Preparing"
+inline constexpr int kTextToStandby = 29;   // "to standby..."
+inline constexpr int kTextShutdown = 30;    // "shutdown..."
+inline constexpr int kTextService = 31;     // "Service"
+inline constexpr int kTextStopping = 32;    // "stopping..."
 
 // Copies string `id` into `buffer` (NUL-terminated, cut to fit); returns its length, 0 when the
 // table has no such string (the buffer then holds the empty text).

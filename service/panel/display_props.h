@@ -23,13 +23,13 @@ struct XmlNode {
 
 enum class XmlLoadStatus {
     kLoaded,
-    kNotLoaded,       // missing or not well-formed
-    kCannotCreate,    // the parser / DOM object could not be created
-    kCallFailed,      // the load call itself failed; `error` holds the system error
+    kNotLoaded,     // missing or not well-formed
+    kCannotCreate,  // the parser / DOM object could not be created
+    kCallFailed,    // the load call itself failed; `error` holds the system error
 };
 
 class XmlLoader {
-public:
+  public:
     virtual ~XmlLoader() = default;
     // Loads `path` completely; on kLoaded `root` is the document element.
     virtual XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) = 0;

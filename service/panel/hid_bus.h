@@ -13,7 +13,7 @@
 namespace zelk {
 
 class HidDevice {
-public:
+  public:
     virtual ~HidDevice() = default;  // closes the device
     // Vendor and product id; false when they cannot be read.
     virtual bool GetAttributes(std::uint16_t& vendorId, std::uint16_t& productId) = 0;
@@ -25,7 +25,7 @@ public:
 };
 
 class HidBus {
-public:
+  public:
     virtual ~HidBus() = default;
     // Device paths of the present HID interfaces, in enumeration order.
     virtual std::vector<std::string> EnumerateInterfaces() = 0;

@@ -34,7 +34,7 @@ inline constexpr std::uint32_t kClearVolumeBar = 4;
 inline constexpr std::uint32_t kClearDisplayControl = 8;
 
 class PanelDevice {
-public:
+  public:
     // Properties at their constructor values, no device. The bus, sleeper and converter are used
     // for the panel's whole life.
     PanelDevice(HidBus& bus, std::unique_ptr<TextConverter> converter, Sleeper& sleeper);
@@ -84,7 +84,7 @@ public:
     // Ends a running scroll (if any) and waits for its thread, at most about 2 s.
     void StopScrolling();
 
-private:
+  private:
     struct Impl;
     HidBus& bus_;
     std::unique_ptr<TextConverter> converter_;

@@ -19,8 +19,8 @@ TEST(PipeRecord, WorkedExampleHasTheDocumentedBytes) {
     const PipeMessage m = MakePipeMessage(1, MSPROPTAG_Play, "True", 4);
     const auto bytes = Bytes(m);
     const std::vector<unsigned char> head(bytes.begin(), bytes.begin() + 13);
-    EXPECT_EQ(head, (std::vector<unsigned char>{0x01, 0, 0, 0, 0x01, 0x10, 0, 0, 'T', 'r', 'u',
-                                                'e', 0}));
+    EXPECT_EQ(head,
+              (std::vector<unsigned char>{0x01, 0, 0, 0, 0x01, 0x10, 0, 0, 'T', 'r', 'u', 'e', 0}));
     PipeMessage read{};
     ASSERT_TRUE(ReadPipeRecord(bytes.data(), bytes.size(), read));
     EXPECT_EQ(read.sessionNumber, 1);
@@ -69,7 +69,8 @@ TEST(PipeRecord, TextIsAtMost255BytesAndAlwaysTerminated) {
 
 TEST(PipeRecord, WriterCutsLongTextsAndStopsAtEmbeddedNul) {
     const std::string longText(300, 'q');
-    const PipeMessage m = MakePipeMessage(1, MSPROPTAG_TrackName, longText.c_str(), longText.size());
+    const PipeMessage m =
+        MakePipeMessage(1, MSPROPTAG_TrackName, longText.c_str(), longText.size());
     EXPECT_EQ(std::strlen(m.text), 255u);
     const char embedded[] = {'a', 'b', '\0', 'c'};
     EXPECT_STREQ(MakePipeMessage(1, 0, embedded, sizeof embedded).text, "ab");
