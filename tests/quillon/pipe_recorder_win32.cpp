@@ -26,7 +26,7 @@ std::string TextOf(const PipeMessage& m) {
     return std::string(m.text, strnlen(m.text, sizeof m.text));
 }
 
-PipeRecorder::PipeRecorder(bool messageType) : messageType_(messageType) {
+PipeRecorder::PipeRecorder(bool messageType) {
     const DWORD type = messageType ? PIPE_TYPE_MESSAGE : PIPE_TYPE_BYTE;
     pipe_ = CreateNamedPipeW(PipePath().c_str(), PIPE_ACCESS_DUPLEX,
                              type | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);

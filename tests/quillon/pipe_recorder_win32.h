@@ -40,7 +40,6 @@ class PipeRecorder {
     void Serve();
     void SendMarker(std::int32_t serial);
 
-    bool messageType_;
     HANDLE pipe_ = INVALID_HANDLE_VALUE;
     std::mutex lock_;
     std::condition_variable changed_;

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 
 #include "Quillon/record_text.h"
@@ -15,75 +14,49 @@ bool ShiftJisLead(unsigned char b) {
 
 std::string Pairs(std::size_t count) {
     std::string s;
-    for (std::size_t i = 0; i < count; ++i) {
-        s += "\x93\xfa";  // one character, two bytes
-    }
+    for (std::size_t i = 0; i < count; ++i) s.append("\x93\xfa");  // one character, two bytes
     return s;
 }
 
-// Joins texts by appending (GCC 12 warns falsely about `"literal" + std::string` at -O3).
-std::string Join(std::initializer_list<std::string> parts) {
-    std::string s;
-    for (const std::string& p : parts) {
-        s.append(p);
+std::string Cat(std::string a, const std::string& b) {
+    return a.append(b);
+}
+
+TEST(RecordText, TextsAreCutAtTheFirstNulAndOn255BytesWithoutSplittingACharacter) {
+    const struct {
+        const char* name;
+        std::string in;
+        LeadBytePredicate lead;
+        std::string out;
+    } cases[] = {
+        {"exactly 255", std::string(255, 'x'), nullptr, std::string(255, 'x')},
+        {"over 255", std::string(300, 'y'), &ShiftJisLead, std::string(255, 'y')},
+        // The 128th pair would end at byte 256: 127 pairs remain.
+        {"pairs", Pairs(200), &ShiftJisLead, Pairs(127)},
+        {"single byte then pairs", Cat("a", Pairs(200)), &ShiftJisLead, Cat("a", Pairs(127))},
+        // A trail byte that looks like a lead byte is still the second half of its pair.
+        {"trail like lead", Cat(std::string(253, 'b'), "\x81\x81\x81\x40"), &ShiftJisLead,
+         Cat(std::string(253, 'b'), "\x81\x81")},
+        {"no code page knowledge", Pairs(200), nullptr, Pairs(200).substr(0, 255)},
+        {"embedded NUL", std::string("ab\0cd\0", 6), &ShiftJisLead, "ab"},
+        {"own terminator", std::string("True\0", 5), &ShiftJisLead, "True"},
+        {"long text behind a NUL", Cat(std::string("x\0", 2), std::string(400, 'z')), nullptr, "x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(RecordText(c.in.data(), c.in.size(), c.lead), c.out);
+        const PipeMessage m = MakeValueRecord(2, 0x2019, c.in.data(), c.in.size(), c.lead);
+        EXPECT_EQ(m.sessionNumber, 2);
+        EXPECT_EQ(m.tag, 0x2019);
+        EXPECT_EQ(std::string(m.text), c.out);
     }
-    return s;
-}
-
-std::string TextOf(const PipeMessage& m) {
-    return std::string(m.text);
-}
-
-TEST(RecordText, SingleByteTextsAreCutAt255Bytes) {
-    const std::string exact(255, 'x');
-    const std::string over(300, 'y');
-    EXPECT_EQ(RecordText(exact.data(), exact.size(), nullptr), exact);
-    EXPECT_EQ(RecordText(over.data(), over.size(), &ShiftJisLead), std::string(255, 'y'));
-    EXPECT_EQ(TextOf(MakeValueRecord(2, 0x2019, over.data(), over.size(), nullptr)),
-              std::string(255, 'y'));
-}
-
-TEST(RecordText, ADoubleByteCharacterIsNeverSplitByTheCut) {
-    // 200 pairs: the 128th pair would end at byte 256, so 127 pairs (254 bytes) remain.
-    const std::string pairs = Pairs(200);
-    EXPECT_EQ(RecordText(pairs.data(), pairs.size(), &ShiftJisLead), Pairs(127));
-
-    // One single byte first: 1 + 127 * 2 = 255 bytes fit exactly.
-    const std::string shifted = Join({"a", pairs});
-    EXPECT_EQ(RecordText(shifted.data(), shifted.size(), &ShiftJisLead), Join({"a", Pairs(127)}));
-
-    // A trail byte that looks like a lead byte is still the second half of its pair.
-    const std::string tricky = Join({std::string(253, 'b'), "\x81\x81", "\x81\x40"});
-    EXPECT_EQ(RecordText(tricky.data(), tricky.size(), &ShiftJisLead),
-              Join({std::string(253, 'b'), "\x81\x81"}));
-
-    // Without the code page's knowledge the same bytes would be cut in the middle of a pair.
-    EXPECT_EQ(RecordText(pairs.data(), pairs.size(), nullptr).size(), 255u);
-}
-
-TEST(RecordText, ALeadByteAtTheVeryEndStandsAlone) {
-    const std::string dangling = "ab\x93";
-    EXPECT_EQ(CutOnCharacterBoundary(dangling.data(), dangling.size(), 255, &ShiftJisLead), 3u);
-    EXPECT_EQ(CutOnCharacterBoundary(dangling.data(), dangling.size(), 2, &ShiftJisLead), 2u);
-    const std::string pair = "\x93\xfa";
-    EXPECT_EQ(CutOnCharacterBoundary(pair.data(), pair.size(), 1, &ShiftJisLead), 0u);
-}
-
-TEST(RecordText, EmptyAndEmbeddedNulTexts) {
     EXPECT_EQ(RecordText(nullptr, 10, &ShiftJisLead), "");
-    EXPECT_EQ(RecordText("", 1, &ShiftJisLead), "");
-    const char embedded[] = {'a', 'b', '\0', 'c', 'd', '\0'};
-    EXPECT_EQ(RecordText(embedded, sizeof embedded, &ShiftJisLead), "ab");
-    // The converted text's own terminator is not part of the text.
-    EXPECT_EQ(RecordText("True", 5, &ShiftJisLead), "True");
+    EXPECT_EQ(MakeValueRecord(1, 3, nullptr, 0, &ShiftJisLead).text[0], '\0');
 
-    const PipeMessage empty = MakeValueRecord(1, 3, nullptr, 0, &ShiftJisLead);
-    EXPECT_EQ(empty.sessionNumber, 1);
-    EXPECT_EQ(empty.tag, 3);
-    EXPECT_EQ(empty.text[0], '\0');
-    // A long text behind an early NUL is not looked at for the cut.
-    const std::string late = Join({"x", std::string(1, '\0'), std::string(400, 'z')});
-    EXPECT_EQ(TextOf(MakeValueRecord(1, 5, late.data(), late.size(), nullptr)), "x");
+    // A lead byte at the very end stands alone; a pair that does not fit is left out whole.
+    EXPECT_EQ(CutOnCharacterBoundary("ab\x93", 3, 255, &ShiftJisLead), 3u);
+    EXPECT_EQ(CutOnCharacterBoundary("ab\x93", 3, 2, &ShiftJisLead), 2u);
+    EXPECT_EQ(CutOnCharacterBoundary("\x93\xfa", 2, 1, &ShiftJisLead), 0u);
 }
 
 TEST(RecordText, LogLinesNameTheTagOrGiveItsDigits) {
