@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -12,202 +13,139 @@ namespace zelk {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+using ::testing::ElementsAreArray;
 
 constexpr std::uint32_t kNoSuchDevice = 0xE000020B;  // ERROR_NO_SUCH_DEVINST
-constexpr std::uint32_t kFileNotFound = 2;
 
-constexpr char kCol01[] = "HID\\Vid_1F3C&Pid_5A41&Col01";
-constexpr char kCol02[] = "HID\\Vid_1F3C&Pid_5A41&Col02";
-constexpr char kCol03[] = "HID\\Vid_1F3C&Pid_5A41&Col03";
-constexpr char kCol04[] = "HID\\Vid_1F3C&Pid_5A41&Col04";
+const std::string kCol01 = "HID\\Vid_1F3C&Pid_5A41&Col01";
+const std::string kCol02 = "HID\\Vid_1F3C&Pid_5A41&Col02";
+const std::string kCol03 = "HID\\Vid_1F3C&Pid_5A41&Col03";
+const std::string kCol04 = "HID\\Vid_1F3C&Pid_5A41&Col04";
+const std::string kDir = "C:\\Drivers\\Panel";
+const std::string kPanelInf = kDir + "\\FRONTPANEL.INF";
+const std::string kKbrdInf = kDir + "\\FRONTPANELKBRD.INF";
 
-struct Update {
-    std::string hardware_id;
-    std::string inf_path;
-    std::uint32_t flags;
-    bool operator==(const Update&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Update& u) {
-    return os << u.hardware_id << " <- " << u.inf_path << " flags " << u.flags;
-}
-
-// A machine with a current directory, some INF files in it and a panel with some collections.
+// A machine with a current directory, the INF files in it and a connected panel. Every call is
+// recorded in `calls`, in order.
 class FakeSystem : public DriverInstallSystem {
   public:
-    std::optional<std::string> cwd = std::string("C:\\Drivers\\Panel");
-    std::set<std::string> files = {"C:\\Drivers\\Panel\\FRONTPANEL.INF",
-                                   "C:\\Drivers\\Panel\\FRONTPANELKBRD.INF"};
+    std::optional<std::string> cwd = kDir;
+    std::set<std::string> files = {kPanelInf, kKbrdInf};
     std::set<std::string> devices = {kCol01, kCol02, kCol03, kCol04};
     // A result other than TRUE for a hardware id, with the last error it leaves.
     std::map<std::string, std::pair<int, std::uint32_t>> forced;
+    std::set<std::string> copied;
+    std::vector<std::string> calls;
 
-    std::vector<std::size_t> cwd_rooms;
-    std::vector<std::pair<std::string, std::string>> copies;  // (INF path, source folder)
-    std::vector<Update> updates;                              // updates that took effect
-    std::vector<Update> attempts;                             // every update asked for
-    std::vector<std::string> calls;                           // call order across services
+    void SetDirectory(const std::string& dir) {
+        cwd = dir;
+        const std::string sep = dir.ends_with('\\') ? "" : "\\";
+        files = {dir + sep + "FRONTPANEL.INF", dir + sep + "FRONTPANELKBRD.INF"};
+    }
 
     std::optional<std::string> CurrentDirectory(std::size_t room) override {
-        cwd_rooms.push_back(room);
-        calls.push_back("cwd");
+        calls.push_back("cwd " + std::to_string(room));
         if (cwd && cwd->size() + 1 > room) return std::nullopt;
         return cwd;
     }
     bool CopyInf(const std::string& inf_path, const std::string& source_dir) override {
-        calls.push_back("copy " + inf_path);
-        if (!files.contains(inf_path)) {
-            last_error_ = kFileNotFound;
-            return false;
-        }
-        copies.emplace_back(inf_path, source_dir);
+        calls.push_back("copy " + inf_path + " from " + source_dir);
+        if (!files.contains(inf_path)) return (last_error_ = 2, false);
+        copied.insert(inf_path);
         return true;
     }
-    int UpdateDriver(const char* hardware_id, const std::string& inf_path,
-                     std::uint32_t flags) override {
-        calls.push_back(std::string("update ") + hardware_id);
-        Update u{hardware_id, inf_path, flags};
-        attempts.push_back(u);
-        if (auto it = forced.find(hardware_id); it != forced.end()) {
+    int UpdateDriver(const char* id, const std::string& inf_path, std::uint32_t flags) override {
+        calls.push_back("update " + std::string(id) + " " + inf_path + " " + std::to_string(flags));
+        if (auto it = forced.find(id); it != forced.end()) {
             last_error_ = it->second.second;
             return it->second.first;
         }
-        bool copied = false;
-        for (const auto& c : copies) copied = copied || c.first == inf_path;
-        if (!devices.contains(hardware_id) || !copied) {
-            last_error_ = kNoSuchDevice;
-            return 0;
-        }
-        updates.push_back(u);
-        last_error_ = 0;
-        return 1;
+        const bool ok = devices.contains(id) && copied.contains(inf_path);
+        last_error_ = ok ? 0 : kNoSuchDevice;
+        return ok ? 1 : 0;
     }
-    std::uint32_t LastError() override {
-        calls.push_back("lasterror");
-        return last_error_;
-    }
+    std::uint32_t LastError() override { return last_error_; }
 
   private:
     std::uint32_t last_error_ = 0;
 };
 
-const std::string kPanelInf = "C:\\Drivers\\Panel\\FRONTPANEL.INF";
-const std::string kKbrdInf = "C:\\Drivers\\Panel\\FRONTPANELKBRD.INF";
+std::string Copy(const std::string& inf) {
+    return "copy " + inf + " from " + kDir;
+}
+std::string Update(const std::string& id) {
+    return "update " + id + " " + (id == kCol02 ? kKbrdInf + " 0" : kPanelInf + " 1");
+}
 
-TEST(InstallPanelDrivers, BothInfFilesAndPanelPresentUpdatesFourCollectionsInOrder) {
-    FakeSystem sys;
-    EXPECT_TRUE(InstallPanelDrivers(sys));
+TEST(InstallPanelDrivers, StepsRunInOrderAndStopAtTheFirstFailure) {
+    const std::vector<std::string> all = {"cwd 259",      Copy(kPanelInf), Update(kCol01),
+                                          Update(kCol03), Update(kCol04),  Copy(kKbrdInf),
+                                          Update(kCol02)};
+    const auto firstN = [&](std::size_t n) {
+        return std::vector<std::string>(all.begin(), all.begin() + n);
+    };
+    const struct {
+        const char* name;
+        std::function<void(FakeSystem&)> arrange;
+        bool installed;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"everything present", [](FakeSystem&) {}, true, all},
+        {"no FRONTPANEL.INF", [](FakeSystem& s) { s.files.erase(kPanelInf); }, false, firstN(2)},
+        // Collections 1, 3 and 4 stay updated.
+        {"no FRONTPANELKBRD.INF", [](FakeSystem& s) { s.files.erase(kKbrdInf); }, false, firstN(6)},
+        {"panel absent", [](FakeSystem& s) { s.devices.clear(); }, false, firstN(3)},
+        {"FALSE without a reason counts as done",
+         [](FakeSystem& s) {
+             s.forced = {{kCol03, {0, 0}}, {kCol02, {0, 0}}};
+         },
+         true, all},
+        {"FALSE with a reason",
+         [](FakeSystem& s) {
+             s.forced[kCol04] = {0, 5};
+         },
+         false, firstN(5)},
+        {"not TRUE on the last collection",
+         [](FakeSystem& s) {
+             s.forced[kCol02] = {2, 87};
+         },
+         false, all},
+        {"directory unreadable", [](FakeSystem& s) { s.cwd.reset(); }, false, firstN(1)},
+        {"directory empty", [](FakeSystem& s) { s.cwd = ""; }, false, firstN(1)},
+        {"directory beyond the read's room",
+         [](FakeSystem& s) { s.SetDirectory("C:\\" + std::string(300, 'x')); }, false, firstN(1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSystem sys;
+        c.arrange(sys);
+        EXPECT_EQ(InstallPanelDrivers(sys), c.installed);
+        EXPECT_THAT(sys.calls, ElementsAreArray(c.calls));
+    }
     EXPECT_EQ(InstallerExitCode(true), 0);
-    EXPECT_THAT(sys.cwd_rooms, ElementsAre(259u));
-    EXPECT_THAT(sys.copies, ElementsAre(std::pair(kPanelInf, std::string("C:\\Drivers\\Panel")),
-                                        std::pair(kKbrdInf, std::string("C:\\Drivers\\Panel"))));
-    EXPECT_THAT(sys.updates,
-                ElementsAre(Update{kCol01, kPanelInf, 1}, Update{kCol03, kPanelInf, 1},
-                            Update{kCol04, kPanelInf, 1}, Update{kCol02, kKbrdInf, 0}));
-    // Each INF is copied before the collections that use it.
-    EXPECT_THAT(sys.calls,
-                ElementsAre("cwd", "copy " + kPanelInf, std::string("update ") + kCol01,
-                            std::string("update ") + kCol03, std::string("update ") + kCol04,
-                            "copy " + kKbrdInf, std::string("update ") + kCol02));
-}
-
-TEST(InstallPanelDrivers, MissingPanelInfUpdatesNothing) {
-    FakeSystem sys;
-    sys.files.erase(kPanelInf);
-    EXPECT_FALSE(InstallPanelDrivers(sys));
     EXPECT_EQ(InstallerExitCode(false), 1);
-    EXPECT_THAT(sys.attempts, IsEmpty());
-    EXPECT_THAT(sys.copies, IsEmpty());
 }
 
-TEST(InstallPanelDrivers, MissingKeyboardInfLeavesFirstThreeCollectionsUpdated) {
-    FakeSystem sys;
-    sys.files.erase(kKbrdInf);
-    EXPECT_FALSE(InstallPanelDrivers(sys));
-    EXPECT_THAT(sys.updates, ElementsAre(Update{kCol01, kPanelInf, 1}, Update{kCol03, kPanelInf, 1},
-                                         Update{kCol04, kPanelInf, 1}));
-    EXPECT_EQ(sys.attempts.size(), 3u);
-    EXPECT_EQ(sys.calls.back(), "copy " + kKbrdInf);
-}
-
-TEST(InstallPanelDrivers, AbsentPanelFailsAtFirstUpdateAfterFirstCopy) {
-    FakeSystem sys;
-    sys.devices.clear();
-    EXPECT_FALSE(InstallPanelDrivers(sys));
-    EXPECT_THAT(sys.copies, ElementsAre(std::pair(kPanelInf, std::string("C:\\Drivers\\Panel"))));
-    EXPECT_THAT(sys.attempts, ElementsAre(Update{kCol01, kPanelInf, 1}));
-    EXPECT_THAT(sys.updates, IsEmpty());
-}
-
-TEST(InstallPanelDrivers, FalseWithLastErrorZeroCountsAsSuccess) {
-    FakeSystem sys;
-    sys.forced[kCol03] = {0, 0};
-    sys.forced[kCol02] = {0, 0};
-    EXPECT_TRUE(InstallPanelDrivers(sys));
-    EXPECT_EQ(sys.attempts.size(), 4u);
-}
-
-TEST(InstallPanelDrivers, FailureWithReasonStopsAtThatCollection) {
-    // FALSE with an error on the third collection: the fourth is not tried.
-    FakeSystem sys;
-    sys.forced[kCol04] = {0, 5};
-    EXPECT_FALSE(InstallPanelDrivers(sys));
-    EXPECT_THAT(sys.attempts,
-                ElementsAre(Update{kCol01, kPanelInf, 1}, Update{kCol03, kPanelInf, 1},
-                            Update{kCol04, kPanelInf, 1}));
-    EXPECT_EQ(sys.copies.size(), 1u);
-
-    // Any result other than TRUE counts only with a reason; the last collection failing fails
-    // the whole installation.
-    FakeSystem odd;
-    odd.forced[kCol02] = {2, 87};
-    EXPECT_FALSE(InstallPanelDrivers(odd));
-    EXPECT_EQ(odd.attempts.size(), 4u);
-}
-
-TEST(InstallPanelDrivers, UnreadableOrOverlongDirectoryFailsBeforeCopying) {
-    FakeSystem unreadable;
-    unreadable.cwd.reset();
-    EXPECT_FALSE(InstallPanelDrivers(unreadable));
-    EXPECT_THAT(unreadable.calls, ElementsAre("cwd"));
-
-    FakeSystem empty;
-    empty.cwd = std::string();
-    EXPECT_FALSE(InstallPanelDrivers(empty));
-    EXPECT_THAT(empty.calls, ElementsAre("cwd"));
-
-    // 240 characters plus "\FRONTPANELKBRD.INF" and the NUL fill the 260-byte buffer exactly.
+TEST(InstallPanelDrivers, InfPathsMustFitThePathBuffer) {
+    // 240 characters plus "\FRONTPANELKBRD.INF" and the NUL fill the 260 bytes exactly.
     const std::string fits = "C:\\" + std::string(237, 'd');
-    ASSERT_EQ(fits.size(), 240u);
     FakeSystem at_limit;
-    at_limit.cwd = fits;
-    at_limit.files = {fits + "\\FRONTPANEL.INF", fits + "\\FRONTPANELKBRD.INF"};
+    at_limit.SetDirectory(fits);
     EXPECT_TRUE(InstallPanelDrivers(at_limit));
-    EXPECT_EQ(at_limit.updates.size(), 4u);
-    EXPECT_EQ(at_limit.updates.back().inf_path.size() + 1, 260u);
+    EXPECT_EQ(at_limit.calls.back(), "update " + kCol02 + " " + fits + "\\FRONTPANELKBRD.INF 0");
 
-    // One more character: the second INF path would not fit, so nothing is copied at all.
+    // One more character: the second path would not fit, so nothing is copied at all.
     FakeSystem too_long;
-    too_long.cwd = fits + "e";
-    too_long.files = {*too_long.cwd + "\\FRONTPANEL.INF", *too_long.cwd + "\\FRONTPANELKBRD.INF"};
+    too_long.SetDirectory(fits + "e");
     EXPECT_FALSE(InstallPanelDrivers(too_long));
-    EXPECT_THAT(too_long.calls, ElementsAre("cwd"));
+    EXPECT_THAT(too_long.calls, ElementsAre("cwd 259"));
 
-    // A directory longer than the read's room reads as unreadable.
-    FakeSystem beyond_room;
-    beyond_room.cwd = "C:\\" + std::string(300, 'x');
-    EXPECT_FALSE(InstallPanelDrivers(beyond_room));
-    EXPECT_THAT(beyond_room.calls, ElementsAre("cwd"));
-}
-
-TEST(InstallPanelDrivers, DriveRootGetsNoDoubledBackslash) {
-    FakeSystem sys;
-    sys.cwd = std::string("D:\\");
-    sys.files = {"D:\\FRONTPANEL.INF", "D:\\FRONTPANELKBRD.INF"};
-    EXPECT_TRUE(InstallPanelDrivers(sys));
-    EXPECT_EQ(sys.updates.front().inf_path, "D:\\FRONTPANEL.INF");
-    EXPECT_EQ(sys.updates.back().inf_path, "D:\\FRONTPANELKBRD.INF");
+    // At a drive's root the backslash is not doubled.
+    FakeSystem root;
+    root.SetDirectory("D:\\");
+    EXPECT_TRUE(InstallPanelDrivers(root));
+    EXPECT_EQ(root.calls[1], "copy D:\\FRONTPANEL.INF from D:\\");
+    EXPECT_EQ(root.calls.back(), "update " + kCol02 + " D:\\FRONTPANELKBRD.INF 0");
 }
 
 }  // namespace
