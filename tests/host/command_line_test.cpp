@@ -2,80 +2,65 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <vector>
 
 namespace zelk {
 namespace {
 
-ServiceCommandLine Parse(std::initializer_list<const char*> arguments) {
-    std::vector<const char*> argv = {"C:\\Program Files\\Lumara\\Lumara.exe"};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    ServiceCommandLine command_line;
-    ParseArguments(command_line, static_cast<int>(argv.size()), argv.data());
-    return command_line;
-}
-
-TEST(CommandLine, NoArgumentsRunsAsServiceWithDefaults) {
-    const ServiceCommandLine line = Parse({});
-    EXPECT_EQ(line.action, kActionRunAsService);
-    EXPECT_EQ(line.timeout, 5000u);
-    EXPECT_FALSE(line.silent);
-}
-
-TEST(CommandLine, EveryWordSelectsItsActionAfterDashOrSlashInAnyCase) {
+TEST(CommandLine, OptionsSelectTheActionSilenceAndTimeout) {
+    constexpr std::uint32_t kDefault = 5000;
     const struct {
-        const char* argument;
+        std::vector<const char*> arguments;
         int action;
+        std::uint32_t timeout = kDefault;
+        bool silent = false;
     } cases[] = {
-        {"-install", kActionInstall},
-        {"/INSTALL", kActionInstall},
-        {"-InStAlL", kActionInstall},
-        {"-start", kActionStart},
-        {"/Pause", kActionPause},
-        {"-continue", kActionContinue},
-        {"/stop", kActionStop},
-        {"-remove", kActionUninstall},
-        {"/Uninstall", kActionUninstall},
-        {"-DEBUG", kActionDebug},
-        {"/debug", kActionDebug},
-        {"-help", kActionHelp},
-        {"/?", kActionHelp},
+        {{}, kActionRunAsService},
+        // Every word after a dash or slash, in any case.
+        {{"-install"}, kActionInstall},
+        {{"/INSTALL"}, kActionInstall},
+        {{"-InStAlL"}, kActionInstall},
+        {{"-start"}, kActionStart},
+        {{"/Pause"}, kActionPause},
+        {{"-continue"}, kActionContinue},
+        {{"/stop"}, kActionStop},
+        {{"-remove"}, kActionUninstall},
+        {{"/Uninstall"}, kActionUninstall},
+        {{"-DEBUG"}, kActionDebug},
+        {{"-help"}, kActionHelp},
+        {{"/?"}, kActionHelp},
+        // Words without a dash or slash, and unknown options, are ignored.
+        {{"install", "-installs", "--install", "-"}, kActionRunAsService},
+        {{"-start", "stop", "-bogus"}, kActionStart},
+        // The last action wins; silent and the timeout keep it.
+        {{"-install", "-uninstall"}, kActionUninstall},
+        {{"/silent", "-stop"}, kActionStop, kDefault, true},
+        {{"-stop", "-SILENT"}, kActionStop, kDefault, true},
+        {{"-uninstall", "-T:7000", "-start"}, kActionStart, 7000},
+        // The timeout: nothing after it leaves it, no digits give 0, -1 waits without limit,
+        // blanks are skipped and the digits end at a letter.
+        {{"/t:10000"}, kActionRunAsService, 10000},
+        {{"-T:"}, kActionRunAsService},
+        {{"-T:abc"}, kActionRunAsService, 0},
+        {{"-T:-1"}, kActionRunAsService, 0xFFFFFFFFu},
+        {{"-T:  250ms"}, kActionRunAsService, 250},
+        {{"-T:+42"}, kActionRunAsService, 42},
+        {{"T:100"}, kActionRunAsService},
+        {{nullptr, "-stop"}, kActionStop},  // null arguments are skipped
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Parse({c.argument}).action, c.action) << c.argument;
+        std::vector<const char*> argv = {"C:\\Program Files\\Lumara\\Lumara.exe"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        SCOPED_TRACE(c.arguments.empty() || !c.arguments.back() ? "" : c.arguments.back());
+        ServiceCommandLine line;
+        ParseArguments(line, static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(line.action, c.action);
+        EXPECT_EQ(line.timeout, c.timeout);
+        EXPECT_EQ(line.silent, c.silent);
     }
-}
-
-TEST(CommandLine, ArgumentsWithoutDashOrSlashAndUnknownOptionsAreIgnored) {
-    EXPECT_EQ(Parse({"install"}).action, kActionRunAsService);
-    EXPECT_EQ(Parse({"-installs", "--install", "-"}).action, kActionRunAsService);
-    EXPECT_EQ(Parse({"-start", "stop", "-bogus"}).action, kActionStart);
-}
-
-TEST(CommandLine, LastActionWinsAndSilentKeepsTheAction) {
-    EXPECT_EQ(Parse({"-install", "-uninstall"}).action, kActionUninstall);
-    const ServiceCommandLine before = Parse({"/silent", "-stop"});
-    EXPECT_EQ(before.action, kActionStop);
-    EXPECT_TRUE(before.silent);
-    const ServiceCommandLine after = Parse({"-stop", "-SILENT"});
-    EXPECT_EQ(after.action, kActionStop);
-    EXPECT_TRUE(after.silent);
-}
-
-TEST(CommandLine, TimeoutOption) {
-    EXPECT_EQ(Parse({"-T:10000"}).timeout, 10000u);
-    EXPECT_EQ(Parse({"/t:10000"}).timeout, 10000u);
-    EXPECT_EQ(Parse({"-T:"}).timeout, 5000u);          // nothing after it: unchanged
-    EXPECT_EQ(Parse({"-T:abc"}).timeout, 0u);          // no digits: 0
-    EXPECT_EQ(Parse({"-T:-1"}).timeout, 0xFFFFFFFFu);  // wait without limit
-    EXPECT_EQ(Parse({"-T:  250ms"}).timeout, 250u);    // blanks skipped, digits up to a letter
-    EXPECT_EQ(Parse({"-T:+42"}).timeout, 42u);
-    EXPECT_EQ(Parse({"T:100"}).timeout, 5000u);  // not an option
-    // The timeout does not change the action; the action does not change the timeout.
-    const ServiceCommandLine line = Parse({"-uninstall", "-T:7000", "-start"});
-    EXPECT_EQ(line.action, kActionStart);
-    EXPECT_EQ(line.timeout, 7000u);
+    ServiceCommandLine line;
+    ParseArguments(line, 5, nullptr);
+    EXPECT_EQ(line.action, kActionRunAsService);
 }
 
 TEST(CommandLine, TimeoutNumbersBeyondThirtyTwoBitsHoldAtTheRangeEnds) {
@@ -84,15 +69,6 @@ TEST(CommandLine, TimeoutNumbersBeyondThirtyTwoBitsHoldAtTheRangeEnds) {
     EXPECT_EQ(ParseTimeoutNumber("-2147483648"), -2147483647 - 1);
     EXPECT_EQ(ParseTimeoutNumber("-99999999999999999999"), -2147483647 - 1);
     EXPECT_EQ(ParseTimeoutNumber("-"), 0);
-}
-
-TEST(CommandLine, NullArgumentsAreSkipped) {
-    const char* argv[] = {"Lumara.exe", nullptr, "-stop"};
-    ServiceCommandLine line;
-    ParseArguments(line, 3, argv);
-    EXPECT_EQ(line.action, kActionStop);
-    ParseArguments(line, 5, nullptr);
-    EXPECT_EQ(line.action, kActionStop);
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ std::string UniqueServiceName() {
     return "ZelkHostTest" + std::to_string(GetCurrentProcessId());
 }
 
-TEST(FrameworkWin32, HandleControlRunsTheOverridesAndRefusesZero) {
+TEST(FrameworkWin32, ControlsRunTheOverridesAndStatusWithoutTheScmIsStoredButFails) {
     TestService service(UniqueServiceName().c_str());
     EXPECT_EQ(service.HandleControl(0, 0, nullptr), 120u);
     EXPECT_EQ(service.HandleControl(1, 0, nullptr), 0u);
@@ -57,13 +57,8 @@ TEST(FrameworkWin32, HandleControlRunsTheOverridesAndRefusesZero) {
     EXPECT_THAT(service.calls, ElementsAre("stop", "power 4", "user 201"));
     std::lock_guard<std::recursive_mutex> guard(service.StatusLock());
     EXPECT_EQ(service.CurrentStateLocked(), kServiceStopPending);
-}
-
-TEST(FrameworkWin32, StatusReportsWithoutTheScmStoreButReturnFalse) {
-    TestService service(UniqueServiceName().c_str());
     EXPECT_FALSE(service.ReportStatus(kServiceStartPending, 1, 1100, kKeepStatusValue));
     EXPECT_FALSE(service.ReportCurrentStatus());
-    std::lock_guard<std::recursive_mutex> guard(service.StatusLock());
     EXPECT_EQ(service.CurrentStateLocked(), kServiceStartPending);
 }
 
@@ -89,24 +84,15 @@ TEST(FrameworkWin32, FailureTextsComeFromTheStringTableAndTheSystem) {
     EXPECT_EQ(
         service.FormatError(1, 5, false),
         std::string("LumaraService::Install, Failed call to open SCM, Error:5, ") + system_text);
-    EXPECT_EQ(
-        service.FormatError(13, 1052, false).rfind("Failed to pause the service, Error:1052, ", 0),
-        0u);
+    EXPECT_THAT(service.FormatError(13, 1052, false),
+                StartsWith("Failed to pause the service, Error:1052, "));
     // A code the system does not know: the number, a comma and a blank.
     EXPECT_EQ(service.FormatError(10, 0x2FFFFFFF, true), "805306367, ");
 }
 
-class SettingsTest : public ::testing::Test {
-  protected:
-    void TearDown() override {
-        const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + name;
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
-    }
-    std::string name = UniqueServiceName();
-    TestService service{name.c_str()};
-};
-
-TEST_F(SettingsTest, ValuesRoundTripUnderTheParametersKey) {
+TEST(FrameworkWin32, SettingsRoundTripUnderTheParametersKeyAndNullsDelete) {
+    const std::string name = UniqueServiceName();
+    TestService service(name.c_str());
     EXPECT_TRUE(service.WriteSettingString("Panel", "Text", "hello"));
     EXPECT_TRUE(service.WriteSettingInt("Panel", "Number", 0xA4));
     const unsigned char bytes[] = {1, 0, 2};
@@ -126,31 +112,26 @@ TEST_F(SettingsTest, ValuesRoundTripUnderTheParametersKey) {
     EXPECT_THAT(list, ElementsAre("a", "bc"));
     EXPECT_TRUE(service.GetSettingStringArray("Panel", "Empty", list));
     EXPECT_TRUE(list.empty());
-
-    HKEY key = nullptr;
-    const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + name + "\\Parameters\\Panel";
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    // Stored as a REG_SZ with its NUL, where the system expects it.
+    const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + name;
     char text[16] = "";
     DWORD text_size = sizeof(text);
     DWORD type = 0;
-    EXPECT_EQ(
-        RegQueryValueExA(key, "Text", nullptr, &type, reinterpret_cast<BYTE*>(text), &text_size),
-        ERROR_SUCCESS);
+    EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, (key + "\\Parameters\\Panel").c_str(), "Text",
+                           RRF_RT_ANY, &type, text, &text_size),
+              ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(text_size, 6u);  // with its NUL
-    RegCloseKey(key);
-}
+    EXPECT_EQ(text_size, 6u);
 
-TEST_F(SettingsTest, MissingValuesGiveDefaultsAndNullsDelete) {
+    // Missing values give the defaults; a null name deletes the whole section.
     EXPECT_EQ(service.GetSettingString("Nothing", "Text", "fallback"), "fallback");
-    std::unique_ptr<std::uint8_t[]> data = std::make_unique<std::uint8_t[]>(1);
-    std::uint32_t size = 1;
+    data = std::make_unique<std::uint8_t[]>(1);
     EXPECT_FALSE(service.GetSettingBinary("Nothing", "Bytes", data, size));
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(size, 0u);
-    ASSERT_TRUE(service.WriteSettingInt("Panel", "Number", 1));
-    EXPECT_TRUE(service.WriteSettingString("Panel", nullptr, nullptr));  // the whole section
+    EXPECT_TRUE(service.WriteSettingString("Panel", nullptr, nullptr));
     EXPECT_EQ(service.GetSettingInt("Panel", "Number", 9), 9u);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
 }  // namespace

@@ -3,12 +3,10 @@
 // call. One object plays all three so that they share one "last error", as on a real thread.
 #pragma once
 
-#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,66 +22,41 @@ inline std::string Lower(std::string text) {
 }
 
 struct FakeEvent {
+    std::string source;
     std::uint16_t type;
     std::uint32_t id;
     std::vector<std::string> strings;
 };
 
 struct FakeService {
-    ServiceCreateRequest request;  // pointers valid only during the call; copied below
-    std::string binary_path;
-    std::string display_name;
-    std::vector<char> dependencies;
-    bool load_order_group_null = true;
-    bool account_null = true;
-    bool password_null = true;
-    std::uint32_t state = 1;
+    ServiceCreateRequest request;  // its pointers are valid only during the call
+    std::string binary_path, dependencies;
     std::optional<ServiceFailureActions> failure_actions;
-    std::string description;
     bool deleted = false;
+    std::uint32_t state = 1;
     // A requested state arrives this many ms of virtual time after the request.
-    std::uint32_t transition_ms = 0;
-    std::uint32_t pending_state = 0;
-    std::uint32_t pending_at = 0;
+    std::uint32_t transition_ms = 0, pending_state = 0, pending_at = 0;
 };
 
 class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
   public:
-    // ---- scripted failures: 0 means the call succeeds
-    std::uint32_t fail_open_manager = 0;
-    std::uint32_t fail_lock = 0;
-    std::uint32_t fail_create = 0;
-    std::uint32_t fail_open_service = 0;
-    std::uint32_t fail_query = 0;
-    std::uint32_t fail_control = 0;
-    std::uint32_t fail_start = 0;
-    std::uint32_t fail_delete = 0;
-    std::uint32_t fail_failure_actions = 0;
-    std::uint32_t fail_register_source = 0;
-    std::uint32_t fail_delete_key = 0;
+    // Scripted failures: the error code the call fails with, 0 for success.
+    std::uint32_t fail_open_manager = 0, fail_lock = 0, fail_create = 0, fail_open_service = 0,
+                  fail_query = 0, fail_control = 0, fail_start = 0, fail_delete = 0,
+                  fail_failure_actions = 0, fail_register_source = 0, fail_delete_key = 0;
     std::set<std::string> fail_set_value;  // value names whose writes fail
 
-    // ---- what happened
     std::map<std::string, FakeService> services;
-    std::vector<std::uint32_t> controls_sent;
-    int start_calls = 0;
-    int open_manager_calls = 0;
-    std::uint32_t last_manager_access = 0;
-    std::uint32_t last_service_access = 0;
-    int open_handles = 0;
-    int held_locks = 0;
-    std::vector<std::uint32_t> sleeps;
+    std::vector<std::uint32_t> controls_sent, sleeps;
+    std::uint32_t last_manager_access = 0, last_service_access = 0;
+    int open_handles = 0;  // keys, event sources and the database lock included
     std::vector<FakeEvent> events;
-    int registered_sources = 0;
-    std::vector<std::string> registered_names;
+    std::uint32_t now = 0;  // virtual time
 
-    // ---- virtual time
-    std::uint32_t now = 0;
-
-    // ---- registry: key path (lower case) -> value name (lower case) -> (type, bytes)
+    // Registry: key path -> value name (both lower case) -> (type, bytes).
     struct Value {
         std::uint32_t type;
-        std::vector<char> data;
+        std::string data;
     };
     std::map<std::string, std::map<std::string, Value>> keys;
 
@@ -96,25 +69,20 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         return value == key->second.end() ? nullptr : &value->second;
     }
     void PutMultiSz(const std::string& path, const std::string& name, const std::string& bytes) {
-        keys[Lower(path)][Lower(name)] = {kRegMultiSz,
-                                          std::vector<char>(bytes.begin(), bytes.end())};
+        keys[Lower(path)][Lower(name)] = {kRegMultiSz, bytes};
     }
 
-    // ---- ScmApi
+    // ScmApi
     SystemHandle OpenManager(std::uint32_t access) override {
-        ++open_manager_calls;
         last_manager_access = access;
-        if (fail_open_manager != 0) return Fail(fail_open_manager);
-        return NewHandle("<scm>");
+        return fail_open_manager != 0 ? Fail(fail_open_manager) : NewHandle("<scm>");
     }
     SystemHandle LockDatabase(SystemHandle) override {
-        if (fail_lock != 0) return Fail(fail_lock);
-        ++held_locks;
-        return &lock_token_;
+        return fail_lock != 0 ? Fail(fail_lock) : NewHandle("<lock>");
     }
-    void UnlockDatabase(SystemHandle) override { --held_locks; }
+    void UnlockDatabase(SystemHandle lock) override { CloseServiceHandle(lock); }
     void CloseServiceHandle(SystemHandle handle) override {
-        handles_.erase(static_cast<int*>(handle));
+        handles_.erase(handle);
         --open_handles;
     }
     SystemHandle OpenServiceByName(SystemHandle, const char* name, std::uint32_t access) override {
@@ -130,13 +98,9 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         FakeService& service = services[r.service_name];
         service.request = r;
         service.binary_path = r.binary_path;
-        service.display_name = r.display_name;
-        const char* p = r.dependencies;
-        while (*p != '\0') p += std::strlen(p) + 1;
-        service.dependencies.assign(r.dependencies, p + 2);
-        service.load_order_group_null = r.load_order_group == nullptr;
-        service.account_null = r.account_name == nullptr;
-        service.password_null = r.password == nullptr;
+        const char* end = r.dependencies;
+        while (*end != '\0') end += std::strlen(end) + 1;
+        service.dependencies.assign(r.dependencies, end + 2);
         return NewHandle(r.service_name);
     }
     bool SetFailureActions(SystemHandle handle, const ServiceFailureActions& actions) override {
@@ -144,10 +108,7 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         Service(handle).failure_actions = actions;
         return true;
     }
-    bool SetDescription(SystemHandle handle, const char* description) override {
-        Service(handle).description = description;
-        return true;
-    }
+    bool SetDescription(SystemHandle, const char*) override { return true; }
     bool QueryState(SystemHandle handle, std::uint32_t& state) override {
         if (fail_query != 0) return FailBool(fail_query);
         FakeService& service = Service(handle);
@@ -160,13 +121,10 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
     }
     bool Control(SystemHandle handle, std::uint32_t control) override {
         controls_sent.push_back(control);
-        FakeService& service = Service(handle);
-        if (control == 1) Request(service, 1);  // a stop may still happen when the call fails
-        if (fail_control != 0) return FailBool(fail_control);
-        return true;
+        if (control == 1) Request(Service(handle), 1);  // a stop may happen though the call fails
+        return fail_control != 0 ? FailBool(fail_control) : true;
     }
     bool Start(SystemHandle handle) override {
-        ++start_calls;
         if (fail_start != 0) return FailBool(fail_start);
         Request(Service(handle), 4);
         return true;
@@ -184,67 +142,55 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         now += milliseconds;
     }
 
-    // ---- RegistryApi
+    // RegistryApi
     SystemHandle OpenMachineKey(const char* path, std::uint32_t) override {
-        if (!HasKey(path)) return Fail(2);
-        return NewHandle(Lower(path));
+        return HasKey(path) ? NewHandle(Lower(path)) : Fail(2);
     }
     SystemHandle CreateSubKey(SystemHandle parent, const char* name, std::uint32_t) override {
-        const std::string path = handles_.at(static_cast<int*>(parent)) + "\\" + Lower(name);
+        const std::string path = handles_.at(parent) + "\\" + Lower(name);
         AddKey(path);
         return NewHandle(path);
     }
     bool SetValue(SystemHandle key, const char* name, std::uint32_t type, const void* data,
                   std::uint32_t size) override {
         if (fail_set_value.count(name) != 0) return FailBool(5);
-        const char* bytes = static_cast<const char*>(data);
-        keys[handles_.at(static_cast<int*>(key))][Lower(name)] = {
-            type, std::vector<char>(bytes, bytes + size)};
+        keys[handles_.at(key)][Lower(name)] = {type,
+                                               std::string(static_cast<const char*>(data), size)};
         return true;
     }
     bool QueryValue(SystemHandle key, const char* name, std::uint32_t& type,
                     std::vector<char>& data) override {
-        const Value* value = FindValue(handles_.at(static_cast<int*>(key)), name);
+        const Value* value = FindValue(handles_.at(key), name);
         if (value == nullptr) return FailBool(2);
         type = value->type;
-        data = value->data;
+        data.assign(value->data.begin(), value->data.end());
         return true;
     }
     bool DeleteMachineKey(const char* path) override {
         if (fail_delete_key != 0) return FailBool(fail_delete_key);
-        if (keys.erase(Lower(path)) == 0) return FailBool(2);
-        return true;
+        return keys.erase(Lower(path)) != 0 || FailBool(2);
     }
     void CloseKey(SystemHandle key) override { CloseServiceHandle(key); }
 
-    // ---- EventLogApi
+    // EventLogApi
     SystemHandle RegisterSource(const std::string&, const std::string& source) override {
-        registered_names.push_back(source);
-        if (fail_register_source != 0) return Fail(fail_register_source);
-        ++registered_sources;
-        return NewHandle("<event source>");
+        return fail_register_source != 0 ? Fail(fail_register_source) : NewHandle(source);
     }
-    bool Report(SystemHandle, std::uint16_t type, std::uint16_t, std::uint32_t event_id,
+    bool Report(SystemHandle source, std::uint16_t type, std::uint16_t, std::uint32_t event_id,
                 const void*, const std::vector<std::string>& strings, std::uint32_t,
                 const void*) override {
-        events.push_back({type, event_id, strings});
-        // Writing an event touches the thread's last error, as the real calls may.
-        last_error_ = 0;
+        events.push_back({handles_.at(source), type, event_id, strings});
+        last_error_ = 0;  // writing an event touches the last error, as the real calls may
         return true;
     }
-    void DeregisterSource(SystemHandle handle) override {
-        --registered_sources;
-        CloseServiceHandle(handle);
-    }
+    void DeregisterSource(SystemHandle handle) override { CloseServiceHandle(handle); }
 
   private:
     SystemHandle NewHandle(const std::string& name) {
-        auto token = std::make_unique<int>(0);
-        int* raw = token.get();
-        tokens_.push_back(std::move(token));
-        handles_[raw] = name;
+        SystemHandle handle = reinterpret_cast<SystemHandle>(++handle_count_);
+        handles_[handle] = name;
         ++open_handles;
-        return raw;
+        return handle;
     }
     SystemHandle Fail(std::uint32_t error) {
         last_error_ = error;
@@ -254,18 +200,15 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         last_error_ = error;
         return false;
     }
-    FakeService& Service(SystemHandle handle) {
-        return services.at(handles_.at(static_cast<int*>(handle)));
-    }
+    FakeService& Service(SystemHandle handle) { return services.at(handles_.at(handle)); }
     void Request(FakeService& service, std::uint32_t state) {
         service.pending_state = state;
         service.pending_at = now;
     }
 
     std::uint32_t last_error_ = 0;
-    int lock_token_ = 0;
-    std::map<int*, std::string> handles_;
-    std::vector<std::unique_ptr<int>> tokens_;
+    std::uintptr_t handle_count_ = 0;
+    std::map<SystemHandle, std::string> handles_;
 };
 
 }  // namespace zelk::testing

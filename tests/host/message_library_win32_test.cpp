@@ -54,9 +54,7 @@ TEST_F(MessageLibraryTest, EveryEventIdHasAMessageWithItsInsertionStrings) {
     const std::string wait = Message(kEventIdWaitFailed);
     EXPECT_NE(wait.find("<first>"), std::string::npos) << wait;
     EXPECT_NE(wait.find("<second>"), std::string::npos) << wait;
-}
-
-TEST_F(MessageLibraryTest, UnusedCodesHaveNoMessage) {
+    // Unused codes have none.
     EXPECT_EQ(Message(0xC000000Au), "");
     EXPECT_EQ(Message(0xC0000011u), "");
     EXPECT_EQ(Message(0x00000001u), "");  // severity bits are part of the id

@@ -11,9 +11,8 @@
 namespace zelk {
 namespace {
 
-using ::testing::Each;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
+using ::testing::StartsWith;
 using namespace std::string_literals;
 using testing::FakeSystem;
 
@@ -24,62 +23,63 @@ const std::string kApplication = "SYSTEM\\CurrentControlSet\\Services\\EventLog\
 class ScmCommandsTest : public ::testing::Test {
   protected:
     ScmCommandsTest() {
-        system.AddKey(kApplication);
+        Reset();
         settings.service_name = kName;
         settings.display_name = kDisplay;
         settings.start_type = 2;
         settings.description = "Service controlling front panel display for ZELK";
     }
 
-    // The failure texts as "<id>|<code>" (message) or "<id>|<code>|log" (event text).
-    std::function<std::string(std::uint32_t, std::uint32_t, bool)> format =
-        [](std::uint32_t id, std::uint32_t error, bool log) {
-            return std::to_string(id) + "|" + std::to_string(error) + (log ? "|log" : "");
-        };
-
     bool Install(const std::string& path = "C:\\Lumara\\Lumara.exe") {
-        ServiceCommandContext context{system, events, format};
         return InstallService(context, settings, path, message, error);
     }
     bool Uninstall(std::uint32_t timeout = 5000) {
-        ServiceCommandContext context{system, events, format};
         return UninstallService(context, settings, message, error, timeout);
     }
-    bool Request(int request) {
-        ServiceCommandContext context{system, events, format};
-        return SetServiceToStatus(context, kName, request);
+    void Reset() {
+        system = FakeSystem();
+        system.AddKey(kApplication);
     }
+    bool Request(int request) { return SetServiceToStatus(context, kName, request); }
     testing::FakeService& Installed(std::uint32_t state) {
+        system.services.clear();
         EXPECT_TRUE(Install());
         system.events.clear();
         testing::FakeService& service = system.services.at(kName);
         service.state = state;
         return service;
     }
+    // The last event as "<id in hex>: <strings>".
+    std::string LastEvent() const {
+        if (system.events.empty()) return "<none>";
+        char id[16];
+        std::snprintf(id, sizeof(id), "%X:", system.events.back().id);
+        std::string text = id;
+        for (const std::string& s : system.events.back().strings) text += " " + s;
+        return text;
+    }
 
     FakeSystem system;
     EventLogSource events{system, system, "", kDisplay};
+    // The failure texts as "<id>|<code>" (message) or "<id>|<code>|log" (event text).
+    ServiceCommandContext context{
+        system, events, [](std::uint32_t id, std::uint32_t code, bool log) {
+            return std::to_string(id) + "|" + std::to_string(code) + (log ? "|log" : "");
+        }};
     ServiceInstallSettings settings;
     std::string message = "stale";
     std::uint32_t error = 99;
 };
 
-TEST_F(ScmCommandsTest, InstallCreatesTheServiceWithItsConfigurationAndEventSource) {
+// The values the service ends up with in the registry are checked by the Wine test.
+TEST_F(ScmCommandsTest, InstallCreatesTheServiceWithFailureActionsAndEventSource) {
     ASSERT_TRUE(Install());
-    EXPECT_EQ(message, "");
-    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(message + std::to_string(error), "0");
     EXPECT_EQ(system.last_manager_access, 0x0Au);
     const testing::FakeService& service = system.services.at(kName);
-    EXPECT_EQ(service.display_name, kDisplay);
     EXPECT_EQ(service.request.desired_access, 0x12u);
-    EXPECT_EQ(service.request.service_type, 0x10u);
-    EXPECT_EQ(service.request.start_type, 2u);
-    EXPECT_EQ(service.request.error_control, 0u);
-    EXPECT_EQ(service.binary_path, "C:\\Lumara\\Lumara.exe");
-    EXPECT_EQ(std::string(service.dependencies.begin(), service.dependencies.end()), "\0\0"s);
-    EXPECT_TRUE(service.load_order_group_null);
-    EXPECT_TRUE(service.account_null);
-    EXPECT_TRUE(service.password_null);
+    EXPECT_EQ(service.binary_path, "C:\\Lumara\\Lumara.exe");  // no blank, no quotes
+    EXPECT_EQ(service.dependencies, "\0\0"s);
     ASSERT_TRUE(service.failure_actions.has_value());
     EXPECT_EQ(service.failure_actions->reset_period_s, 0xFFFFFFFFu);
     ASSERT_EQ(service.failure_actions->actions.size(), 2u);
@@ -87,24 +87,9 @@ TEST_F(ScmCommandsTest, InstallCreatesTheServiceWithItsConfigurationAndEventSour
         EXPECT_EQ(action.type, 1u);
         EXPECT_EQ(action.delay_ms, 1000u);
     }
-    EXPECT_EQ(service.description, "Service controlling front panel display for ZELK");
-    const FakeSystem::Value* file =
-        system.FindValue(kApplication + "\\" + kDisplay, "EventMessageFile");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(std::string(file->data.begin(), file->data.end()), "C:\\Lumara\\Lumara.DLL\0"s);
-    EXPECT_EQ(settings.event_message_file, "C:\\Lumara\\Lumara.DLL");
-    ASSERT_EQ(system.events.size(), 1u);
-    EXPECT_EQ(system.events[0].id, 0x40000002u);
-    EXPECT_THAT(system.events[0].strings, ElementsAre(kDisplay));
-    EXPECT_EQ(system.open_handles, 0);
-    EXPECT_EQ(system.held_locks, 0);
-}
-
-TEST_F(ScmCommandsTest, PathsWithASpaceAreQuoted) {
-    ASSERT_TRUE(Install("C:\\Program Files\\Lumara\\Lumara.exe"));
-    EXPECT_EQ(system.services.at(kName).binary_path, "\"C:\\Program Files\\Lumara\\Lumara.exe\"");
-    // The message file is a plain path either way; a dot in a folder name is no extension.
-    EXPECT_EQ(settings.event_message_file, "C:\\Program Files\\Lumara\\Lumara.DLL");
+    EXPECT_EQ(LastEvent(), "40000002: "s + kDisplay);
+    EXPECT_EQ(system.open_handles, 0);  // the database lock included
+    // A dot in a folder name is no extension.
     EXPECT_EQ(MessageFileFor("C:\\a.b\\Lumara"), "C:\\a.b\\Lumara.DLL");
 }
 
@@ -113,35 +98,27 @@ TEST_F(ScmCommandsTest, InstallFailuresGiveTheirMessageAndReleaseEverything) {
         std::uint32_t FakeSystem::*failure;
         std::uint32_t code;
         const char* text;
+        bool service_stays;
     } cases[] = {
-        {&FakeSystem::fail_open_manager, 5, "1|5"},
-        {&FakeSystem::fail_lock, 1055, "2|1055"},
-        {&FakeSystem::fail_create, 1073, "3|1073"},
+        {&FakeSystem::fail_open_manager, 5, "1|5", false},
+        {&FakeSystem::fail_lock, 1055, "2|1055", false},
+        {&FakeSystem::fail_create, 1073, "3|1073", false},
+        {nullptr, 5, "4|5", true},  // the event source cannot be written
     };
     for (const auto& c : cases) {
-        FakeSystem fresh;
-        fresh.AddKey(kApplication);
-        fresh.*c.failure = c.code;
-        EventLogSource source(fresh, fresh, "", kDisplay);
-        ServiceCommandContext context{fresh, source, format};
-        EXPECT_FALSE(InstallService(context, settings, "C:\\L.exe", message, error));
+        SCOPED_TRACE(c.text);
+        Reset();
+        if (c.failure)
+            system.*c.failure = c.code;
+        else
+            system.fail_set_value.insert("EventMessageFile");
+        EXPECT_FALSE(Install());
         EXPECT_EQ(message, c.text);
         EXPECT_EQ(error, c.code);
-        EXPECT_TRUE(fresh.services.empty());
-        EXPECT_TRUE(fresh.events.empty());
-        EXPECT_EQ(fresh.open_handles, 0);
-        EXPECT_EQ(fresh.held_locks, 0);
+        EXPECT_EQ(system.services.size(), c.service_stays ? 1u : 0u);
+        EXPECT_TRUE(system.events.empty());
+        EXPECT_EQ(system.open_handles, 0);
     }
-}
-
-TEST_F(ScmCommandsTest, EventSourceFailureLeavesTheServiceInstalled) {
-    system.fail_set_value.insert("EventMessageFile");
-    EXPECT_FALSE(Install());
-    EXPECT_EQ(message, "4|5");
-    EXPECT_EQ(error, 5u);
-    EXPECT_EQ(system.services.count(kName), 1u);
-    EXPECT_TRUE(system.events.empty());
-    EXPECT_EQ(system.open_handles, 0);
 }
 
 TEST_F(ScmCommandsTest, FailureActionsThatCannotBeSetAreReportedOnStandardOutputOnly) {
@@ -151,151 +128,106 @@ TEST_F(ScmCommandsTest, FailureActionsThatCannotBeSetAreReportedOnStandardOutput
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Error = 120");
 }
 
-TEST_F(ScmCommandsTest, UninstallOfAStoppedServiceDeletesWithoutAStopRequest) {
-    Installed(1);
-    ASSERT_TRUE(Uninstall());
-    EXPECT_TRUE(system.controls_sent.empty());
+TEST_F(ScmCommandsTest, UninstallStopsARunningServiceWithinTheTimeoutThenDeletes) {
+    const struct {
+        std::uint32_t state, transition_ms, fail_control, fail_query, timeout;
+        bool ok;
+        const char* text;
+        std::uint32_t error, stops, sleeps;
+    } cases[] = {
+        {1, 0, 0, 0, 5000, true, "", 0, 0, 0},                 // stopped: no stop request
+        {4, 1500, 0, 0, 10000, true, "", 0, 1, 6},             // stops within the timeout
+        {4, 500, 1061, 0, 5000, true, "16|1061", 1061, 1, 2},  // failed request, stops anyway
+        {4, 0, 0, 6, 5000, true, "", 0, 0, 0},                 // unreadable status: deleted at once
+        {4, 60000, 0, 0, 1000, false, "7|1460", 1460, 1, 5},   // gives up, no event for it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.transition_ms);
+        Reset();
+        Installed(c.state).transition_ms = c.transition_ms;
+        system.fail_control = c.fail_control;
+        system.fail_query = c.fail_query;
+        EXPECT_EQ(Uninstall(c.timeout), c.ok);
+        EXPECT_EQ(message, c.text);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(system.controls_sent.size(), c.stops);
+        EXPECT_EQ(system.sleeps, std::vector<std::uint32_t>(c.sleeps, 250u));
+        EXPECT_EQ(system.services.at(kName).deleted, c.ok);
+        EXPECT_EQ(LastEvent(), c.ok ? "40000003: "s + kDisplay : "<none>");
+        EXPECT_EQ(system.HasKey(kApplication + "\\" + kDisplay), !c.ok);
+        EXPECT_EQ(system.last_manager_access, 9u);
+        EXPECT_EQ(system.last_service_access, 0x10024u);
+        EXPECT_EQ(system.open_handles, 0);
+    }
+}
+
+TEST_F(ScmCommandsTest, UninstallFailuresLogTheirEventsAndKeepTheError) {
+    const struct {
+        std::uint32_t FakeSystem::*failure;
+        std::uint32_t code;
+        const char* text;
+        std::string event;
+    } cases[] = {
+        {&FakeSystem::fail_delete, 1072, "8|1072", "C0000009: 8|1072|log"},
+        {&FakeSystem::fail_open_service, 1060, "6|1060", "C0000008: 6|1060|log"},
+        {&FakeSystem::fail_open_manager, 5, "5|5", "C0000007: 5|5|log"},
+        // The service is gone; its event was written before the source went.
+        {&FakeSystem::fail_delete_key, 5, "9|5", "40000003: "s + kDisplay},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Installed(1);
+        system.*c.failure = c.code;
+        EXPECT_FALSE(Uninstall());
+        system.*c.failure = 0;
+        EXPECT_EQ(message, c.text);
+        EXPECT_EQ(error, c.code);
+        EXPECT_EQ(system.events.size(), 1u);
+        EXPECT_EQ(LastEvent(), c.event);
+        EXPECT_EQ(system.LastError(), c.code);
+    }
     EXPECT_TRUE(system.services.at(kName).deleted);
-    EXPECT_EQ(system.last_manager_access, 9u);
-    EXPECT_EQ(system.last_service_access, 0x10024u);
-    ASSERT_EQ(system.events.size(), 1u);
-    EXPECT_EQ(system.events[0].id, 0x40000003u);
-    EXPECT_FALSE(system.HasKey(kApplication + "\\" + kDisplay));
-    EXPECT_EQ(system.open_handles, 0);
-}
-
-TEST_F(ScmCommandsTest, UninstallStopsARunningServiceWithinTheTimeout) {
-    Installed(4).transition_ms = 1500;
-    ASSERT_TRUE(Uninstall(10000));
-    EXPECT_THAT(system.controls_sent, ElementsAre(1u));
-    EXPECT_THAT(system.sleeps, Each(250u));
-    EXPECT_EQ(system.sleeps.size(), 6u);
-    EXPECT_EQ(error, 0u);
-}
-
-TEST_F(ScmCommandsTest, FailedStopRequestThatTheWaitMakesGoodStillSucceeds) {
-    Installed(4).transition_ms = 500;
-    system.fail_control = 1061;
-    EXPECT_TRUE(Uninstall());
-    EXPECT_EQ(error, 1061u);
-    EXPECT_EQ(message, "16|1061");
-    EXPECT_TRUE(system.services.at(kName).deleted);
-}
-
-TEST_F(ScmCommandsTest, UninstallGivesUpWhenTheServiceDoesNotStopInTime) {
-    Installed(4).transition_ms = 60000;
-    EXPECT_FALSE(Uninstall(1000));
-    EXPECT_EQ(message, "7|1460");
-    EXPECT_EQ(error, 1460u);
-    EXPECT_TRUE(system.events.empty());  // no event for the wait
-    EXPECT_FALSE(system.services.at(kName).deleted);
-}
-
-TEST_F(ScmCommandsTest, UninstallWhenTheStatusCannotBeReadDeletesAtOnce) {
-    Installed(4);
-    system.fail_query = 6;
-    EXPECT_TRUE(Uninstall());
-    EXPECT_TRUE(system.controls_sent.empty());
-}
-
-TEST_F(ScmCommandsTest, UninstallFailuresLogTheirEvents) {
-    Installed(1);
-    system.fail_delete = 1072;
-    EXPECT_FALSE(Uninstall());
-    EXPECT_EQ(message, "8|1072");
-    ASSERT_EQ(system.events.size(), 1u);
-    EXPECT_EQ(system.events[0].id, 0xC0000009u);
-    EXPECT_THAT(system.events[0].strings, ElementsAre("8|1072|log"));
-    EXPECT_EQ(system.LastError(), 1072u);  // kept across the event write
-
-    system.fail_delete = 0;
-    system.events.clear();
-    system.fail_open_service = 1060;
-    EXPECT_FALSE(Uninstall());
-    EXPECT_EQ(message, "6|1060");
-    EXPECT_EQ(system.events.at(0).id, 0xC0000008u);
-
-    system.events.clear();
-    system.fail_open_manager = 5;
-    EXPECT_FALSE(Uninstall());
-    EXPECT_EQ(message, "5|5");
-    EXPECT_EQ(system.events.at(0).id, 0xC0000007u);
-    EXPECT_THAT(system.events[0].strings, ElementsAre("5|5|log"));
-}
-
-TEST_F(ScmCommandsTest, UninstallReportsALostEventSourceAfterDeleting) {
-    Installed(1);
-    system.fail_delete_key = 5;
-    EXPECT_FALSE(Uninstall());
-    EXPECT_EQ(message, "9|5");
-    EXPECT_EQ(error, 5u);
-    EXPECT_TRUE(system.services.at(kName).deleted);
-    ASSERT_EQ(system.events.size(), 1u);
-    EXPECT_EQ(system.events[0].id, 0x40000003u);  // written before the source goes
 }
 
 TEST_F(ScmCommandsTest, StartingARunningServiceSucceedsWithoutAStartCall) {
     Installed(4);
+    system.fail_start = 1056;
     EXPECT_TRUE(Request(0));
-    EXPECT_EQ(system.start_calls, 0);
     EXPECT_TRUE(system.sleeps.empty());
 }
 
-TEST_F(ScmCommandsTest, RefusedRequestsLogTheirEventAndKeepTheError) {
+TEST_F(ScmCommandsTest, FailedRequestsLogWhyAndKeepTheError) {
     const struct {
+        std::uint32_t state;  // 0: not installed
+        std::uint32_t FakeSystem::*failure;
+        std::uint32_t code;
         int request;
-        std::uint32_t state;
-        std::uint32_t event;
-        const char* text;
-        std::uint32_t access;
+        const char* event;
+        std::uint32_t error, access;  // access 0: the service is never opened
     } cases[] = {
-        {0, 1, 0xC000000Bu, "19|1052|log", 0xF0014u},
-        {1, 4, 0xC000000Eu, "21|1052|log", 0xF0044u},
-        {2, 7, 0xC000000Du, "20|1052|log", 0xF0044u},
-        {3, 4, 0xC000000Cu, "1052", 0xF0024u},  // the stop failure carries the bare code
+        {0, &FakeSystem::fail_open_manager, 5, 3, "C0000007: 17|5|log", 5, 0},
+        {0, nullptr, 0, 3, "C0000008: 18|1060|log", 1060, 0xF0024u},
+        {4, &FakeSystem::fail_query, 6, 3, "C0000010: ", 6, 0xF0024u},
+        {1, &FakeSystem::fail_start, 1052, 0, "C000000B: 19|1052|log", 1052, 0xF0014u},
+        {4, &FakeSystem::fail_control, 1052, 1, "C000000E: 21|1052|log", 1052, 0xF0044u},
+        {7, &FakeSystem::fail_control, 1052, 2, "C000000D: 20|1052|log", 1052, 0xF0044u},
+        {4, &FakeSystem::fail_control, 1052, 3, "C000000C: 1052", 1052, 0xF0024u},  // bare code
+        // A state that never arrives: the wait with its target state, 5 s at most.
+        {1, nullptr, 0, 0, "C000000F: 23|1460|log 4", 1460, 0xF0014u},
     };
     for (const auto& c : cases) {
-        system.services.clear();
-        system.events.clear();
-        Installed(c.state);
-        system.fail_start = system.fail_control = 1052;
+        SCOPED_TRACE(c.event);
+        Reset();
+        if (c.state != 0) Installed(c.state).transition_ms = 60000;
+        if (c.failure) system.*c.failure = c.code;
         EXPECT_FALSE(Request(c.request));
         EXPECT_EQ(system.last_service_access, c.access);
-        ASSERT_EQ(system.events.size(), 1u);
-        EXPECT_EQ(system.events[0].id, c.event);
-        EXPECT_THAT(system.events[0].strings, ElementsAre(c.text));
-        EXPECT_EQ(system.LastError(), 1052u);
-        system.fail_start = system.fail_control = 0;
+        EXPECT_EQ(system.events.size(), 1u);
+        EXPECT_THAT(LastEvent(), StartsWith(c.event));
+        EXPECT_EQ(system.LastError(), c.error);
     }
-}
-
-TEST_F(ScmCommandsTest, RequestThatNeverArrivesLogsTheWaitWithTheTargetState) {
-    Installed(1).transition_ms = 60000;
-    EXPECT_FALSE(Request(0));
-    ASSERT_EQ(system.events.size(), 1u);
-    EXPECT_EQ(system.events[0].id, 0xC000000Fu);
-    EXPECT_THAT(system.events[0].strings, ElementsAre("23|1460|log", "4"));
-    EXPECT_EQ(system.LastError(), 1460u);
-    // The wait is 5 s at most, whatever the uninstall timeout is.
     EXPECT_GE(system.now, 5000u);
     EXPECT_LE(system.now, 5250u);
-}
-
-TEST_F(ScmCommandsTest, RequestsThatCannotReachTheServiceLogWhy) {
-    system.fail_open_manager = 5;
-    EXPECT_FALSE(Request(3));
-    EXPECT_EQ(system.events.at(0).id, 0xC0000007u);
-    EXPECT_THAT(system.events[0].strings, ElementsAre("17|5|log"));
-    system.fail_open_manager = 0;
-    system.events.clear();
-    EXPECT_FALSE(Request(3));  // not installed
-    EXPECT_EQ(system.events.at(0).id, 0xC0000008u);
-    EXPECT_THAT(system.events[0].strings, ElementsAre("18|1060|log"));
-    EXPECT_EQ(system.LastError(), 1060u);
-    Installed(4);
-    system.fail_query = 6;
-    EXPECT_FALSE(Request(3));
-    EXPECT_EQ(system.events.at(0).id, 0xC0000010u);
     EXPECT_FALSE(Request(9));  // no such request
 }
 
@@ -306,35 +238,31 @@ class StatusWaitTest : public ScmCommandsTest {
         handle.Reset(system.OpenServiceByName(nullptr, kName, 0));
         return handle.WaitForServiceStatus(timeout, state, 250);
     }
+    void Pending(std::uint32_t from, std::uint32_t to, std::uint32_t at, std::uint32_t ms) {
+        testing::FakeService& service = Installed(from);
+        system.now = service.pending_at = at;
+        service.pending_state = to;
+        service.transition_ms = ms;
+    }
 };
 
-TEST_F(StatusWaitTest, FirstCheckComesBeforeAnySleepAndZeroTimeoutSleepsOnce) {
+TEST_F(StatusWaitTest, ChecksFirstSurvivesATickWrapAndWaitsForeverUntilAQueryFails) {
     Installed(4);
     EXPECT_TRUE(Wait(0, 4));
     EXPECT_TRUE(system.sleeps.empty());
-    EXPECT_FALSE(Wait(0, 1));
+    EXPECT_FALSE(Wait(0, 1));  // a zero timeout sleeps once
     EXPECT_THAT(system.sleeps, ElementsAre(250u));
     EXPECT_EQ(system.LastError(), 1460u);
-}
 
-TEST_F(StatusWaitTest, ATickCountWrapDoesNotEndTheWait) {
-    testing::FakeService& service = Installed(2);
-    system.now = 0xFFFFFF00u;
-    service.pending_state = 4;
-    service.pending_at = system.now;
-    service.transition_ms = 1000;
+    system.sleeps.clear();
+    Pending(2, 4, 0xFFFFFF00u, 1000);
     EXPECT_TRUE(Wait(2000, 4));
     EXPECT_EQ(system.sleeps.size(), 4u);
-}
 
-TEST_F(StatusWaitTest, WaitForeverHasNoLimitAndQueryFailuresEndIt) {
-    testing::FakeService& service = Installed(3);
-    service.pending_state = 1;
-    service.pending_at = 0;
-    service.transition_ms = 3600000;
+    system.sleeps.clear();
+    Pending(3, 1, 0, 3600000);
     EXPECT_TRUE(Wait(kWaitForever, 1));
     EXPECT_EQ(system.sleeps.size(), 3600000u / 250u);
-
     system.fail_query = 6;
     EXPECT_FALSE(Wait(kWaitForever, 4));
     EXPECT_EQ(system.LastError(), 6u);

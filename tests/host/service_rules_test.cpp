@@ -13,76 +13,68 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(StatusReport, RunningAndPausedSendAndStoreZeroCheckPointAndWaitHint) {
+TEST(StatusReport, ProgressAndControlsFollowTheState) {
+    // Running and paused send and store a zero check point and wait hint; exit codes go only
+    // with STOPPED.
     for (std::uint32_t state : {kServiceRunning, kServicePaused}) {
         ServiceStatusRecord record{0x45, 3, 1100, kServiceStartPending};
         const ServiceStatusReport report =
             ApplyStatusReport(record, state, 9, 9, kKeepStatusValue, 5, 6);
-        EXPECT_EQ(report.check_point, 0u);
-        EXPECT_EQ(report.wait_hint, 0u);
-        EXPECT_EQ(record.check_point, 0u);
-        EXPECT_EQ(record.wait_hint, 0u);
+        EXPECT_THAT((std::vector<std::uint32_t>{
+                        report.check_point, report.wait_hint, record.check_point, record.wait_hint,
+                        report.win32_exit_code, report.service_specific_exit_code}),
+                    ElementsAre(0u, 0u, 0u, 0u, 0u, 0u));
         EXPECT_EQ(report.controls_accepted, 0x45u);
-        EXPECT_EQ(report.win32_exit_code, 0u);  // exit codes go only with STOPPED
-        EXPECT_EQ(report.service_specific_exit_code, 0u);
         EXPECT_EQ(report.service_type, 0x10u);
         EXPECT_EQ(record.current_state, state);
     }
-}
-
-TEST(StatusReport, PendingStatesKeepStoredValuesForMinusOneAndAcceptNoControls) {
+    // Pending states accept no controls but store them; the keep value keeps the stored values.
     ServiceStatusRecord record{0x45, 0, 0, kServiceRunning};
     ServiceStatusReport report = ApplyStatusReport(record, kServiceStopPending, 1, 1100, 0x7, 0, 0);
-    EXPECT_EQ(report.check_point, 1u);
-    EXPECT_EQ(report.wait_hint, 1100u);
     EXPECT_EQ(report.controls_accepted, 0u);
-    EXPECT_EQ(record.controls_accepted, 0x7u);  // stored all the same
-
+    EXPECT_EQ(record.controls_accepted, 0x7u);
     report = ApplyStatusReport(record, kServiceStopPending, kKeepStatusValue, kKeepStatusValue,
                                kKeepStatusValue, 0, 0);
     EXPECT_EQ(report.check_point, 1u);
     EXPECT_EQ(report.wait_hint, 1100u);
-    for (std::uint32_t state : {kServiceStartPending, kServiceStopPending, kServiceContinuePending,
-                                kServicePausePending}) {
+    for (std::uint32_t state :
+         {kServiceStartPending, kServiceContinuePending, kServicePausePending}) {
         EXPECT_EQ(ApplyStatusReport(record, state, 2, 3, 0x45, 0, 0).controls_accepted, 0u);
     }
-    EXPECT_EQ(
-        ApplyStatusReport(record, kServiceRunning, 0, 0, kKeepStatusValue, 0, 0).controls_accepted,
-        0x45u);
-}
-
-TEST(StatusReport, StoppedCarriesTheExitCodesAndClearsProgress) {
-    ServiceStatusRecord record{0x45, 4, 1100, kServiceStopPending};
-    const ServiceStatusReport report =
-        ApplyStatusReport(record, kServiceStopped, 7, 7, 0, 1066, 42);
-    EXPECT_EQ(report.current_state, kServiceStopped);
-    EXPECT_EQ(report.win32_exit_code, 1066u);
-    EXPECT_EQ(report.service_specific_exit_code, 42u);
-    EXPECT_EQ(report.check_point, 0u);
-    EXPECT_EQ(report.wait_hint, 0u);
-    EXPECT_EQ(report.controls_accepted, 0u);
+    // Stopped carries the exit codes and clears progress.
+    report = ApplyStatusReport(record, kServiceStopped, 7, 7, 0, 1066, 42);
+    EXPECT_THAT((std::vector<std::uint32_t>{report.win32_exit_code,
+                                            report.service_specific_exit_code, report.check_point,
+                                            report.wait_hint, report.controls_accepted}),
+                ElementsAre(1066u, 42u, 0u, 0u, 0u));
 }
 
 // Records which handler ran, in order, with what arguments.
-class RecordingService {
-  public:
+#define ZELK_RECORD(handler, name) \
+    void handler() {               \
+        calls.push_back(name);     \
+    }
+#define ZELK_RECORD_EVENT(handler, name)                               \
+    std::uint32_t handler(std::uint32_t type, void*) {                 \
+        calls.push_back(std::string(name " ") + std::to_string(type)); \
+        return 77;                                                     \
+    }
+struct RecordingService {
     std::vector<std::string> calls;
-    std::uint32_t handler_result = 77;
-
-    void OnStop() { calls.push_back("stop"); }
-    void OnPause() { calls.push_back("pause"); }
-    void OnContinue() { calls.push_back("continue"); }
-    void OnInterrogate() { calls.push_back("interrogate"); }
-    void OnShutdown() { calls.push_back("shutdown"); }
-    void OnParamChange() { calls.push_back("paramchange"); }
-    void OnNetBindAdd() { calls.push_back("bindadd"); }
-    void OnNetBindRemove() { calls.push_back("bindremove"); }
-    void OnNetBindEnable() { calls.push_back("bindenable"); }
-    void OnNetBindDisable() { calls.push_back("binddisable"); }
-    std::uint32_t OnDeviceEvent(std::uint32_t t, void*) { return Record("device", t); }
-    std::uint32_t OnHardwareProfileChange(std::uint32_t t, void*) { return Record("hwprofile", t); }
-    std::uint32_t OnPowerEvent(std::uint32_t t, void*) { return Record("power", t); }
-    std::uint32_t OnSessionChange(std::uint32_t t, void*) { return Record("session", t); }
+    ZELK_RECORD(OnStop, "stop")
+    ZELK_RECORD(OnPause, "pause")
+    ZELK_RECORD(OnContinue, "continue")
+    ZELK_RECORD(OnInterrogate, "interrogate")
+    ZELK_RECORD(OnShutdown, "shutdown")
+    ZELK_RECORD(OnParamChange, "paramchange")
+    ZELK_RECORD(OnNetBindAdd, "bindadd")
+    ZELK_RECORD(OnNetBindRemove, "bindremove")
+    ZELK_RECORD(OnNetBindEnable, "bindenable")
+    ZELK_RECORD(OnNetBindDisable, "binddisable")
+    ZELK_RECORD_EVENT(OnDeviceEvent, "device")
+    ZELK_RECORD_EVENT(OnHardwareProfileChange, "hwprofile")
+    ZELK_RECORD_EVENT(OnPowerEvent, "power")
+    ZELK_RECORD_EVENT(OnSessionChange, "session")
     void OnUserDefinedRequest(std::uint32_t code) {
         calls.push_back("user " + std::to_string(code));
     }
@@ -90,65 +82,54 @@ class RecordingService {
         calls.push_back("report");
         return true;
     }
-
-  private:
-    std::uint32_t Record(const char* name, std::uint32_t type) {
-        calls.push_back(std::string(name) + " " + std::to_string(type));
-        return handler_result;
-    }
 };
 
-TEST(ControlDispatch, RefusedControlZeroAnswers120AndDoesNothing) {
-    RecordingService service;
-    EXPECT_EQ(DispatchServiceControl(service, 0, 0, 0, nullptr), 120u);
-    EXPECT_TRUE(service.calls.empty());
-}
-
 TEST(ControlDispatch, EachCodeReachesItsHandlerThenTheStatusIsReported) {
+    RecordingService refused;
+    EXPECT_EQ(DispatchServiceControl(refused, 0, 0, 0, nullptr), 120u);
+    EXPECT_TRUE(refused.calls.empty());
+
     const std::vector<std::string> expected = {
         "stop",        "pause",       "continue",   "interrogate", "shutdown",
         "paramchange", "bindadd",     "bindremove", "bindenable",  "binddisable",
         "device 3",    "hwprofile 3", "power 3",    "session 3"};
-    for (std::uint32_t code = 1; code <= 14; ++code) {
+    for (std::uint32_t code :
+         {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 128u, 201u, 255u}) {
+        SCOPED_TRACE(code);
         RecordingService service;
         const std::uint32_t result = DispatchServiceControl(service, 0, code, 3, nullptr);
-        EXPECT_THAT(service.calls, ElementsAre(expected[code - 1], "report")) << code;
-        EXPECT_EQ(result, code >= 11 ? 77u : 0u) << code;
-    }
-}
-
-TEST(ControlDispatch, OtherCodesAreUserRequests) {
-    for (std::uint32_t code : {15u, 128u, 201u, 204u, 255u}) {
-        RecordingService service;
-        EXPECT_EQ(DispatchServiceControl(service, 0, code, 0, nullptr), 0u);
-        EXPECT_THAT(service.calls, ElementsAre("user " + std::to_string(code), "report"));
+        const std::string handler =
+            code <= 14 ? expected[code - 1] : "user " + std::to_string(code);
+        EXPECT_THAT(service.calls, ElementsAre(handler, "report"));
+        EXPECT_EQ(result, code >= 11 && code <= 14 ? 77u : 0u);
     }
 }
 
 // A service whose commands succeed or fail as told, recording what the dispatch did.
-class ScriptedService {
-  public:
+struct ScriptedService {
     bool succeed = true;
-    std::uint32_t error = 1062;
-    std::vector<std::string> calls;
-    std::vector<std::string> shown;
     bool uninstall_leaves_stop_error = false;
     bool throw_in_debug = false;
+    std::uint32_t error = 1062;
+    std::vector<std::string> calls, shown;
 
+    bool Call(const std::string& name) {
+        calls.push_back(name);
+        return succeed;
+    }
     bool RunAsService() { return Call("run"); }
     bool SetServiceToStatus(int request) { return Call("status " + std::to_string(request)); }
     bool Install(std::string& message, std::uint32_t& result) {
-        message.clear();
-        result = 0;
-        if (Call("install")) return true;
-        message = "install failed";
-        result = error;
-        return false;
+        const bool ok = Call("install");
+        message = ok ? "" : "install failed";
+        result = ok ? 0 : error;
+        return ok;
     }
     bool Uninstall(std::string& message, std::uint32_t& result, std::uint32_t timeout) {
         Call("uninstall " + std::to_string(timeout));
-        message = uninstall_leaves_stop_error || !succeed ? "stop failed" : "";
-        result = uninstall_leaves_stop_error || !succeed ? error : 0;
+        const bool stop_failed = uninstall_leaves_stop_error || !succeed;
+        message = stop_failed ? "stop failed" : "";
+        result = stop_failed ? error : 0;
         return succeed;
     }
     void Debug() {
@@ -156,99 +137,66 @@ class ScriptedService {
         if (throw_in_debug) throw CNTServiceTerminateException(1066, 9);
     }
     void ShowHelp() { calls.push_back("help"); }
-    std::string FormatError(std::uint32_t id, std::uint32_t code, bool for_event_log) {
-        return "msg " + std::to_string(id) + " " + std::to_string(code) +
-               (for_event_log ? " log" : "");
+    std::string FormatError(std::uint32_t id, std::uint32_t code, bool log) {
+        return "msg " + std::to_string(id) + " " + std::to_string(code) + (log ? " log" : "");
     }
     std::uint32_t LastError() const { return error; }
     void ShowFailureText(const std::string& text) { shown.push_back(text); }
-
-  private:
-    bool Call(const std::string& name) {
-        calls.push_back(name);
-        return succeed;
-    }
 };
 
-std::uint32_t Execute(ScriptedService& service, int action, bool silent = false,
-                      std::uint32_t timeout = 5000) {
+std::uint32_t Execute(ScriptedService& service, int action, bool silent = false) {
     ServiceCommandLine line;
     line.action = action;
     line.silent = silent;
-    line.timeout = timeout;
+    line.timeout = 10000;
     return ExecuteServiceCommand(service, line);
 }
 
-TEST(CommandDispatch, RequestFailuresShowTheirMessageWithTheLastError) {
+TEST(CommandDispatch, FailuresShowTheirTextUnlessSilentWithTheLastErrorAsResult) {
     const struct {
         int action;
         const char* call;
-        const char* text;
+        const char* text;  // null: none shown
     } cases[] = {
         {kActionStart, "status 0", "msg 10 1062"},
         {kActionPause, "status 1", "msg 13 1062"},
         {kActionContinue, "status 2", "msg 12 1062"},
         {kActionStop, "status 3", "msg 11 1062"},
+        {kActionInstall, "install", "install failed"},
+        {kActionUninstall, "uninstall 10000", "stop failed"},
+        {kActionRunAsService, "run", nullptr},
     };
     for (const auto& c : cases) {
-        ScriptedService service;
-        service.succeed = false;
-        EXPECT_EQ(Execute(service, c.action), 1062u);
-        EXPECT_THAT(service.calls, ElementsAre(c.call));
-        EXPECT_THAT(service.shown, ElementsAre(c.text));
-
-        ScriptedService quiet;
-        quiet.succeed = false;
-        EXPECT_EQ(Execute(quiet, c.action, true), 1062u);
-        EXPECT_TRUE(quiet.shown.empty());
+        SCOPED_TRACE(c.call);
+        for (bool silent : {false, true}) {
+            ScriptedService service;
+            service.succeed = false;
+            EXPECT_EQ(Execute(service, c.action, silent), 1062u);
+            EXPECT_THAT(service.calls, ElementsAre(c.call));
+            EXPECT_EQ(service.shown, c.text && !silent ? std::vector<std::string>{c.text}
+                                                       : std::vector<std::string>{});
+        }
+        ScriptedService fine;
+        EXPECT_EQ(Execute(fine, c.action), 0u);
+        EXPECT_TRUE(fine.shown.empty());
     }
 }
 
-TEST(CommandDispatch, SuccessShowsNothingAndRunAsServiceFailureHasNoText) {
-    for (int action : {kActionStart, kActionStop, kActionInstall, kActionUninstall}) {
-        ScriptedService service;
-        EXPECT_EQ(Execute(service, action), 0u);
-        EXPECT_TRUE(service.shown.empty()) << action;
-    }
+TEST(CommandDispatch, StopErrorsOfAnUninstallHelpAndDebugResults) {
     ScriptedService service;
-    service.succeed = false;
-    service.error = 1063;
-    EXPECT_EQ(Execute(service, kActionRunAsService), 1063u);
-    EXPECT_TRUE(service.shown.empty());
-}
-
-TEST(CommandDispatch, InstallAndUninstallShowTheirOwnTextOnFailure) {
-    ScriptedService install;
-    install.succeed = false;
-    EXPECT_EQ(Execute(install, kActionInstall), 1062u);
-    EXPECT_THAT(install.shown, ElementsAre("install failed"));
-
-    ScriptedService uninstall;
-    uninstall.succeed = false;
-    EXPECT_EQ(Execute(uninstall, kActionUninstall, false, 10000), 1062u);
-    EXPECT_THAT(uninstall.calls, ElementsAre("uninstall 10000"));
-    EXPECT_THAT(uninstall.shown, ElementsAre("stop failed"));
-}
-
-TEST(CommandDispatch, UninstallThatSucceedsAfterAFailedStopReturnsItsCodeWithoutText) {
-    ScriptedService service;
-    service.uninstall_leaves_stop_error = true;
+    service.uninstall_leaves_stop_error = true;  // removed after a failed stop: code, no text
     EXPECT_EQ(Execute(service, kActionUninstall), 1062u);
     EXPECT_TRUE(service.shown.empty());
-}
 
-TEST(CommandDispatch, HelpIsShownEvenWhenSilent) {
-    ScriptedService service;
-    EXPECT_EQ(Execute(service, kActionHelp, true), 0u);
-    EXPECT_THAT(service.calls, ElementsAre("help"));
-}
+    ScriptedService help;
+    EXPECT_EQ(Execute(help, kActionHelp, true), 0u);  // shown even when silent
+    EXPECT_THAT(help.calls, ElementsAre("help"));
 
-TEST(CommandDispatch, DebugTurnsTheTerminateExceptionIntoTheResult) {
-    ScriptedService service;
-    EXPECT_EQ(Execute(service, kActionDebug), 0u);
-    service.throw_in_debug = true;
-    EXPECT_EQ(Execute(service, kActionDebug), 1066u);
-    EXPECT_TRUE(service.shown.empty());
+    ScriptedService debug;
+    EXPECT_EQ(Execute(debug, kActionDebug), 0u);
+    debug.throw_in_debug = true;
+    EXPECT_EQ(Execute(debug, kActionDebug), 1066u);
+    EXPECT_TRUE(debug.shown.empty());
 }
 
 TEST(DebugArguments, DashDebugGoesInAnyCaseSlashDebugStays) {

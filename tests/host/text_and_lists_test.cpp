@@ -13,30 +13,20 @@ namespace {
 using ::testing::ElementsAre;
 using namespace std::string_literals;
 
-constexpr char kPair[] = "%1, %2";
-constexpr char kInstallOpenScm[] = "LumaraService::Install, Failed call to open SCM, Error:%1";
-
-TEST(ErrorText, EventLogTextIsTheCodeAndTheSystemText) {
-    EXPECT_EQ(ComposeErrorText(kPair, kInstallOpenScm, 5, "Access is denied.\r\n", true),
+TEST(ErrorText, EventAndMessageTextsCodesAndInsertions) {
+    constexpr char kPair[] = "%1, %2";
+    constexpr char kOpenScm[] = "LumaraService::Install, Failed call to open SCM, Error:%1";
+    EXPECT_EQ(ComposeErrorText(kPair, kOpenScm, 5, "Access is denied.\r\n", true),
               "5, Access is denied.\r\n");
     // A code the system cannot describe: the decimal, a comma and a blank only.
-    EXPECT_EQ(ComposeErrorText(kPair, kInstallOpenScm, 12345678, "", true), "12345678, ");
-}
-
-TEST(ErrorText, MessageTextPutsThePairIntoTheMessage) {
-    EXPECT_EQ(ComposeErrorText(kPair, kInstallOpenScm, 5, "Access is denied.\r\n", false),
+    EXPECT_EQ(ComposeErrorText(kPair, kOpenScm, 12345678, "", true), "12345678, ");
+    EXPECT_EQ(ComposeErrorText(kPair, kOpenScm, 5, "Access is denied.\r\n", false),
               "LumaraService::Install, Failed call to open SCM, Error:5, Access is denied.\r\n");
     // A message id missing from the table gives an empty text, not garbage.
     EXPECT_EQ(ComposeErrorText(kPair, "", 5, "x", false), "");
-}
-
-TEST(ErrorText, CodesAreSignedDecimals) {
-    EXPECT_EQ(ErrorCodeDecimal(0), "0");
     EXPECT_EQ(ErrorCodeDecimal(1460), "1460");
-    EXPECT_EQ(ErrorCodeDecimal(0x80070005u), "-2147024891");
-}
-
-TEST(ErrorText, InsertionsAreFilledOnceAndNotRescanned) {
+    EXPECT_EQ(ErrorCodeDecimal(0x80070005u), "-2147024891");  // signed
+    // Insertions are filled once and not rescanned.
     EXPECT_EQ(FillInsertions("%2-%1-%3 100%", {"a", "%2"}), "%2-a- 100%");
     EXPECT_EQ(FillInsertions("%%1", {"x"}), "%x");
 }
@@ -52,33 +42,22 @@ TEST(MultiSz, ParseStopsAtTheFirstEmptyStringAndNeverReadsPastTheSize) {
     EXPECT_TRUE(ParseMultiSz(nullptr, 10).empty());
 }
 
-TEST(MultiSz, BuildGivesEachStringWithItsNulThenOneMore) {
+TEST(MultiSz, BuildAddAndRemove) {
     EXPECT_EQ(BuildMultiSz({"Application", "Tarsel"}), "Application\0Tarsel\0\0"s);
     EXPECT_EQ(BuildMultiSz({}), "\0"s);
-    const std::string built = BuildMultiSz({"a", "bc"});
-    EXPECT_EQ(built.size(), 1u + 2u + 2u + 1u);
-}
-
-TEST(MultiSz, AddAppendsOnlyWhenTheExactNameIsAbsent) {
-    std::vector<std::string> list = {"Application", "tarsel service"};
-    EXPECT_FALSE(AddListEntry(list, "Application"));
-    EXPECT_TRUE(AddListEntry(list, "Tarsel Service"));  // case counts
-    EXPECT_THAT(list, ElementsAre("Application", "tarsel service", "Tarsel Service"));
-}
-
-TEST(MultiSz, RemoveTakesOnlyTheFirstExactEntry) {
-    std::vector<std::string> list = {"A", "Svc", "B", "Svc"};
-    EXPECT_TRUE(RemoveFirstListEntry(list, "Svc"));
-    EXPECT_THAT(list, ElementsAre("A", "B", "Svc"));
-    EXPECT_FALSE(RemoveFirstListEntry(list, "svc"));
-    EXPECT_THAT(list, ElementsAre("A", "B", "Svc"));
-}
-
-TEST(Dependencies, EachNameWithItsNulThenTwoNuls) {
-    const std::vector<char> none = BuildDependencies({});
-    EXPECT_EQ(std::string(none.begin(), none.end()), "\0\0"s);
     const std::vector<char> two = BuildDependencies({"RpcSs", "HidServ"});
     EXPECT_EQ(std::string(two.begin(), two.end()), "RpcSs\0HidServ\0\0\0"s);
+
+    // Add only when the exact name is absent; remove only the first exact entry.
+    std::vector<std::string> list = {"A", "svc", "B"};
+    EXPECT_FALSE(AddListEntry(list, "A"));
+    EXPECT_TRUE(AddListEntry(list, "Svc"));
+    EXPECT_FALSE(AddListEntry(list, "Svc"));
+    list.push_back("Svc");
+    EXPECT_TRUE(RemoveFirstListEntry(list, "Svc"));
+    EXPECT_THAT(list, ElementsAre("A", "svc", "B", "Svc"));
+    EXPECT_FALSE(RemoveFirstListEntry(list, "SVC"));
+    EXPECT_EQ(list.size(), 4u);
 }
 
 }  // namespace
