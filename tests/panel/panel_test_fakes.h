@@ -1,5 +1,5 @@
-// Test doubles for the panel tests: a sleeper that only records (and can pause one sleep), and
-// small converters with known behaviour.
+// Test doubles for the panel tests: a sleeper that only records (and can hold one sleep), and
+// converters with known behaviour.
 #pragma once
 
 #include <algorithm>
@@ -21,9 +21,7 @@ namespace zelk::test {
 class RecordingSleeper : public Sleeper {
   public:
     void SleepMs(std::uint32_t milliseconds) override {
-        if (onSleep) {
-            onSleep(milliseconds);
-        }
+        if (onSleep) onSleep(milliseconds);
         std::unique_lock<std::mutex> guard(lock_);
         sleeps_.push_back(milliseconds);
         if (milliseconds == pauseMs_ && ++pauseHits_ == pauseAt_) {
@@ -33,20 +31,17 @@ class RecordingSleeper : public Sleeper {
             paused_ = false;
         }
     }
-
-    // Called at the start of every sleep, on the sleeping thread. Set it before any thread
-    // can sleep.
+    // Called at the start of every sleep, on the sleeping thread; set before any thread sleeps.
     std::function<void(std::uint32_t)> onSleep;
 
-    std::vector<std::uint32_t> Sleeps() const {
-        std::lock_guard<std::mutex> guard(lock_);
-        return sleeps_;
-    }
     std::size_t Count(std::uint32_t milliseconds) const {
         std::lock_guard<std::mutex> guard(lock_);
         return static_cast<std::size_t>(std::count(sleeps_.begin(), sleeps_.end(), milliseconds));
     }
-
+    std::vector<std::uint32_t> Sleeps() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return sleeps_;
+    }
     // Holds the `nth` (1-based) sleep of `milliseconds` until Release().
     void PauseAt(std::uint32_t milliseconds, std::size_t nth) {
         std::lock_guard<std::mutex> guard(lock_);
@@ -55,9 +50,9 @@ class RecordingSleeper : public Sleeper {
         pauseHits_ = 0;
         released_ = false;
     }
-    bool WaitUntilPaused(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    bool WaitUntilPaused() {
         std::unique_lock<std::mutex> guard(lock_);
-        return changed_.wait_for(guard, timeout, [this] { return paused_; });
+        return changed_.wait_for(guard, std::chrono::seconds(10), [this] { return paused_; });
     }
     void Release() {
         std::lock_guard<std::mutex> guard(lock_);
@@ -76,39 +71,27 @@ class RecordingSleeper : public Sleeper {
     bool released_ = true;
 };
 
-// Copies bytes unchanged, as many as fit.
-class IdentityConverter : public TextConverter {
+// Writes every source byte `copies` times, as many as fit: with 2 its output is longer than
+// what it consumed.
+class RepeatingConverter : public TextConverter {
   public:
-    HResult Open() override { return kSOk; }
-    HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
-    HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
-                    std::uint32_t& destinationCapacity) override {
-        const std::uint32_t n = std::min(sourceLength, destinationCapacity);
-        std::memcpy(destination, source, n);
-        sourceLength = n;
-        destinationCapacity = n;
-        return kSOk;
-    }
-};
-
-// Writes every source byte twice: its output is longer than what it consumed.
-class DoublingConverter : public TextConverter {
-  public:
+    explicit RepeatingConverter(std::uint32_t copies = 1) : copies_(copies) {}
     HResult Open() override { return kSOk; }
     HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
     HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
                     std::uint32_t& destinationCapacity) override {
         std::uint32_t consumed = 0;
         std::uint32_t written = 0;
-        while (consumed < sourceLength && written + 2 <= destinationCapacity) {
-            destination[written++] = source[consumed];
-            destination[written++] = source[consumed];
-            ++consumed;
+        for (; consumed < sourceLength && written + copies_ <= destinationCapacity; ++consumed) {
+            for (std::uint32_t i = 0; i < copies_; ++i) destination[written++] = source[consumed];
         }
         sourceLength = consumed;
         destinationCapacity = written;
         return kSOk;
     }
+
+  private:
+    std::uint32_t copies_;
 };
 
 using Report = std::vector<std::uint8_t>;
@@ -121,12 +104,10 @@ inline Report R(std::initializer_list<std::uint8_t> bytes) {
 }
 
 // The character reports of one whole line as the panel receives them.
-inline std::vector<Report> LineReports(const std::string& text, std::uint8_t lineCode,
-                                       int columns = 12) {
+inline std::vector<Report> LineReports(const std::string& text, std::uint8_t lineCode) {
     std::vector<Report> reports;
-    for (int c = 0; c < columns; ++c) {
-        const std::uint8_t ch =
-            static_cast<std::size_t>(c) < text.size() ? static_cast<std::uint8_t>(text[c]) : 0x20;
+    for (std::size_t c = 0; c < 12; ++c) {
+        const auto ch = static_cast<std::uint8_t>(c < text.size() ? text[c] : ' ');
         reports.push_back(R({1, static_cast<std::uint8_t>(lineCode | c), ch}));
     }
     return reports;
