@@ -5,10 +5,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/media_status_tags.h"
 #include "common/pipe_message.h"
@@ -20,7 +21,6 @@
 namespace zelk {
 namespace {
 
-using testing::Describe;
 using testing::ReportStream;
 using testing::Stream;
 
@@ -38,9 +38,12 @@ class Composition : public ::testing::Test {
     }
     void TearDown() override { panel_->StopScrolling(); }
 
-    // Feeds one record to the state as the pipe server does.
-    void Apply(std::int32_t tag, const char* text, std::int32_t session = 1) {
-        state_.ApplyPipeMessage(MakePipeMessage(session, tag, text, std::strlen(text)));
+    // Feeds records to the state as the pipe server does.
+    void Apply(const std::vector<std::pair<std::int32_t, const char*>>& records,
+               std::int32_t session = 1) {
+        for (const auto& [tag, text] : records) {
+            state_.ApplyPipeMessage(MakePipeMessage(session, tag, text, std::strlen(text)));
+        }
     }
     void SetClock(const char* time, const char* date) {
         std::snprintf(state_.timeText, sizeof state_.timeText, "%s", time);
@@ -54,131 +57,76 @@ class Composition : public ::testing::Test {
     std::string Line(int row) const { return bus_.Picture().Line(row, 12); }
 
     VirtualPanelBus bus_{VirtualDeviceConfig{}};
-    testing::InstantSleeper sleeper_;
+    test::RecordingSleeper sleeper_;
     std::unique_ptr<PanelDevice> panel_;
     MediaState state_;
 };
 
-// The end of every redraw while playing: volume 0 (one segment), recording and mute off, then
-// the four transport reports with play lit; `status` is the status byte before them.
-Stream& ClosePlaying(Stream& s, std::uint8_t status) {
-    return s.Volume(0x0001).Status(status, 2).Status(status | 0x01, 4);
-}
-
 TEST_F(Composition, RadioShowsTheFrequencyAndABlankSecondLine) {
-    Apply(kTagSessionOpened, "");
-    Apply(MSPROPTAG_Radio, "True");
-    Apply(MSPROPTAG_RadioFrequency, "101100000");
-    Apply(MSPROPTAG_Play, "True");
-    Stream expected;
-    expected.Media(0x00).Media(0x10, 5).Status(0x00).Line(L1, "101.1 MHz").Line(L2, "");
-    ClosePlaying(expected, 0x00);
-    const ReportStream reports = Redraw();
-    EXPECT_EQ(reports, expected.reports) << Describe(reports);
-    EXPECT_EQ(Line(0), "101.1 MHz   ");
-    EXPECT_EQ(Line(1), "            ");
+    Apply({{kTagSessionOpened, ""}, {MSPROPTAG_Radio, "True"}});
+    Apply({{MSPROPTAG_RadioFrequency, "101100000"}, {MSPROPTAG_Play, "True"}});
+    Stream s;
+    s.Media(0x00).Media(0x10, 5).Status(0x00).Line(L1, "101.1 MHz").Line(L2, "").Playing(0x00);
+    EXPECT_EQ(Redraw(), s.reports);
 }
 
 TEST_F(Composition, DvdShowsTrackOfTotalOnceATrackTimeIsKnown) {
-    Apply(MSPROPTAG_DVD, "True");
-    Apply(MSPROPTAG_TrackNumber, "3");
-    Apply(MSPROPTAG_TotalTracks, "12");
-    Apply(MSPROPTAG_Play, "True");
+    Apply({{MSPROPTAG_DVD, "True"}, {MSPROPTAG_TrackNumber, "3"}, {MSPROPTAG_TotalTracks, "12"}});
+    Apply({{MSPROPTAG_Play, "True"}});
     Redraw();
     EXPECT_EQ(Line(0), "Track 1/1   ");
-
-    Apply(MSPROPTAG_TrackTime, "3725");
-    Stream expected;  // play stays lit from the redraw before
-    expected.Media(0x20, 5).Status(0x01).Line(L1, "Track 3/12").Line(L2, "01:02:05");
-    ClosePlaying(expected, 0x01);
-    const ReportStream reports = Redraw();
-    EXPECT_EQ(reports, expected.reports) << Describe(reports);
-    // So the track line is twelve reports 0xC0 to 0xCB, the last two blank.
-    EXPECT_EQ(reports[17], (std::vector<std::uint8_t>{1, 0xCB, 0x20, 0, 0, 0, 0, 0}));
+    Apply({{MSPROPTAG_TrackTime, "3725"}});
+    // Play stays lit from the redraw before.
+    Stream s;
+    s.Media(0x20, 5).Status(0x01).Line(L1, "Track 3/12").Line(L2, "01:02:05").Playing(0x01);
+    EXPECT_EQ(Redraw(), s.reports);
 }
 
-TEST_F(Composition, VideoCdInAnyCaseLightsThePairAndShowsTrackOneOfOne) {
-    Apply(MSPROPTAG_DVD, "");
-    Apply(MSPROPTAG_MediaName, "vCd");
-    Apply(MSPROPTAG_TrackNumber, "4");
-    Apply(MSPROPTAG_TotalTracks, "9");
-    Apply(MSPROPTAG_TrackTime, "65");
-    Apply(MSPROPTAG_Play, "True");
-    Stream expected;
-    expected.Media(0x0C, 5).Status(0x00).Line(L1, "Track 1/1").Line(L2, "00:01:05");
-    ClosePlaying(expected, 0x00);
-    const ReportStream reports = Redraw();
-    EXPECT_EQ(reports, expected.reports) << Describe(reports);
-}
+TEST_F(Composition, VideoCdInAnyCaseIsTheTrackOneOfOnePairAndAnAudioCdAfterItIsTheCdAlone) {
+    Apply({{MSPROPTAG_DVD, ""}, {MSPROPTAG_MediaName, "vCd"}, {MSPROPTAG_TrackNumber, "4"}});
+    Apply({{MSPROPTAG_TotalTracks, "9"}, {MSPROPTAG_TrackTime, "65"}, {MSPROPTAG_Play, "True"}});
+    Stream s;
+    s.Media(0x0C, 5).Status(0x00).Line(L1, "Track 1/1").Line(L2, "00:01:05").Playing(0x00);
+    EXPECT_EQ(Redraw(), s.reports);
 
-TEST_F(Composition, AnAudioCdAfterAVideoCdLightsTheCdIconAlone) {
-    Apply(MSPROPTAG_DVD, "");
-    Apply(MSPROPTAG_MediaName, "VCD");
-    Apply(MSPROPTAG_Play, "True");
-    Redraw();
-    ASSERT_EQ(bus_.Picture().mediaIcons, 0x0C);
-
-    Apply(MSPROPTAG_CD, "True");
-    Apply(MSPROPTAG_TrackName, "Intro");
-    Apply(MSPROPTAG_TrackTime, "3725");
-    Apply(MSPROPTAG_RepeatSet, "True");
-    Stream expected;  // the time goes to the second line before the name goes to the first
-    expected.Media(0x00).Media(0x08, 5).Status(0x81).Line(L2, "62:05").Line(L1, "Intro");
-    ClosePlaying(expected, 0x81);
-    const ReportStream reports = Redraw();
-    EXPECT_EQ(reports, expected.reports) << Describe(reports);
-    EXPECT_EQ(panel_->MediaIconByte(), 0x08);
+    Apply({{MSPROPTAG_CD, "True"}, {MSPROPTAG_TrackName, "Intro"}});
+    Apply({{MSPROPTAG_TrackTime, "3725"}, {MSPROPTAG_RepeatSet, "True"}});
+    // The time goes to the second line before the name goes to the first.
+    Stream cd;
+    cd.Media(0x00).Media(0x08, 5).Status(0x81).Line(L2, "62:05").Line(L1, "Intro").Playing(0x81);
+    EXPECT_EQ(Redraw(), cd.reports);
 }
 
 TEST_F(Composition, StreamedAudioShowsArtistDashTrack) {
-    Apply(MSPROPTAG_StreamingContentAudio, "True");
-    Apply(MSPROPTAG_ArtistName, "A");
-    Apply(MSPROPTAG_TrackName, "T");
-    Apply(MSPROPTAG_TrackTime, "75");
-    Apply(MSPROPTAG_Play, "True");
-    Stream expected;
-    expected.Media(0x10, 6).Status(0x00).Line(L1, "A - T").Line(L2, "01:15");
-    ClosePlaying(expected, 0x00);
-    const ReportStream reports = Redraw();
-    EXPECT_EQ(reports, expected.reports) << Describe(reports);
+    Apply({{MSPROPTAG_StreamingContentAudio, "True"}, {MSPROPTAG_ArtistName, "A"}});
+    Apply({{MSPROPTAG_TrackName, "T"}, {MSPROPTAG_TrackTime, "75"}, {MSPROPTAG_Play, "True"}});
+    Stream s;
+    s.Media(0x10, 6).Status(0x00).Line(L1, "A - T").Line(L2, "01:15").Playing(0x00);
+    EXPECT_EQ(Redraw(), s.reports);
 }
 
 TEST_F(Composition, TvPhotosRecordingsAndVideoWriteTheirLinesInOrder) {
-    Apply(MSPROPTAG_TVTuner, "True");
-    Apply(MSPROPTAG_TrackNumber, "7");
-    Apply(MSPROPTAG_MediaName, "News");
-    Apply(MSPROPTAG_Play, "True");
-    Stream tv;
-    tv.Media(0x01, 5).Status(0x00).Line(L1, "Channel 7").Line(L2, "News");
-    ClosePlaying(tv, 0x00);
-    ReportStream reports = Redraw();
-    EXPECT_EQ(reports, tv.reports) << Describe(reports);
-
     // The icon caches go on from screen to screen.
-    Apply(MSPROPTAG_Photos, "");
-    Apply(MSPROPTAG_CurrentPicture, "Beach");
+    Apply({{MSPROPTAG_TVTuner, "True"}, {MSPROPTAG_TrackNumber, "7"}});
+    Apply({{MSPROPTAG_MediaName, "News"}, {MSPROPTAG_Play, "True"}});
+    Stream tv;
+    tv.Media(0x01, 5).Status(0x00).Line(L1, "Channel 7").Line(L2, "News").Playing(0x00);
+    EXPECT_EQ(Redraw(), tv.reports);
+
+    Apply({{MSPROPTAG_Photos, ""}, {MSPROPTAG_CurrentPicture, "Beach"}});
     Stream photos;
     photos.Media(0x03, 3).Media(0x02, 2).Status(0x01).Line(L2, "").Line(L1, "Beach");
-    ClosePlaying(photos, 0x01);
-    reports = Redraw();
-    EXPECT_EQ(reports, photos.reports) << Describe(reports);
+    EXPECT_EQ(Redraw(), photos.Playing(0x01).reports);
 
-    Apply(MSPROPTAG_PVR, "True");
-    Apply(MSPROPTAG_MediaName, "Film");
-    Apply(MSPROPTAG_TrackTime, "3725");
+    Apply({{MSPROPTAG_PVR, "True"}, {MSPROPTAG_MediaName, "Film"}, {MSPROPTAG_TrackTime, "3725"}});
     Stream recorded;
     recorded.Media(0x03, 2).Media(0x01, 4).Status(0x01).Line(L1, "Film").Line(L2, "01:02:05");
-    ClosePlaying(recorded, 0x01);
-    reports = Redraw();
-    EXPECT_EQ(reports, recorded.reports) << Describe(reports);
+    EXPECT_EQ(Redraw(), recorded.Playing(0x01).reports);
 
-    Apply(MSPROPTAG_StreamingContentVideo, "");
-    Apply(MSPROPTAG_MediaName, "Clip");
+    Apply({{MSPROPTAG_StreamingContentVideo, ""}, {MSPROPTAG_MediaName, "Clip"}});
     Stream video;
-    video.Media(0x00, 6).Status(0x01).Line(L1, "Clip").Line(L2, "01:02:05");
-    ClosePlaying(video, 0x01);
-    reports = Redraw();
-    EXPECT_EQ(reports, video.reports) << Describe(reports);
+    video.Media(0x00, 6).Status(0x01).Line(L1, "Clip").Line(L2, "01:02:05").Playing(0x01);
+    EXPECT_EQ(Redraw(), video.reports);
 }
 
 TEST_F(Composition, EachMediaScreenLeavesOnlyItsIconAndRepeatOnlyInModesFourAndFive) {
@@ -217,50 +165,42 @@ TEST_F(Composition, TheClockShowsWhenStoppedOrInNoKnownMode) {
 }
 
 TEST_F(Composition, TheClockWithTwoSessionsKeepsTheMediaIcons) {
-    Apply(kTagSessionOpened, "", 1);
-    Apply(kTagSessionOpened, "", 2);
-    Apply(MSPROPTAG_CD, "True");
-    Apply(MSPROPTAG_RepeatSet, "True");
-    Apply(MSPROPTAG_Play, "True");
+    Apply({{kTagSessionOpened, ""}}, 1);
+    Apply({{kTagSessionOpened, ""}}, 2);
+    Apply({{MSPROPTAG_CD, "True"}, {MSPROPTAG_RepeatSet, "True"}, {MSPROPTAG_Play, "True"}});
     Redraw();
-    Apply(MSPROPTAG_Stop, "True");
+    Apply({{MSPROPTAG_Stop, "True"}});
     SetClock("7:45", "1/2/2025");
     state_.mute = true;
     state_.volume = 55141;
-    Stream expected;  // no media report; repeat stays, mute lit, all transport icons off
-    expected.Line(L1, "7:45").Line(L2, "1/2/2025").Volume(0xFFFF).Status(0x81).Status(0x91, 2);
-    expected.Status(0x90, 3);
-    const ReportStream reports = Redraw();
-    EXPECT_EQ(reports, expected.reports) << Describe(reports);
+    // No media report; repeat stays, mute lit, all transport icons off.
+    Stream s;
+    s.Line(L1, "7:45").Line(L2, "1/2/2025").Volume(0xFFFF).Status(0x81).Status(0x91, 2);
+    EXPECT_EQ(Redraw(), s.Status(0x90, 3).reports);
     EXPECT_EQ(bus_.Picture().mediaIcons, 0x08);
 }
 
 TEST_F(Composition, TheClockWithOneSessionDarkensTheIconsButKeepsTheirCache) {
-    Apply(kTagSessionOpened, "", 1);
-    Apply(MSPROPTAG_CD, "True");
-    Apply(MSPROPTAG_RepeatSet, "True");
-    Apply(MSPROPTAG_Recording, "True");
-    Apply(MSPROPTAG_Play, "True");
+    Apply({{kTagSessionOpened, ""}, {MSPROPTAG_CD, "True"}, {MSPROPTAG_RepeatSet, "True"}});
+    Apply({{MSPROPTAG_Recording, "True"}, {MSPROPTAG_Play, "True"}});
     Redraw();
     ASSERT_EQ(bus_.Picture().statusIcons, 0xC1);
     state_.transportState = kTransportStopped;
     SetClock("7:45", "1/2/2025");
-    Stream expected;  // recording stays lit
-    expected.Line(L1, "7:45").Line(L2, "1/2/2025").Status(0x41).ClearIcons().Volume(0x0001);
-    expected.Status(0x41, 3).Status(0x40, 3);
-    const ReportStream reports = Redraw();
-    EXPECT_EQ(reports, expected.reports) << Describe(reports);
-    EXPECT_EQ(bus_.Picture().mediaIcons, 0x00);
+    // Recording stays lit.
+    Stream s;
+    s.Line(L1, "7:45").Line(L2, "1/2/2025").Status(0x41).ClearIcons().Volume(0x0001);
+    EXPECT_EQ(Redraw(), s.Status(0x41, 3).Status(0x40, 3).reports);
     EXPECT_EQ(panel_->MediaIconByte(), 0x08);
 }
 
 TEST_F(Composition, TwoLongNamesAreScrolledFromTheirBeginning) {
     // Two names of 255 bytes: the composed line is cut at 255 bytes and given for scrolling.
-    Apply(MSPROPTAG_StreamingContentAudio, "True");
-    Apply(MSPROPTAG_ArtistName, std::string(255, 'a').c_str());
-    Apply(MSPROPTAG_TrackName, std::string(255, 'b').c_str());
-    Apply(MSPROPTAG_TrackTime, "61");
-    Apply(MSPROPTAG_Play, "True");
+    Apply({{MSPROPTAG_StreamingContentAudio, "True"},
+           {MSPROPTAG_ArtistName, std::string(255, 'a').c_str()},
+           {MSPROPTAG_TrackName, std::string(255, 'b').c_str()},
+           {MSPROPTAG_TrackTime, "61"},
+           {MSPROPTAG_Play, "True"}});
     Redraw();
     ASSERT_TRUE(bus_.WaitForReportCount(200, std::chrono::seconds(10)));  // the scroll runs
     panel_->StopScrolling();
@@ -280,30 +220,21 @@ TEST_F(Composition, FixedScreensSendTheirTextsAndDisplayControlValues) {
     for (const auto& [show, expected] : screens) {
         bus_.ClearReports();
         show(*panel_);
-        EXPECT_EQ(bus_.Reports(), expected.reports) << Describe(bus_.Reports());
+        EXPECT_EQ(bus_.Reports(), expected.reports);
     }
 }
-
-// Calls `probe` from each sleep, on the sleeping thread.
-class ProbingSleeper final : public Sleeper {
-  public:
-    void SleepMs(std::uint32_t) override {
-        if (probe) probe();
-    }
-    std::function<void()> probe;
-};
 
 // A direct write to the line scrolled last sleeps for the scroll handshake outside the
 // commands' own locking; another thread then tries the panel lock, which every redraw and
 // fixed screen holds for its whole length.
 TEST(CompositionLocking, EveryRedrawAndScreenHoldsThePanelLockThroughout) {
     VirtualPanelBus bus{VirtualDeviceConfig{}};
-    ProbingSleeper sleeper;
+    test::RecordingSleeper sleeper;
     PanelDevice panel(bus, nullptr, sleeper);
     ASSERT_TRUE(panel.OpenPanel());
     int probes = 0;
     int lockFree = 0;
-    const auto probeLock = [&] {
+    const auto probeLock = [&](std::uint32_t) {
         ++probes;
         bool locked = false;
         std::thread other([&] {
@@ -314,10 +245,10 @@ TEST(CompositionLocking, EveryRedrawAndScreenHoldsThePanelLockThroughout) {
         lockFree += locked ? 1 : 0;
     };
     const auto scrollOnce = [&](std::uint8_t lineCode) {
-        sleeper.probe = nullptr;
+        sleeper.onSleep = nullptr;
         panel.WriteOrScrollLine("a text longer than the line", lineCode);
         panel.StopScrolling();
-        sleeper.probe = probeLock;
+        sleeper.onSleep = probeLock;
     };
     MediaState radio;
     radio.mediaMode = kModeRadio;

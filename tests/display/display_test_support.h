@@ -1,9 +1,8 @@
-// Shared pieces of the display tests: a sleeper that never waits, a converter that records how
-// it was prepared, a scratch folder, and the report streams the panel commands should send.
+// Shared pieces of the display tests: a converter that records how it was prepared, a scratch
+// folder, and the report streams the panel commands should send.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -11,18 +10,13 @@
 #include <system_error>
 #include <vector>
 
-#include "service/adapters/clock.h"
 #include "service/adapters/text_converter.h"
+#include "tests/panel/panel_test_fakes.h"
 
 namespace zelk::testing {
 
-class InstantSleeper final : public Sleeper {
-  public:
-    void SleepMs(std::uint32_t) override {}
-};
-
 // Passes bytes through unchanged and records how it was prepared.
-class RecordingConverter final : public TextConverter {
+class RecordingConverter final : public test::RepeatingConverter {
   public:
     HResult Open() override {
         ++openCalls;
@@ -31,13 +25,6 @@ class RecordingConverter final : public TextConverter {
     HResult SetCodePages(std::uint32_t from, std::uint32_t to, std::uint32_t how) override {
         codePages = std::to_string(from) + "->" + std::to_string(to) + "/" + std::to_string(how) +
                     (openCalls > 0 ? "" : " before Open");
-        return kSOk;
-    }
-    HResult Convert(const char* text, std::uint32_t& length, char* out,
-                    std::uint32_t& capacity) override {
-        length = length < capacity ? length : capacity;
-        for (std::uint32_t i = 0; i < length; ++i) out[i] = text[i];
-        capacity = length;
         return kSOk;
     }
     HResult openResult = kSOk;
@@ -87,22 +74,11 @@ struct Stream {
     }
     Stream& ClearAll(std::uint8_t value) { return Add(3, value).Add(5, 0).Add(6, 0).Add(4, 0); }
     Stream& ClearIcons() { return Add(5, 0).Add(6, 0); }
-};
-
-// "6:08 1:C3:k ..." for failure messages.
-inline std::string Describe(const ReportStream& stream) {
-    std::string text;
-    for (const auto& r : stream) {
-        char item[24];
-        if (r.size() < 3) continue;
-        if (r[0] == 1) {
-            std::snprintf(item, sizeof item, "1:%02X:%c ", r[1], r[2] > 0x20 ? r[2] : '_');
-        } else {
-            std::snprintf(item, sizeof item, "%u:%02X:%02X ", r[0], r[1], r[2]);
-        }
-        text += item;
+    // The end of every redraw while playing at volume 0: one bar segment, recording and mute
+    // off, then the four transport reports with play lit; `status` is the byte before them.
+    Stream& Playing(std::uint8_t status) {
+        return Volume(0x0001).Status(status, 2).Status(status | 0x01, 4);
     }
-    return text;
-}
+};
 
 }  // namespace zelk::testing
