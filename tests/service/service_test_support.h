@@ -1,25 +1,15 @@
-// A whole service in the test process: the virtual panel, a scripted volume source, the
-// system pipe under a name of its own, and time that moves only when the test moves it.
+// Time that moves only when the test moves it, and a real-time wait for the service's threads.
 #pragma once
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "common/pipe_message.h"
 #include "service/adapters/fake_clock.h"
-#include "service/core/lumara_service.h"
-#include "service/core/service_host.h"
-#include "service/panel/display_props.h"
-#include "service/panel/virtual_panel.h"
-#include "tools/sim/sim_volume.h"
 
 namespace zelk {
 
@@ -55,9 +45,10 @@ class GatedSleeper : public Sleeper {
         changed_.notify_all();
     }
     // Waits (real time) until at least `count` threads sleep here.
-    bool WaitForSleepers(int count, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    bool WaitForSleepers(int count) {
         std::unique_lock<std::mutex> lock(lock_);
-        return changed_.wait_for(lock, limit, [&] { return sleeping_ >= count; });
+        return changed_.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return sleeping_ >= count; });
     }
 
   private:
@@ -69,73 +60,15 @@ class GatedSleeper : public Sleeper {
     bool released_ = false;
 };
 
-// DisplayProps.xml as a parsed tree, without a file.
-class TreeXmlLoader : public XmlLoader {
-  public:
-    XmlLoadStatus status = XmlLoadStatus::kLoaded;
-    XmlNode tree;
-    XmlLoadStatus Load(const std::string&, XmlNode& root, std::uint32_t& error) override {
-        error = 0;
-        if (status == XmlLoadStatus::kLoaded) root = tree;
-        return status;
-    }
-};
-
-XmlNode DisplayPropsTree(const std::string& vid, const std::string& pid, int columns,
-                         int brightness);
-
-std::string UniquePipeName();
-
 // Polls `condition` (real time) until it holds or `limit` passes.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(10));
-
-class ServiceRig {
-  public:
-    ServiceRig();
-    ~ServiceRig();
-
-    // Starts Run on its own thread; with `expectRunning`, waits until RUNNING is reported and
-    // the clock's first tick has been drawn.
-    void Start(bool expectRunning = true);
-    // OnStop, then waits for the stopping screen, releases the test's time (so the clock
-    // thread's sleep ends) and waits for Run to return; false when either took over `limit`.
-    bool Stop(std::chrono::milliseconds limit = std::chrono::seconds(10));
-    bool RunReturned() const { return runReturned_.load(); }
-    bool WaitForRunToReturn(std::chrono::milliseconds limit);
-
-    // Sends one record through the pipe (waiting for the server to appear).
-    std::uint32_t Send(std::int32_t tag, const std::string& text = "", std::int32_t session = 1);
-    // Waits until at least `redraws` redraws have been made in all.
-    bool WaitForRedraws(std::uint64_t redraws);
-
-    // The panel's first `columns` characters of a line (row 0 or 1).
-    std::string Line(int row);
-    PanelPicture Picture() { return bus.Picture(); }
-
-    FakeClock clock;
-    GatedSleeper sleeper{clock};
-    FakeSleeper panelSleeper;
-    VirtualPanelBus bus{VirtualDeviceConfig{}};
-    TreeXmlLoader loader;
-    SimVolumeSource volume{40000};
-    StandaloneServiceHost host;
-    std::string pipeName = UniquePipeName();
-    std::atomic<int> comInits{0};
-    std::atomic<int> comUninits{0};
-    bool comWorks = true;
-    std::unique_ptr<LumaraService> service;
-
-  private:
-    std::thread runner_;
-    std::atomic<bool> runReturned_{false};
-};
-
-// Reports as the panel got them, each 8 bytes.
-using Report = std::vector<std::uint8_t>;
-Report R(std::initializer_list<int> bytes);
-// The 12 character reports of one line.
-std::vector<Report> LineReports(std::uint8_t lineCode, const std::string& text,
-                                std::size_t columns = 12);
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 }  // namespace zelk

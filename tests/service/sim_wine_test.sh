@@ -7,8 +7,7 @@ set -uo pipefail
 sim="$1" send="$2" work="$3"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 
-rm -rf "$work"
-mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work"
 bash "$repo/scripts/wine-prefix.sh" "$work/prefix" || { echo "FAIL: no prefix"; exit 1; }
 source "$repo/scripts/wine-env.sh"
 export WINEPREFIX="$work/prefix"
@@ -29,7 +28,6 @@ check() {  # check <description> <expected> <actual>
         failures=$((failures + 1))
     fi
 }
-winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 pipe="ZELK_WINE_TEST_$$"
 lsend() { wine "$send" --pipe "$pipe" "$@" >/dev/null 2>&1; echo $?; }
 
@@ -37,7 +35,7 @@ lsend() { wine "$send" --pipe "$pipe" "$@" >/dev/null 2>&1; echo $?; }
 check "lumara-send without a server exits 1" 1 "$(lsend open)"
 
 mkfifo "$work/input"
-wine "$sim" --pipe "$pipe" --report-log "$(winpath "$work/reports.txt")" \
+wine "$sim" --pipe "$pipe" --report-log "Z:${work//\//\\}\\reports.txt" \
     <"$work/input" >"$work/out.txt" 2>"$work/err.txt" &
 sim_pid=$!
 exec 3>"$work/input"
@@ -50,11 +48,8 @@ for _ in $(seq 1 150); do
 done
 check "the simulator serves the pipe" 0 "$served"
 
-check "session opened" 0 "$(lsend open)"
-check "CD" 0 "$(lsend CD True)"
-check "play" 0 "$(lsend MSPROPTAG_Play True)"
-check "track name" 0 "$(lsend 0x2019 "So What")"
-check "track time" 0 "$(lsend TrackTime 125)"
+sent="$(lsend open)$(lsend CD True)$(lsend MSPROPTAG_Play True)$(lsend 0x2019 "So What")"
+check "records by name, by tag and by number are sent" 0000 "$sent"
 sleep 1
 echo "control 201" >&3
 sleep 0.5
@@ -73,14 +68,8 @@ sim_pid=""
 check "the simulator exits 0 after stop" 0 "$status"
 
 log="$work/reports.txt"
-report() {  # report <bytes...>: is that exact report line in the log?
-    grep -qx "$*" "$log" && echo yes || echo no
-}
-check "report lines are 8 lowercase hex bytes" 0 \
-    "$(grep -cvE '^[0-9a-f]{2}( [0-9a-f]{2}){7}$' "$log")"
+report() { grep -qx "$*" "$log" && echo yes || echo no; }  # that exact report line logged?
 check "the track name reached the first line ('S' in column 0)" yes "$(report 01 c0 53 00 00 00 00 00)"
-check "the track time reached the second line ('0' in column 0)" yes "$(report 01 80 30 00 00 00 00 00)"
-check "CD icon" yes "$(report 06 08 00 00 00 00 00 00)"
 check "brightness 0xa4 from control 201" yes "$(report 02 a4 00 00 00 00 00 00)"
 check "the stopping screen ends the log" \
     "03 02 00 00 00 00 00 00|05 00 00 00 00 00 00 00|06 00 00 00 00 00 00 00|04 00 00 00 00 00 00 00" \
