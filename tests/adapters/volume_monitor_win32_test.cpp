@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace zelk {
@@ -18,17 +19,11 @@ constexpr DWORD kVolumeId = 7;
 // way a driver does and remembers what it was asked.
 class FakeMixer : public MixerApi {
   public:
-    struct Written {
-        DWORD controlId;
-        DWORD channels;
-        DWORD multipleItems;
-        std::vector<DWORD> values;
-    };
+    using Written = std::vector<std::pair<DWORD, std::vector<DWORD>>>;  // (control, entries)
 
     UINT devices = 1;
     bool waveOpens = true;
     bool hasSpeakers = true;
-    bool hasVolume = true;
     DWORD volumeFlags = 0;
     std::vector<MIXERCONTROLA> lineControls;
     std::map<DWORD, DWORD> values;  // first-channel value of each readable control
@@ -37,7 +32,7 @@ class FakeMixer : public MixerApi {
     HWND openedWith = nullptr;
     DWORD openFlags = 0;
     int closes = 0;
-    std::vector<Written> written;
+    Written written;
     std::vector<DWORD> readChannels;
 
     FakeMixer() {
@@ -105,7 +100,7 @@ class FakeMixer : public MixerApi {
             return MMSYSERR_INVALPARAM;
         }
         if ((flags & MIXER_GETLINECONTROLSF_QUERYMASK) == MIXER_GETLINECONTROLSF_ONEBYTYPE) {
-            if (!hasVolume || request->dwControlType != MIXERCONTROL_CONTROLTYPE_VOLUME) {
+            if (request->dwControlType != MIXERCONTROL_CONTROLTYPE_VOLUME) {
                 return MIXERR_INVALCONTROL;
             }
             MIXERCONTROLA control =
@@ -149,11 +144,10 @@ class FakeMixer : public MixerApi {
                                 ? details->cChannels * details->cMultipleItems
                                 : details->cChannels;
         const auto* entries = static_cast<const MIXERCONTROLDETAILS_UNSIGNED*>(details->paDetails);
-        Written w{details->dwControlID, details->cChannels, details->cMultipleItems, {}};
+        written.emplace_back(details->dwControlID, std::vector<DWORD>());
         for (DWORD i = 0; i < count; ++i) {
-            w.values.push_back(entries[i].dwValue);
+            written.back().second.push_back(entries[i].dwValue);
         }
-        written.push_back(w);
         return MMSYSERR_NOERROR;
     }
 
@@ -179,28 +173,27 @@ HWND FindMonitorWindow() {
     return FindWindowA(kVolumeWindowClass, kVolumeWindowName);
 }
 
-TEST(WinmmVolumeMonitor, NoMixerLeavesAnInertMonitorWithoutWindow) {
-    FakeMixer mixer;
-    mixer.devices = 0;
-    std::vector<Call> calls;
-    auto monitor = CreateWinmmVolumeMonitor(&calls, mixer);
-    EXPECT_FALSE(monitor->IsVolumeAvailable());
-    EXPECT_EQ(monitor->GetVolume(), -1);
-    EXPECT_EQ(monitor->GetVolumeMaximum(), -1);
-    EXPECT_EQ(FindMonitorWindow(), nullptr);
-    monitor->Unmute();
-    EXPECT_TRUE(mixer.written.empty());
-    monitor->Quit();
-    monitor->RunNotificationLoop();
-    EXPECT_TRUE(calls.empty());
-}
-
-TEST(WinmmVolumeMonitor, FailedWaveMapperOpenIsInert) {
-    FakeMixer mixer;
-    mixer.waveOpens = false;
-    auto monitor = CreateWinmmVolumeMonitor(nullptr, mixer);
-    EXPECT_EQ(monitor->GetVolume(), -1);
-    EXPECT_EQ(FindMonitorWindow(), nullptr);
+TEST(WinmmVolumeMonitor, MissingMixerWaveMapperOrSpeakersLeaveAnInertMonitor) {
+    for (int missing = 0; missing < 3; ++missing) {
+        SCOPED_TRACE(missing);
+        FakeMixer mixer;
+        mixer.devices = missing == 0 ? 0 : 1;
+        mixer.waveOpens = missing != 1;
+        mixer.hasSpeakers = missing != 2;
+        mixer.values[kVolumeId] = 30000;
+        std::vector<Call> calls;
+        auto monitor = CreateWinmmVolumeMonitor(&calls, mixer);
+        EXPECT_EQ(mixer.closes, missing == 2 ? 1 : 0);  // an opened mixer is closed again
+        EXPECT_FALSE(monitor->IsVolumeAvailable());
+        EXPECT_EQ(monitor->GetVolume(), -1);
+        EXPECT_EQ(monitor->GetVolumeMaximum(), -1);
+        EXPECT_EQ(FindMonitorWindow(), nullptr);
+        monitor->Unmute();
+        EXPECT_TRUE(mixer.written.empty());
+        monitor->Quit();
+        monitor->RunNotificationLoop();
+        EXPECT_TRUE(calls.empty());
+    }
 }
 
 TEST(WinmmVolumeMonitor, OpensTheWaveMappersMixerWithAHiddenWindow) {
@@ -232,17 +225,9 @@ TEST(WinmmVolumeMonitor, OpensTheWaveMappersMixerWithAHiddenWindow) {
     EXPECT_EQ(FindMonitorWindow(), nullptr);
 }
 
-TEST(WinmmVolumeMonitor, SetVolumeWritesEveryChannelWithinTheBounds) {
-    FakeMixer mixer;
-    auto monitor = CreateWinmmVolumeMonitor(nullptr, mixer);
-    monitor->SetVolume(40000);
-    monitor->SetVolume(65536);
-    ASSERT_EQ(mixer.written.size(), 1u);
-    EXPECT_EQ(mixer.written[0].controlId, kVolumeId);
-    EXPECT_EQ(mixer.written[0].values, (std::vector<DWORD>{40000, 40000}));
-}
-
-TEST(WinmmVolumeMonitor, OutputSwitchesBySizeAndType) {
+// Each switch is written with as many entries as its size says: one channel when uniform, each
+// channel once per item when it has several.
+TEST(WinmmVolumeMonitor, VolumeAndOutputSwitchesAreWrittenBySizeAndType) {
     FakeMixer mixer;
     mixer.lineControls.push_back(FakeMixer::Control(11, MIXERCONTROL_CONTROLTYPE_MUTE, 0, 0));
     mixer.lineControls.push_back(
@@ -253,23 +238,16 @@ TEST(WinmmVolumeMonitor, OutputSwitchesBySizeAndType) {
     mixer.lineControls.push_back(
         FakeMixer::Control(14, MIXERCONTROL_CONTROLTYPE_BASS, 0, 0));  // not a switch
     auto monitor = CreateWinmmVolumeMonitor(nullptr, mixer);
+    using Writes = FakeMixer::Written;
+    const auto taken = [&] { return std::exchange(mixer.written, {}); };
 
+    monitor->SetVolume(40000);
+    monitor->SetVolume(65536);
+    EXPECT_EQ(taken(), (Writes{{kVolumeId, {40000, 40000}}}));
     monitor->Unmute();
-    ASSERT_EQ(mixer.written.size(), 3u);
-    EXPECT_EQ(mixer.written[0].controlId, 11u);
-    EXPECT_EQ(mixer.written[0].values, (std::vector<DWORD>{0, 0}));
-    EXPECT_EQ(mixer.written[1].controlId, 12u);
-    EXPECT_EQ(mixer.written[1].channels, 1u);
-    EXPECT_EQ(mixer.written[1].multipleItems, 3u);
-    EXPECT_EQ(mixer.written[1].values, (std::vector<DWORD>{1, 1, 1}));
-    EXPECT_EQ(mixer.written[2].controlId, 13u);
-    EXPECT_EQ(mixer.written[2].values, (std::vector<DWORD>{1, 1, 1, 1}));
-
-    mixer.written.clear();
+    EXPECT_EQ(taken(), (Writes{{11, {0, 0}}, {12, {1, 1, 1}}, {13, {1, 1, 1, 1}}}));
     monitor->Mute();
-    ASSERT_EQ(mixer.written.size(), 3u);
-    EXPECT_EQ(mixer.written[0].values, (std::vector<DWORD>{1, 1}));
-    EXPECT_EQ(mixer.written[1].values, (std::vector<DWORD>{0, 0, 0}));
+    EXPECT_EQ(taken(), (Writes{{11, {1, 1}}, {12, {0, 0, 0}}, {13, {0, 0, 0, 0}}}));
 }
 
 TEST(WinmmVolumeMonitor, DisabledVolumeControlStillFindsTheLine) {
@@ -284,60 +262,36 @@ TEST(WinmmVolumeMonitor, DisabledVolumeControlStillFindsTheLine) {
     EXPECT_NE(FindMonitorWindow(), nullptr);
     monitor->Unmute();
     ASSERT_EQ(mixer.written.size(), 1u);
-    EXPECT_EQ(mixer.written[0].controlId, 11u);
-}
-
-TEST(WinmmVolumeMonitor, NoSpeakersLineClosesEverythingAgain) {
-    FakeMixer mixer;
-    mixer.hasSpeakers = false;
-    auto monitor = CreateWinmmVolumeMonitor(nullptr, mixer);
-    EXPECT_EQ(mixer.closes, 1);
-    EXPECT_EQ(FindMonitorWindow(), nullptr);
-    EXPECT_EQ(monitor->GetVolume(), -1);
-    monitor->Unmute();
-    EXPECT_TRUE(mixer.written.empty());
+    EXPECT_EQ(mixer.written[0].first, 11u);
 }
 
 // The mixer driver announces changes as MM_MIXM_CONTROL_CHANGE at the monitor's window; here
-// the test posts them, and the monitor's own loop delivers them.
+// the test posts them, and the monitor's own loop delivers them. An unreadable mute control or
+// an unknown control makes no callback.
 TEST(WinmmVolumeMonitor, ChangeMessagesReachTheCallbackThroughTheLoop) {
-    FakeMixer mixer;
-    mixer.values[kVolumeId] = 12345;
-    mixer.values[1] = 1;
-    std::vector<Call> calls;
-    auto monitor = CreateWinmmVolumeMonitor(&calls, mixer);
-    monitor->SetCallback(&Record, 77);
-    const HWND window = FindMonitorWindow();
-    ASSERT_NE(window, nullptr);
-    PostMessageA(window, MM_MIXM_CONTROL_CHANGE, 0x5678, kVolumeId);
-    PostMessageA(window, MM_MIXM_CONTROL_CHANGE, 0x5678, 1);
-    PostMessageA(window, MM_MIXM_CONTROL_CHANGE, 0x5678, 99);  // unknown control: nothing
-    monitor->Quit();
-    monitor->RunNotificationLoop();
-    EXPECT_EQ(calls, (std::vector<Call>{{12345, 77}, {-1, 1}}));
-}
-
-TEST(WinmmVolumeMonitor, UnreadableMuteControlMakesNoCallback) {
-    FakeMixer mixer;
-    mixer.values[kVolumeId] = 5;
-    std::vector<Call> calls;
-    auto monitor = CreateWinmmVolumeMonitor(&calls, mixer);
-    monitor->SetCallback(&Record, 0);
-    PostMessageA(FindMonitorWindow(), MM_MIXM_CONTROL_CHANGE, 0x5678, 1);
-    monitor->Quit();
-    monitor->RunNotificationLoop();
-    EXPECT_TRUE(calls.empty());
-}
-
-// Wine has no mixer device: the system's monitor is inert.
-TEST(WinmmVolumeMonitor, SystemMixerUnderWineIsInert) {
-    if (mixerGetNumDevs() != 0) {
-        GTEST_SKIP() << "this system has a mixer";
+    for (const bool muteReadable : {true, false}) {
+        SCOPED_TRACE(muteReadable);
+        FakeMixer mixer;
+        mixer.values[kVolumeId] = 12345;
+        if (muteReadable) {
+            mixer.values[1] = 1;
+        }
+        std::vector<Call> calls;
+        auto monitor = CreateWinmmVolumeMonitor(&calls, mixer);
+        monitor->SetCallback(&Record, 77);
+        const HWND window = FindMonitorWindow();
+        ASSERT_NE(window, nullptr);
+        PostMessageA(window, MM_MIXM_CONTROL_CHANGE, 0x5678, kVolumeId);
+        PostMessageA(window, MM_MIXM_CONTROL_CHANGE, 0x5678, 1);
+        PostMessageA(window, MM_MIXM_CONTROL_CHANGE, 0x5678, 99);
+        monitor->Quit();
+        monitor->RunNotificationLoop();
+        std::vector<Call> expected = {{12345, 77}};
+        if (muteReadable) {
+            expected.emplace_back(-1, 1);
+        }
+        EXPECT_EQ(calls, expected);
     }
-    auto monitor = CreateSystemVolumeMonitor(nullptr);
-    EXPECT_FALSE(monitor->IsVolumeAvailable());
-    EXPECT_EQ(monitor->GetVolume(), -1);
-    EXPECT_EQ(FindMonitorWindow(), nullptr);
 }
 
 }  // namespace

@@ -60,16 +60,14 @@ TEST(PipeRecord, ReaderNeverReadsPastWhatArrivedAndAlwaysTerminates) {
 }
 
 TEST(TagVocabulary, NamesValuesAndUnnamedTags) {
-    const std::pair<int, const char*> names[] = {
-        {0, "MSPROPTAG_Unknown"},
-        {0x1010, "MSPROPTAG_Ejecting"},
-        {0x2030, "MSPROPTAG_DiscWriter_Stop"},
-        {0xF001, "MSPROPTAG_Application"},
-        {kTagSessionOpened, "1"},
-        {5, "5"},
-        {0x2031, "8241"},
-        {-7, "-7"},
-    };
+    const std::pair<int, const char*> names[] = {{0, "MSPROPTAG_Unknown"},
+                                                 {0x1010, "MSPROPTAG_Ejecting"},
+                                                 {0x2030, "MSPROPTAG_DiscWriter_Stop"},
+                                                 {0xF001, "MSPROPTAG_Application"},
+                                                 {kTagSessionOpened, "1"},
+                                                 {5, "5"},
+                                                 {0x2031, "8241"},
+                                                 {-7, "-7"}};
     for (const auto& [value, name] : names) {
         EXPECT_EQ(TagName(value), name);
     }

@@ -51,22 +51,20 @@ struct TagCase {
 TEST_F(MediaStateTest, TransportAndMediaTypeTags) {
     constexpr auto kT = &MediaState::transportState;
     constexpr auto kM = &MediaState::mediaMode;
-    const TagCase cases[] = {
-        {MSPROPTAG_Play, kT, kTransportPlaying, false},
-        {MSPROPTAG_Pause, kT, kTransportPaused, false},
-        {MSPROPTAG_Rewind1, kT, kTransportRewind, false},
-        {MSPROPTAG_Rewind3, kT, kTransportRewind, false},
-        {MSPROPTAG_FF1, kT, kTransportFastForward, false},
-        {MSPROPTAG_FF3, kT, kTransportFastForward, false},
-        {MSPROPTAG_TVTuner, kM, kModeLiveTv, false},
-        {MSPROPTAG_DVD, kM, kModeDvd, true},
-        {MSPROPTAG_StreamingContentAudio, kM, kModeStreamedAudio, false},
-        {MSPROPTAG_CD, kM, kModeCd, false},
-        {MSPROPTAG_Photos, kM, kModePhotos, true},
-        {MSPROPTAG_StreamingContentVideo, kM, kModeStreamedVideo, true},
-        {MSPROPTAG_PVR, kM, kModeRecordedTv, false},
-        {MSPROPTAG_Radio, kM, kModeRadio, false},
-    };
+    const TagCase cases[] = {{MSPROPTAG_Play, kT, kTransportPlaying, false},
+                             {MSPROPTAG_Pause, kT, kTransportPaused, false},
+                             {MSPROPTAG_Rewind1, kT, kTransportRewind, false},
+                             {MSPROPTAG_Rewind3, kT, kTransportRewind, false},
+                             {MSPROPTAG_FF1, kT, kTransportFastForward, false},
+                             {MSPROPTAG_FF3, kT, kTransportFastForward, false},
+                             {MSPROPTAG_TVTuner, kM, kModeLiveTv, false},
+                             {MSPROPTAG_DVD, kM, kModeDvd, true},
+                             {MSPROPTAG_StreamingContentAudio, kM, kModeStreamedAudio, false},
+                             {MSPROPTAG_CD, kM, kModeCd, false},
+                             {MSPROPTAG_Photos, kM, kModePhotos, true},
+                             {MSPROPTAG_StreamingContentVideo, kM, kModeStreamedVideo, true},
+                             {MSPROPTAG_PVR, kM, kModeRecordedTv, false},
+                             {MSPROPTAG_Radio, kM, kModeRadio, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(TagName(c.tag));
         state.*c.field = 99;
@@ -198,12 +196,10 @@ TEST_F(MediaStateTest, TrackTimeFormatDependsOnTheMode) {
         Send(MSPROPTAG_TrackTime, "3725");
         EXPECT_STREQ(state.trackTimeText, hours ? "01:02:05" : "62:05") << "mode " << mode;
     }
-    const TextCase cd[] = {
-        {"7507", "125:07"},
-        {"abc", "00:00"},
-        {"-75", "-1:-15"},  // truncation toward zero, printed as it falls
-        {"99999999999", "35791394:07"},
-    };
+    const TextCase cd[] = {{"7507", "125:07"},
+                           {"abc", "00:00"},
+                           {"-75", "-1:-15"},  // truncation toward zero, printed as it falls
+                           {"99999999999", "35791394:07"}};
     state.mediaMode = kModeCd;
     for (const auto& c : cd) {
         Send(MSPROPTAG_TrackTime, c.text);
@@ -223,8 +219,7 @@ TEST_F(MediaStateTest, TrackNumbersVcdAndTvNames) {
     EXPECT_EQ(state.trackNumber, 0);
     const std::pair<const char*, bool> names[] = {
         {"VCD", true},   {"vCd", true}, {"VCD2", false},   {" VCD", false},
-        {"SVCD", false}, {"VC", false}, {"V\303D", false}, {"", false},
-    };
+        {"SVCD", false}, {"VC", false}, {"V\303D", false}, {"", false}};
     for (const auto& [name, vcd] : names) {
         state.trackNumber = 5;
         state.totalTracks = 9;
@@ -309,7 +304,7 @@ TEST_F(MediaStateTest, RadioFrequencyKeepsFiveCharactersUnrounded) {
         {"FM", "0.000 MHz"},        {"nan", "0.000 MHz"},
         {"inf", "0.000 MHz"},       {"-0", "0.000 MHz"},
         {"-88500000", "-88.5 MHz"}, {"1e300", "10000 MHz"},  // 1e294 in full is 295 digits
-        {"1e400", "17976 MHz"},                              // saturated at the largest double
+        {"1e400", "17976 MHz"}                               // saturated at the largest double
     };
     for (const auto& c : cases) {
         Send(MSPROPTAG_RadioFrequency, c.text);

@@ -46,18 +46,19 @@ TEST(ReadInteger, DecimalAndHexFollowTheGrammarAndSaturate) {
         {"-2147483649", kMin},
         {"000000000000000000000123", 123},
         {"-99999999999999999999999999999999", kMin},
-        {"4294967296", kMax},  // would wrap to 0 if only the low 32 bits were kept
+        {"4294967296", kMax}  // would wrap to 0 if only the low 32 bits were kept
     };
     for (const auto& c : decimal) {
         EXPECT_EQ(ReadInteger(c.text), c.expected) << '"' << c.text << '"';
     }
     EXPECT_EQ(ReadInteger(nullptr), 0);
 
-    const IntegerCase hex[] = {
-        {"0x045E", 0x045E}, {"0X45e", 0x45E},   {"  fF", 0xFF},      {"-0x10", -16},
-        {"+1a", 0x1A},      {"0x", 0},          {"0xg", 0},          {"", 0},
-        {"7FFFFFFF", kMax}, {"80000000", kMax}, {"-80000000", kMin}, {"FFFFFFFFFFFFFFFFFFFF", kMax},
-    };
+    const IntegerCase hex[] = {{"0x045E", 0x045E},  {"0X45e", 0x45E},
+                               {"  fF", 0xFF},      {"-0x10", -16},
+                               {"+1a", 0x1A},       {"0x", 0},
+                               {"0xg", 0},          {"", 0},
+                               {"7FFFFFFF", kMax},  {"80000000", kMax},
+                               {"-80000000", kMin}, {"FFFFFFFFFFFFFFFFFFFF", kMax}};
     for (const auto& c : hex) {
         EXPECT_EQ(ReadHexInteger(c.text), c.expected) << '"' << c.text << '"';
     }
@@ -69,6 +70,8 @@ struct RealCase {
     double expected;
 };
 
+// An exponent without (signed) digits, a second point, a comma, hexadecimal floats, infinities
+// and NaNs all end the number where they start.
 TEST(ReadReal, ReadsAsFarAsTheTextFormsANumberAndSaturates) {
     constexpr double kLargest = std::numeric_limits<double>::max();
     const RealCase cases[] = {
@@ -77,22 +80,21 @@ TEST(ReadReal, ReadsAsFarAsTheTextFormsANumberAndSaturates) {
         {"5.", 5.0},
         {"1E+3", 1000.0},
         {"25e-1", 2.5},
-        {"1.5e", 1.5},   // an exponent without digits is not part of the number
-        {"1.5e+", 1.5},  // nor is a signed one
-        {"3.1.4", 3.1},  // the second point ends the number
+        {"1.5e", 1.5},
+        {"1.5e+", 1.5},
+        {"3.1.4", 3.1},
         {"101,1", 101.0},
         {"0.1", 0.1},
         {".", 0.0},
         {".e5", 0.0},
         {"-infinity", 0.0},
         {"NAN(123)", 0.0},
-        {"0x1p3", 0.0},  // hexadecimal floats read as their leading 0
+        {"0x1p3", 0.0},
         {"0e999999999999999999", 0.0},
         {"1e-400", 0.0},
         {"10000e-400", 0.0},
         {"123456789012345678901234567890e-20", 1234567890.1234567890123456789},
-        {"0.000000000000000000000000000001e30", 1.0},
-    };
+        {"0.000000000000000000000000000001e30", 1.0}};
     for (const auto& c : cases) {
         EXPECT_DOUBLE_EQ(ReadReal(c.text), c.expected) << '"' << c.text << '"';
     }
