@@ -290,6 +290,54 @@ TEST(ServiceEndToEnd, DvdRecordsReachThePanelAndNoVolumeControlShowsFullVolume) 
     EXPECT_EQ(rig.Picture().volumeMask, 0xFFFF);
 }
 
+// Every media mode, records in through the socket, picture out.
+TEST(ServiceEndToEnd, EachMediaModeReachesThePanel) {
+    struct ModeCase {
+        const char* name;
+        std::vector<std::pair<std::int32_t, std::string>> records;
+        std::string line1, line2;
+        std::uint8_t media, status;
+    };
+    // clang-format off
+    const ModeCase cases[] = {
+        {"CD", {{MSPROPTAG_CD, "True"}, {MSPROPTAG_Play, "True"}, {MSPROPTAG_TrackName, "So What"},
+                {MSPROPTAG_TrackTime, "125"}}, "So What", "02:05", 0x08, 0x01},
+        {"VCD", {{MSPROPTAG_DVD, "True"}, {MSPROPTAG_MediaName, "vcd"}, {MSPROPTAG_Pause, "True"},
+                 {MSPROPTAG_TrackTime, "61"}}, "Track 1/1", "00:01:01", 0x0C, 0x02},
+        {"live TV", {{MSPROPTAG_TVTuner, "True"}, {MSPROPTAG_TrackNumber, "7"},
+                     {MSPROPTAG_MediaName, "News"}, {MSPROPTAG_Play, "True"}}, "Channel 7", "News", 0x01, 0x01},
+        {"recorded TV", {{MSPROPTAG_PVR, "True"}, {MSPROPTAG_MediaName, "Show"}, {MSPROPTAG_FF1, "True"},
+                         {MSPROPTAG_TrackTime, "3600"}}, "Show", "01:00:00", 0x01, 0x04},
+        {"streamed audio", {{MSPROPTAG_StreamingContentAudio, "True"}, {MSPROPTAG_ArtistName, "A"},
+                            {MSPROPTAG_TrackName, "T"}, {MSPROPTAG_RepeatSet, "True"}, {MSPROPTAG_Play, "True"},
+                            {MSPROPTAG_TrackTime, "5"}}, "A - T", "00:05", 0x10, 0x81},
+        {"streamed video", {{MSPROPTAG_StreamingContentVideo, ""}, {MSPROPTAG_MediaName, "Clip"},
+                            {MSPROPTAG_Rewind2, "True"}, {MSPROPTAG_TrackTime, "59"}}, "Clip", "00:00:59", 0x00, 0x08},
+        {"photos", {{MSPROPTAG_Photos, ""}, {MSPROPTAG_CurrentPicture, "Beach"}}, "Beach", "", 0x02, 0x01},
+        {"radio", {{MSPROPTAG_Radio, "True"}, {MSPROPTAG_RadioFrequency, "101100000"},
+                   {MSPROPTAG_Play, "True"}}, "101.1 MHz", "", 0x10, 0x01},
+    };
+    // clang-format on
+    ScopedDebugCapture quiet;  // the session count traces
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServiceRig rig;
+        rig.Start();
+        ASSERT_EQ(rig.Send(kTagSessionOpened), 0u);
+        for (const auto& [tag, text] : c.records) ASSERT_EQ(rig.Send(tag, text), 0u);
+        const auto expected1 = (c.line1 + std::string(12, ' ')).substr(0, 12);
+        const auto expected2 = (c.line2 + std::string(12, ' ')).substr(0, 12);
+        EXPECT_TRUE(WaitUntil([&] {
+            const PanelPicture p = rig.Picture();
+            return p.Line(0, 12) == expected1 && p.Line(1, 12) == expected2 &&
+                   p.mediaIcons == c.media && p.statusIcons == c.status;
+        })) << "shows ["
+            << rig.Line(0) << "] [" << rig.Line(1) << "] media 0x" << std::hex
+            << int(rig.Picture().mediaIcons) << " status 0x" << int(rig.Picture().statusIcons);
+        ASSERT_TRUE(rig.Stop());
+    }
+}
+
 TEST(ServiceEndToEnd, OneRadioRedrawIsExactlyThisReportStream) {
     ServiceRig rig;
     rig.Start();
