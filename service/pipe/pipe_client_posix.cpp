@@ -80,17 +80,4 @@ void PipeClientConnection::Close() {
     }
 }
 
-std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::size_t count) {
-    PipeClientConnection connection;
-    std::uint32_t result = connection.Open(name);
-    if (result == 0 && count > 0) {
-        result = connection.Write(bytes, count);
-    }
-    return result;
-}
-
-std::uint32_t SendPipeRecord(const std::string& name, const PipeMessage& message) {
-    return SendPipeBytes(name, &message, sizeof message);
-}
-
 }  // namespace zelk
