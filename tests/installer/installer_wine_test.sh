@@ -21,15 +21,7 @@ finish() {
 }
 trap finish EXIT
 
-failures=0
-check() {  # check <description> <expected> <actual>
-    if [ "$2" == "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAIL: $1: expected '$2', got '$3'"
-        failures=$((failures + 1))
-    fi
-}
+source "$repo/scripts/wine-checks.sh"
 yes_no() { "$@" && echo yes || echo no; }
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 # Runs a program under Wine from a folder; prints its exit code.

@@ -19,15 +19,7 @@ finish() {
 }
 trap finish EXIT
 
-failures=0
-check() {  # check <description> <expected> <actual>
-    if [ "$2" == "$3" ]; then
-        echo "ok: $1"
-    else
-        echo "FAIL: $1: expected '$2', got '$3'"
-        failures=$((failures + 1))
-    fi
-}
+source "$repo/scripts/wine-checks.sh"
 pipe="ZELK_WINE_TEST_$$"
 lsend() { wine "$send" --pipe "$pipe" "$@" >/dev/null 2>&1; echo $?; }
 
