@@ -4,6 +4,7 @@
 #include "service/panel/display_props.h"
 
 #include <mutex>
+#include <new>
 
 #include "common/win_codes.h"
 #include "service/adapters/text_converter.h"
@@ -104,15 +105,18 @@ std::uint32_t InitializePanel(PanelDevice& panel, const std::string& path, XmlLo
     // An empty path is what DefaultDisplayPropsPath gives when the path does not fit.
     if (path.empty()) return kErrorFileNotFound;
 
-    XmlNode root;
-    std::uint32_t loadError = 0;
-    // Whatever keeps the document from being read (no parser, a failed load call, a missing or
-    // malformed file) is the same to the caller: the properties cannot be loaded. The service
-    // then reports it and stops rather than running on without a panel.
-    if (loader.Load(path, root, loadError) != XmlLoadStatus::kLoaded) return kErrorFileNotFound;
-
-    StoreProperties(root, panel);
-    root = XmlNode();  // the document is not needed any more
+    // Whatever keeps the document from being read (no parser, a failed load call, a missing,
+    // malformed or over-long file, no memory for it) is the same to the caller: the properties
+    // cannot be loaded. The service then reports it and stops rather than running on without
+    // a panel.
+    try {
+        XmlNode root;
+        std::uint32_t loadError = 0;
+        if (loader.Load(path, root, loadError) != XmlLoadStatus::kLoaded) return kErrorFileNotFound;
+        StoreProperties(root, panel);
+    } catch (const std::bad_alloc&) {
+        return kErrorFileNotFound;
+    }
 
     std::uint32_t result = kErrorSuccess;
     {

@@ -17,9 +17,14 @@ struct XmlNode {
     bool isElement = false;
     std::string tagName;
     bool hasStringValue = true;  // false when the element declares a non-string data type
-    std::string text;            // the element's text (its typed value when that is a string)
+    // The element's own text (its typed value when that is a string); the text of elements
+    // inside it is theirs only.
+    std::string text;
     std::vector<XmlNode> children;
 };
+
+// The largest DisplayProps.xml the loaders read; a longer file is not loaded.
+inline constexpr std::uint64_t kMaxDisplayPropsBytes = 1u << 20;
 
 enum class XmlLoadStatus {
     kLoaded,
@@ -31,7 +36,8 @@ enum class XmlLoadStatus {
 class XmlLoader {
   public:
     virtual ~XmlLoader() = default;
-    // Loads `path` completely; on kLoaded `root` is the document element.
+    // Loads `path` completely; on kLoaded `root` is the document element. A file longer than
+    // kMaxDisplayPropsBytes is kNotLoaded, read no further.
     virtual XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) = 0;
 };
 
@@ -42,8 +48,9 @@ std::unique_ptr<XmlLoader> CreateSystemXmlLoader();
 std::string DefaultDisplayPropsPath();
 
 // Reads the properties from `path` into `panel`, opens the panel, sends the brightness and
-// prepares the converter. Returns 0, 1167 (no panel), 2 (file missing or malformed, the DOM
-// object cannot be created, the load call failed, or the path is empty).
+// prepares the converter. Returns 0, 1167 (no panel), 2 (file missing, malformed or too long,
+// the DOM object cannot be created, the load call failed, memory ran out, or the path is
+// empty).
 std::uint32_t InitializePanel(PanelDevice& panel, const std::string& path, XmlLoader& loader);
 
 }  // namespace zelk

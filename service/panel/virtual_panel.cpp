@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <utility>
 
@@ -13,7 +14,8 @@ struct VirtualDevice {
     bool unplugged = false;
     std::uint32_t unpluggedError = kErrorDeviceNotConnected;
     PanelPicture picture;
-    std::vector<std::vector<std::uint8_t>> log;
+    std::deque<std::vector<std::uint8_t>> log;  // the last kVirtualPanelHistory reports
+    std::size_t logged = 0;                     // reports since the log was last cleared
     std::size_t accesses = 0;
     std::size_t opens = 0;
 };
@@ -184,6 +186,10 @@ class VirtualPanelBus::Handle : public HidDevice {
             report.assign(data, data + length);
             Decode(report, device.picture);
             device.log.push_back(report);
+            if (device.log.size() > kVirtualPanelHistory) {
+                device.log.pop_front();
+            }
+            ++device.logged;
             picture = device.picture;
             observer = shared_->observer;
         }
@@ -274,19 +280,21 @@ PanelPicture VirtualPanelBus::Picture(std::size_t device) const {
 std::vector<std::vector<std::uint8_t>> VirtualPanelBus::Reports(std::size_t device) const {
     std::lock_guard<std::mutex> guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
-    return d ? d->log : std::vector<std::vector<std::uint8_t>>();
+    return d ? std::vector<std::vector<std::uint8_t>>(d->log.begin(), d->log.end())
+             : std::vector<std::vector<std::uint8_t>>();
 }
 
 std::size_t VirtualPanelBus::ReportCount(std::size_t device) const {
     std::lock_guard<std::mutex> guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
-    return d ? d->log.size() : 0;
+    return d ? d->logged : 0;
 }
 
 void VirtualPanelBus::ClearReports(std::size_t device) {
     std::lock_guard<std::mutex> guard(shared_->lock);
     if (VirtualDevice* d = shared_->Find(device)) {
         d->log.clear();
+        d->logged = 0;
     }
 }
 
@@ -295,7 +303,7 @@ bool VirtualPanelBus::WaitForReportCount(std::size_t count, std::chrono::millise
     std::unique_lock<std::mutex> guard(shared_->lock);
     return shared_->reportArrived.wait_for(guard, timeout, [&] {
         const VirtualDevice* d = shared_->Find(device);
-        return d != nullptr && d->log.size() >= count;
+        return d != nullptr && d->logged >= count;
     });
 }
 

@@ -316,5 +316,25 @@ TEST(VirtualPanel, HandlesOutliveTheBusAndUnpluggedDevicesAreNotListed) {
     EXPECT_EQ(device->Write(report, 2), 0u);
 }
 
+TEST(VirtualPanel, KeepsOnlyTheNewestReportsButCountsThemAll) {
+    VirtualPanelBus bus(VirtualDeviceConfig{});
+    std::unique_ptr<HidDevice> device = bus.Open("virtual-hid#0");
+    ASSERT_NE(device, nullptr);
+    const std::size_t total = kVirtualPanelHistory + 50;
+    for (std::size_t i = 0; i < total; ++i) {
+        const std::uint8_t report[] = {kVolumeBarReport, static_cast<std::uint8_t>(i),
+                                       static_cast<std::uint8_t>(i >> 8)};
+        ASSERT_EQ(device->Write(report, sizeof report), 0u);
+    }
+    EXPECT_EQ(bus.ReportCount(), total);
+    const auto reports = bus.Reports();
+    ASSERT_EQ(reports.size(), kVirtualPanelHistory);
+    EXPECT_EQ(reports.front(), (std::vector<std::uint8_t>{kVolumeBarReport, 50, 0}));
+    EXPECT_EQ(reports.back()[1] | reports.back()[2] << 8, static_cast<int>(total - 1));
+    bus.ClearReports();
+    EXPECT_EQ(bus.ReportCount(), 0u);
+    EXPECT_TRUE(bus.Reports().empty());
+}
+
 }  // namespace
 }  // namespace zelk
