@@ -1,7 +1,10 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "common/debug_print.h"
 #include "service/pipe/named_pipe_win32.h"
@@ -103,19 +106,22 @@ PACL BuildRestrictedSD(PSECURITY_DESCRIPTOR descriptor) {
 
 namespace {
 
-// The pipe is opened for overlapped I/O so that a read can be bounded and a wait ended.
+// The completion key Close() posts; instance keys are their indexes.
+constexpr ULONG_PTR kCloseKey = ~ULONG_PTR{0};
+
+// kPipeMaxConnections instances of the pipe, each with the restricted security descriptor and
+// refusing remote clients, opened for overlapped I/O on one completion port. A connect, a read
+// or the end of a wait completes as a packet on the port, in the order the system finished
+// them; every instance always has one operation pending (connecting or reading) except while
+// the server holds its record.
 class NamedPipeEndpoint : public PipeEndpoint {
   public:
-    NamedPipeEndpoint()
-        : ioEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-          closeEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    NamedPipeEndpoint() : instances_(kPipeMaxConnections) {}
 
     ~NamedPipeEndpoint() override {
-        if (acl_ != nullptr) {
-            HeapFree(GetProcessHeap(), 0, acl_);
-        }
-        if (ioEvent_ != nullptr) CloseHandle(ioEvent_);
-        if (closeEvent_ != nullptr) CloseHandle(closeEvent_);
+        Release();
+        if (port_ != nullptr) CloseHandle(port_);
+        if (acl_ != nullptr) HeapFree(GetProcessHeap(), 0, acl_);
     }
 
     PipeCreateResult Create(const std::string& name) override {
@@ -123,118 +129,217 @@ class NamedPipeEndpoint : public PipeEndpoint {
         if (acl_ == nullptr) {
             return PipeCreateResult::kDescriptorFailed;
         }
-        if (ioEvent_ == nullptr || closeEvent_ == nullptr) {
+        port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+        if (port_ == nullptr) {
             return PipeCreateResult::kCreateFailed;
         }
         SECURITY_ATTRIBUTES attributes{};
         attributes.nLength = sizeof attributes;
         attributes.lpSecurityDescriptor = &descriptor_;
         attributes.bInheritHandle = FALSE;
-        const DWORD openMode =
-            PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED;
         const DWORD pipeMode =
             PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
-        return pipe_.Create(name.c_str(), openMode, pipeMode, 1, kPipeReceiveBufferSize,
-                            kPipeReceiveBufferSize, 1, &attributes)
-                   ? PipeCreateResult::kCreated
-                   : PipeCreateResult::kCreateFailed;
+        for (std::size_t i = 0; i < instances_.size(); ++i) {
+            // The first instance claims the name: a pipe of that name served elsewhere fails.
+            const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                                   (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+            Instance& instance = instances_[i];
+            if (!instance.pipe.Create(name.c_str(), openMode, pipeMode,
+                                      static_cast<DWORD>(instances_.size()), kPipeReceiveBufferSize,
+                                      kPipeReceiveBufferSize, 1, &attributes) ||
+                CreateIoCompletionPort(instance.pipe.Handle(), port_, i, 0) == nullptr) {
+                Release();
+                return PipeCreateResult::kCreateFailed;
+            }
+        }
+        for (std::size_t i = 0; i < instances_.size(); ++i) {
+            StartConnect(i);
+        }
+        return PipeCreateResult::kCreated;
     }
 
-    PipeWaitResult WaitForClient() override {
-        if (pipe_.Handle() == INVALID_HANDLE_VALUE) {
-            return PipeWaitResult::kFailed;
-        }
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = ioEvent_;
-        ResetEvent(ioEvent_);
-        if (pipe_.Connect(&overlapped)) {
-            return PipeWaitResult::kConnected;
-        }
-        DWORD error = GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            const Wait wait = WaitForIo(INFINITE);
-            if (wait == Wait::kClosed) {
-                Abandon(overlapped);
-                return PipeWaitResult::kClosed;
-            }
-            DWORD ignored = 0;
-            if (GetOverlappedResult(pipe_.Handle(), &overlapped, &ignored, FALSE)) {
-                return PipeWaitResult::kConnected;
-            }
-            error = GetLastError();
-        }
-        // Connected before the call (535), or connected and already closed again (232): both
-        // are a client to serve.
-        if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
-            return PipeWaitResult::kConnected;
-        }
-        return PipeWaitResult::kFailed;
-    }
-
-    PipeReadResult Read(void* buffer, std::size_t size, std::size_t& count,
-                        std::uint32_t timeoutMs) override {
+    PipeReceiveResult Receive(void* buffer, std::size_t size, std::size_t& count,
+                              PipeConnectionId& connection) override {
         count = 0;
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = ioEvent_;
-        ResetEvent(ioEvent_);
-        DWORD read = 0;
-        BOOL ok = pipe_.Read(buffer, static_cast<DWORD>(size), &read, &overlapped);
-        DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-        if (!ok && error == ERROR_IO_PENDING) {
-            const Wait wait = WaitForIo(timeoutMs);
-            if (wait != Wait::kDone) {
-                // Nothing in time (or closing): cancel and collect what the read ended with.
-                CancelIo(pipe_.Handle());
-            }
-            ok = GetOverlappedResult(pipe_.Handle(), &overlapped, &read, TRUE);
-            error = ok ? ERROR_SUCCESS : GetLastError();
-            if (wait == Wait::kClosed) {
-                return PipeReadResult::kClosed;
-            }
-        } else if (ok || error == ERROR_MORE_DATA) {
-            ok = GetOverlappedResult(pipe_.Handle(), &overlapped, &read, TRUE);
-            error = ok ? ERROR_SUCCESS : GetLastError();
+        if (port_ == nullptr) {
+            return PipeReceiveResult::kFailed;
         }
-        // A record longer than the buffer still gives its first bytes.
-        if ((ok || error == ERROR_MORE_DATA) && read > 0) {
-            count = read;
-            return PipeReadResult::kRead;
+        for (;;) {
+            if (closed_) {
+                return PipeReceiveResult::kClosed;
+            }
+            const ULONGLONG now = GetTickCount64();
+            DWORD timeout = INFINITE;
+            for (std::size_t i = 0; i < instances_.size(); ++i) {
+                Instance& instance = instances_[i];
+                if (instance.state != State::kReading) continue;
+                if (instance.deadline <= now) {
+                    // Silent too long: the read is cancelled and its packet recycles it.
+                    instance.state = State::kCancelling;
+                    CancelIoEx(instance.pipe.Handle(), &instance.overlapped);
+                    continue;
+                }
+                timeout = static_cast<DWORD>(std::min<ULONGLONG>(timeout, instance.deadline - now));
+            }
+
+            DWORD bytes = 0;
+            ULONG_PTR key = 0;
+            OVERLAPPED* overlapped = nullptr;
+            const BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, timeout);
+            if (overlapped == nullptr) {
+                if (key == kCloseKey && ok) {
+                    closed_ = true;
+                    return PipeReceiveResult::kClosed;
+                }
+                if (!ok && GetLastError() == WAIT_TIMEOUT) continue;
+                return PipeReceiveResult::kFailed;
+            }
+            if (key >= instances_.size()) continue;
+            Instance& instance = instances_[key];
+            --instance.pending;
+            switch (instance.state) {
+                case State::kConnecting:
+                    // A client that connected and already left (232) is recycled.
+                    if (ok) {
+                        StartRead(key);
+                    } else {
+                        Recycle(key);
+                    }
+                    break;
+                case State::kReading:
+                    // A record longer than the buffer still gives its first bytes.
+                    if ((ok || GetLastError() == ERROR_MORE_DATA) && bytes > 0) {
+                        const std::size_t n = std::min<std::size_t>(bytes, size);
+                        std::memcpy(buffer, instance.buffer, n);
+                        count = n;
+                        connection = static_cast<PipeConnectionId>(key);
+                        instance.state = State::kHeld;
+                        return PipeReceiveResult::kRecord;
+                    }
+                    Recycle(key);  // went away without writing
+                    break;
+                case State::kCancelling:
+                    Recycle(key);
+                    break;
+                case State::kHeld:
+                case State::kIdle:
+                    break;
+            }
         }
-        return PipeReadResult::kFailed;
     }
 
-    bool Disconnect() override { return pipe_.Disconnect() != FALSE; }
+    bool Disconnect(PipeConnectionId connection) override {
+        if (connection >= instances_.size() || instances_[connection].state != State::kHeld) {
+            return false;
+        }
+        if (!instances_[connection].pipe.Disconnect()) {
+            return false;
+        }
+        StartConnect(connection);
+        return true;
+    }
 
-    void Release() override { pipe_.CloseHandleNow(); }
+    void Release() override {
+        // Every pending operation is cancelled and its packet collected before the instances
+        // (whose OVERLAPPED records the system still writes) may go away.
+        for (Instance& instance : instances_) {
+            if (instance.pending > 0) CancelIoEx(instance.pipe.Handle(), nullptr);
+        }
+        for (;;) {
+            std::size_t pending = 0;
+            for (const Instance& instance : instances_) pending += instance.pending;
+            if (pending == 0 || port_ == nullptr) break;
+            DWORD bytes = 0;
+            ULONG_PTR key = 0;
+            OVERLAPPED* overlapped = nullptr;
+            GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, 1000);
+            if (overlapped == nullptr) {
+                if (key == kCloseKey) continue;
+                break;  // nothing came within a second: give up waiting
+            }
+            if (key < instances_.size() && instances_[key].pending > 0) --instances_[key].pending;
+        }
+        for (Instance& instance : instances_) {
+            instance.pipe.CloseHandleNow();
+            instance.state = State::kIdle;
+        }
+    }
 
     void Close() override {
-        if (closeEvent_ != nullptr) {
-            SetEvent(closeEvent_);
+        closed_ = true;
+        if (port_ != nullptr) {
+            PostQueuedCompletionStatus(port_, 0, kCloseKey, nullptr);
         }
     }
 
   private:
-    enum class Wait { kDone, kTimedOut, kClosed };
+    enum class State { kIdle, kConnecting, kReading, kCancelling, kHeld };
 
-    Wait WaitForIo(DWORD timeoutMs) {
-        HANDLE handles[2] = {closeEvent_, ioEvent_};
-        const DWORD r = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
-        if (r == WAIT_OBJECT_0) return Wait::kClosed;
-        if (r == WAIT_OBJECT_0 + 1) return Wait::kDone;
-        return Wait::kTimedOut;
+    struct Instance {
+        CNamedPipe pipe;
+        OVERLAPPED overlapped{};
+        State state = State::kIdle;
+        int pending = 0;  // operations whose completion packet is still to come
+        ULONGLONG deadline = 0;
+        unsigned char buffer[kPipeReceiveBufferSize];
+    };
+
+    // Waits for the instance's next client; a client already there is read at once.
+    void StartConnect(std::size_t index) {
+        Instance& instance = instances_[index];
+        instance.overlapped = OVERLAPPED{};
+        instance.state = State::kConnecting;
+        if (instance.pipe.Connect(&instance.overlapped)) {
+            ++instance.pending;  // completed at once: its packet is still queued
+            return;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            ++instance.pending;
+        } else if (error == ERROR_PIPE_CONNECTED) {
+            StartRead(index);  // connected between create (or disconnect) and now: no packet
+        } else {
+            // Connected and gone again (232), or the instance failed: make it ready again
+            // once; an instance that keeps failing stays idle.
+            instance.state = State::kIdle;
+            if (instance.pipe.Disconnect()) {
+                instance.overlapped = OVERLAPPED{};
+                instance.state = State::kConnecting;
+                if (!instance.pipe.Connect(&instance.overlapped) &&
+                    GetLastError() == ERROR_IO_PENDING) {
+                    ++instance.pending;
+                } else {
+                    instance.state = State::kIdle;
+                }
+            }
+        }
     }
 
-    void Abandon(OVERLAPPED& overlapped) {
-        CancelIo(pipe_.Handle());
-        DWORD ignored = 0;
-        GetOverlappedResult(pipe_.Handle(), &overlapped, &ignored, TRUE);
+    // Reads the connected client's record, which must come within kPipeReadTimeoutMs.
+    void StartRead(std::size_t index) {
+        Instance& instance = instances_[index];
+        instance.overlapped = OVERLAPPED{};
+        instance.state = State::kReading;
+        instance.deadline = GetTickCount64() + kPipeReadTimeoutMs;
+        if (instance.pipe.Read(instance.buffer, sizeof instance.buffer, nullptr,
+                               &instance.overlapped) ||
+            GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA) {
+            ++instance.pending;  // a packet comes, whether the read finished now or later
+            return;
+        }
+        Recycle(index);  // the client is already gone
     }
 
-    CNamedPipe pipe_;
+    void Recycle(std::size_t index) {
+        instances_[index].pipe.Disconnect();
+        StartConnect(index);
+    }
+
+    std::vector<Instance> instances_;
     SECURITY_DESCRIPTOR descriptor_{};
     PACL acl_ = nullptr;
-    HANDLE ioEvent_;
-    HANDLE closeEvent_;
+    HANDLE port_ = nullptr;
+    std::atomic<bool> closed_{false};
 };
 
 }  // namespace
