@@ -102,20 +102,23 @@ TEST(RunLoop, InStandbyNothingIsDrawnTheLoopSleepsAndStopIsSeen) {
 
     // Leaving standby, the changes seen in it are not drawn by themselves; the next one is.
     loop.shared.standby.store(0);
-    std::this_thread::sleep_for(milliseconds(kStandbyPollMs + 50));
+    std::this_thread::sleep_for(milliseconds(50));
     EXPECT_EQ(loop.Count(), 0u);
     loop.shared.Write([](MediaState& s) { s.trackNumber = 42; });
     ASSERT_TRUE(WaitUntil([&] { return loop.Count() == 1; }));
     EXPECT_EQ(loop.Drawn()[0].trackNumber, 42);
 
-    // Back in standby (seen at the next change), stop is seen within one poll, without a wake-up.
+    // Back in standby (seen at the next change), the loop blocks; a stop with its wake-up ends
+    // it at once.
     loop.shared.standby.store(1);
     loop.shared.Write([](MediaState& s) { s.trackNumber = 43; });
-    std::this_thread::sleep_for(milliseconds(kStandbyPollMs + 50));
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_FALSE(loop.Ended());
     const auto start = std::chrono::steady_clock::now();
     loop.shared.stop.store(1);
+    loop.shared.wake.Set();
     ASSERT_TRUE(WaitUntil([&] { return loop.Ended(); }, milliseconds(2000)));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(kStandbyPollMs + 250));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(250));
     EXPECT_EQ(loop.Count(), 1u);
 }
 
@@ -176,7 +179,7 @@ TEST(ClockThread, TicksAtOnceThenEveryTenSecondsAndAFailedFormatKeepsTheText) {
     rig.shared.wake.Reset();
     rig.clock.SetTimeText("21:08");
     rig.sleeper.Grant(kClockPeriodMs - 1);
-    ASSERT_TRUE(WaitUntil([&] { return rig.clock.NowMs() == kClockPeriodMs - kClockSleepStepMs; }));
+    ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));
     std::this_thread::sleep_for(milliseconds(20));
     EXPECT_EQ(rig.thread.Ticks(), 1u);
     EXPECT_FALSE(rig.shared.wake.IsSet());
@@ -209,17 +212,17 @@ TEST(ClockThread, AHaltedClockDoesNotTickUntilOpened) {
     ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() >= 2; }));
 }
 
-TEST(ClockThread, QuitEndsTheThreadMidPeriod) {
+TEST(ClockThread, SleepsAPeriodInOneWaitThatQuitEndsAtOnce) {
     ClockRig rig;
     rig.thread.Start();
     ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));
+    EXPECT_EQ(rig.sleeper.Asked(), std::vector<std::uint32_t>{kClockPeriodMs});
     const auto start = std::chrono::steady_clock::now();
-    rig.thread.Quit();
-    rig.sleeper.Grant(kClockSleepStepMs);  // the step in progress ends; no more are taken
+    rig.thread.Quit();  // no time granted: only the quit ends the wait
     rig.thread.Join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
     EXPECT_EQ(rig.thread.Ticks(), 1u);
-    EXPECT_LE(rig.clock.NowMs(), kClockSleepStepMs);
+    EXPECT_EQ(rig.clock.NowMs(), 0u);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -29,12 +28,6 @@ namespace {
 
 // The volume the virtual mixer starts at: half way.
 constexpr std::int32_t kStartVolume = 32768;
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void OnStopSignal(int) {
-    stopSignal = 1;
-}
 
 // Draws the picture in place on the terminal, at most every 30 ms, on a thread of its own so
 // that the panel's writers never wait for the terminal.
@@ -136,7 +129,11 @@ struct Simulator {
     std::FILE* reportLog = nullptr;
     std::mutex logLock;
     std::unique_ptr<LiveView> view;
-    std::atomic<bool> runDone{false};
+    // The main thread sleeps until the service's Run returns or a stop is asked for.
+    std::mutex doneLock;
+    std::condition_variable doneChanged;
+    bool runDone = false;
+    bool stopAsked = false;
 };
 
 Simulator* theSimulator = nullptr;
@@ -163,6 +160,13 @@ int Main(int argc, char** argv) {
     theSimulator = new Simulator();
     Simulator& sim = *theSimulator;
     sim.options = *options;
+    CallOnStopRequest([&sim] {
+        {
+            std::lock_guard<std::mutex> guard(sim.doneLock);
+            sim.stopAsked = true;
+        }
+        sim.doneChanged.notify_all();
+    });
 
     std::string propsPath = sim.options.propsPath;
     bool builtIn = false;
@@ -217,24 +221,26 @@ int Main(int argc, char** argv) {
     env.makeVolumeMonitor = [&sim](void* context) { return sim.volume.MakeMonitor(context); };
     sim.service = std::make_unique<LumaraService>(sim.host, env);
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-
     std::thread runner([&sim] {
         sim.service->Run();
-        sim.runDone.store(true);
+        {
+            std::lock_guard<std::mutex> guard(sim.doneLock);
+            sim.runDone = true;
+        }
+        sim.doneChanged.notify_all();
     });
     std::thread(ReadCommands, std::ref(sim)).detach();
 
-    while (!sim.runDone.load()) {
-        if (!sim.view) {
-            sim.traces.Clear();
-        }
-        if (stopSignal != 0) {
-            stopSignal = 0;
+    {
+        std::unique_lock<std::mutex> lock(sim.doneLock);
+        for (;;) {
+            sim.doneChanged.wait(lock, [&sim] { return sim.runDone || sim.stopAsked; });
+            if (sim.runDone) break;
+            sim.stopAsked = false;
+            lock.unlock();
             sim.service->OnStop();
+            lock.lock();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     runner.join();
     if (sim.view) sim.view->Finish();
