@@ -10,6 +10,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine64 wine libwine-dev
   clang-format
+  clang libclang-rt-14-dev
 )
 
 missing=()
