@@ -92,9 +92,13 @@ class VirtualPanelBus : public HidBus {
     std::unique_ptr<HidDevice> Open(const std::string& path) override;
 
     // Unplugs (or plugs back) a device: an unplugged one is not listed, cannot be opened, and
-    // every call on a handle already open fails with `error`.
+    // every call on a handle already open fails with `error`. Plugging back (and adding a
+    // device) is an arrival notice.
     void SetUnplugged(std::size_t device, bool unplugged,
                       std::uint32_t error = kErrorDeviceNotConnected);
+    bool IsUnplugged(std::size_t device = 0) const;
+    bool WaitForArrival(std::uint32_t timeoutMs) override;
+    void CancelArrivalWait() override;
     void SetObserver(ReportObserver observer);
 
     // Out-of-range device indexes give an empty picture / log and zero counts.

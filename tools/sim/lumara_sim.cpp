@@ -33,8 +33,9 @@ constexpr std::int32_t kStartVolume = 32768;
 // that the panel's writers never wait for the terminal.
 class LiveView {
   public:
-    LiveView(std::function<std::size_t()> columns, ScopedDebugCapture& traces)
-        : columns_(std::move(columns)), traces_(traces) {
+    LiveView(std::function<std::size_t()> columns, std::function<bool()> unplugged,
+             ScopedDebugCapture& traces)
+        : columns_(std::move(columns)), unplugged_(std::move(unplugged)), traces_(traces) {
         thread_ = std::thread([this] { Loop(); });
     }
     ~LiveView() { Finish(); }
@@ -79,6 +80,8 @@ class LiveView {
 
     void Draw(const PanelPicture& picture) {
         std::vector<std::string> lines = RenderPanel(picture, columns_(), true);
+        lines.push_back(unplugged_() ? "panel: UNPLUGGED (writes fail until plug)"
+                                     : "panel: plugged in");
         // The service's traces are debugger output: the last one is shown under the drawing.
         std::vector<std::string> traces = traces_.Lines();
         traces_.Clear();
@@ -102,6 +105,7 @@ class LiveView {
     }
 
     std::function<std::size_t()> columns_;
+    std::function<bool()> unplugged_;
     ScopedDebugCapture& traces_;
     std::string lastTrace_;
     std::mutex lock_;
@@ -143,9 +147,10 @@ void ReadCommands(Simulator& sim) {
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::string error;
-        if (!RunSimCommand(line, *sim.service, sim.volume, error)) {
+        if (!RunSimCommand(line, *sim.service, sim.volume, &sim.bus, error)) {
             std::fprintf(stderr, "lumara-sim: %s\n", error.c_str());
         }
+        if (sim.view) sim.view->Update(sim.bus.Picture());  // shows an unplug or plug at once
     }
     // End of input changes nothing: the simulator runs until stopped.
 }
@@ -198,7 +203,7 @@ int Main(int argc, char** argv) {
                            ? static_cast<std::size_t>(panel->displayColumns)
                            : 12;
             },
-            sim.traces);
+            [&sim] { return sim.bus.IsUnplugged(); }, sim.traces);
     }
     sim.bus.SetObserver(
         [&sim](std::size_t, const std::vector<std::uint8_t>& report, const PanelPicture& picture) {
