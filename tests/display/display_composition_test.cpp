@@ -21,8 +21,8 @@
 namespace zelk {
 namespace {
 
-using testing::ReportStream;
-using testing::Stream;
+using test::ReportStream;
+using test::Stream;
 
 constexpr std::uint8_t L1 = kFirstLine;
 constexpr std::uint8_t L2 = kSecondLine;

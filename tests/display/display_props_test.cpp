@@ -16,8 +16,8 @@
 namespace zelk {
 namespace {
 
-using testing::RecordingConverter;
-using testing::ScratchFolder;
+using test::RecordingConverter;
+using test::ScratchFolder;
 
 std::string Document(const std::string& displayBody) {
     return "<?xml version=\"1.0\"?>\n<FrontPanel>\n  <Display>\n" + displayBody +
@@ -116,11 +116,11 @@ TEST(DisplayPropsFiles, StoreTheValuesOpenThePanelAndPrepareTheConverter) {
         EXPECT_EQ(t.converter->codePages, "1252->850/16");
         // The brightness report reaches the panel when there is one.
         EXPECT_EQ(t.panel->IsOpen(), c.result == kErrorSuccess);
-        const auto brightness = testing::Stream()
+        const auto brightness = test::Stream()
                                     .Add(2, static_cast<std::uint8_t>(t.panel->Config().brightness))
                                     .reports;
         EXPECT_EQ(t.bus.Reports(),
-                  c.result == kErrorSuccess ? brightness : testing::ReportStream());
+                  c.result == kErrorSuccess ? brightness : test::ReportStream());
     }
 }
 

@@ -9,6 +9,8 @@
 namespace zelk {
 namespace {
 
+using namespace test;  // the fakes and the service rig
+
 using std::chrono::milliseconds;
 
 // A run loop on its own thread, keeping every copy it was asked to draw.
