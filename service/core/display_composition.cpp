@@ -1,18 +1,19 @@
-// What the panel shows for a media state, and the four fixed screens. Every function holds the
-// panel lock for its whole length, so a redraw, a fixed screen and a scroll step never mix.
+// What the panel shows for a media state, and the four fixed screens. Each is written in one
+// frame, so a redraw, a fixed screen and a scroll step never mix.
 #include "service/core/display_composition.h"
 
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <mutex>
 
 #include "service/core/panel_texts.h"
+#include "service/panel/panel_icons.h"
 
 namespace zelk {
 namespace {
 
-using PanelLock = std::lock_guard<std::recursive_timed_mutex>;
+using enum MediaIcon;
+using enum StatusIcon;
 
 constexpr std::size_t kTextSize = 256;
 constexpr std::size_t kScreenTextSize = 128;
@@ -71,48 +72,47 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
     }
 }
 
-void MediaIcons(PanelDevice& panel, std::initializer_list<std::int32_t> codes) {
+void MediaIcons(PanelFrame& panel, std::initializer_list<std::int32_t> codes) {
     for (const std::int32_t code : codes) panel.SetMediaIcon(code);
 }
 
-void RepeatIcon(PanelDevice& panel, bool repeat) {
-    panel.SetStatusIcon(repeat ? 128 : -129);
+void RepeatIcon(PanelFrame& panel, bool repeat) {
+    panel.SetStatusIcon(Show(Repeat, repeat));
 }
 
 // The clock: time and date; with at most one session open the repeat icon goes and both icon
 // reports are sent dark (their cached bytes stay as they are).
-std::uint32_t ShowClock(PanelDevice& panel, const MediaState& state) {
-    panel.WriteLine(StateText(state.timeText).c_str(), kFirstLine, false);
-    const std::uint32_t result =
-        panel.WriteLine(StateText(state.dateText).c_str(), kSecondLine, false);
+std::uint32_t ShowClock(PanelFrame& panel, const MediaState& state) {
+    panel.WriteLine(StateText(state.timeText).c_str(), kFirstLine);
+    const std::uint32_t result = panel.WriteLine(StateText(state.dateText).c_str(), kSecondLine);
     if (state.sessionCount <= 1) {
-        panel.SetStatusIcon(-129);
+        panel.SetStatusIcon(Clear(Repeat));
         panel.ClearPanel(kClearIcons, 0);
     }
     return result;
 }
 
-std::uint32_t ShowLiveTv(PanelDevice& panel, const MediaState& state) {
-    MediaIcons(panel, {1, -17, -3, -33, -5});
-    panel.SetStatusIcon(-129);
+std::uint32_t ShowLiveTv(PanelFrame& panel, const MediaState& state) {
+    MediaIcons(panel, {Set(Tv), Clear(Audio), Clear(Photos), Clear(Dvd), Clear(VideoCd)});
+    panel.SetStatusIcon(Clear(Repeat));
     char format[kTextSize];
     char line[kTextSize];
     LoadServiceString(kTextChannel, format, sizeof format);
     FormatIntegers(line, sizeof line, format, {state.trackNumber});
-    panel.WriteLine(line, kFirstLine, false);
+    panel.WriteLine(line, kFirstLine);
     return panel.WriteOrScrollLine(StateText(state.tvMediaName).c_str(), kSecondLine);
 }
 
-std::uint32_t ShowDisc(PanelDevice& panel, const MediaState& state) {
+std::uint32_t ShowDisc(PanelFrame& panel, const MediaState& state) {
     const StateText mediaName(state.mediaName);
     const bool videoCd = EqualsIgnoringAsciiCase(mediaName.c_str(), "VCD");
     if (videoCd) {
-        MediaIcons(panel, {4, -33});
+        MediaIcons(panel, {Set(VideoCd), Clear(Dvd)});
     } else {
-        MediaIcons(panel, {32, -5});
+        MediaIcons(panel, {Set(Dvd), Clear(VideoCd)});
     }
-    MediaIcons(panel, {-2, -17, -3});
-    panel.SetStatusIcon(-129);
+    MediaIcons(panel, {Clear(Tv), Clear(Audio), Clear(Photos)});
+    panel.SetStatusIcon(Clear(Repeat));
 
     // The real track numbers only once a DVD has reported a track time and knows both.
     const bool known =
@@ -122,12 +122,13 @@ std::uint32_t ShowDisc(PanelDevice& panel, const MediaState& state) {
     LoadServiceString(kTextTrack, format, sizeof format);
     FormatIntegers(line, sizeof line, format,
                    {known ? state.trackNumber : 1, known ? state.totalTracks : 1});
-    panel.WriteLine(line, kFirstLine, false);
-    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine, false);
+    panel.WriteLine(line, kFirstLine);
+    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine);
 }
 
-std::uint32_t ShowStreamedAudio(PanelDevice& panel, const MediaState& state) {
-    MediaIcons(panel, {16, -2, -3, -33, -9, -5});
+std::uint32_t ShowStreamedAudio(PanelFrame& panel, const MediaState& state) {
+    MediaIcons(panel,
+               {Set(Audio), Clear(Tv), Clear(Photos), Clear(Dvd), Clear(Cd), Clear(VideoCd)});
     RepeatIcon(panel, state.repeat);
     // Two names of up to 255 bytes each: the line is cut at 255 bytes.
     char line[kTextSize];
@@ -136,46 +137,50 @@ std::uint32_t ShowStreamedAudio(PanelDevice& panel, const MediaState& state) {
         line[0] = '\0';
     }
     panel.WriteOrScrollLine(line, kFirstLine);
-    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine, false);
+    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine);
 }
 
-std::uint32_t ShowCd(PanelDevice& panel, const MediaState& state) {
+std::uint32_t ShowCd(PanelFrame& panel, const MediaState& state) {
     // The video CD pair goes first, so that an audio CD after a VCD lights the CD icon alone.
-    MediaIcons(panel, {-5, 8, -17, -2, -3, -33});
+    MediaIcons(panel,
+               {Clear(VideoCd), Set(Cd), Clear(Audio), Clear(Tv), Clear(Photos), Clear(Dvd)});
     RepeatIcon(panel, state.repeat);
-    panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine, false);
+    panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine);
     return panel.WriteOrScrollLine(StateText(state.trackName).c_str(), kFirstLine);
 }
 
-std::uint32_t ShowPhotos(PanelDevice& panel, const MediaState& state) {
-    MediaIcons(panel, {2, -33, -5, -2, -17});
-    panel.SetStatusIcon(-129);
-    panel.WriteLine("", kSecondLine, false);
+std::uint32_t ShowPhotos(PanelFrame& panel, const MediaState& state) {
+    MediaIcons(panel, {Set(Photos), Clear(Dvd), Clear(VideoCd), Clear(Tv), Clear(Audio)});
+    panel.SetStatusIcon(Clear(Repeat));
+    panel.WriteLine("", kSecondLine);
     return panel.WriteOrScrollLine(StateText(state.mediaName).c_str(), kFirstLine);
 }
 
-std::uint32_t ShowStreamedVideo(PanelDevice& panel, const MediaState& state) {
-    MediaIcons(panel, {-2, -17, -3, -33, -5, -9});
-    panel.SetStatusIcon(-129);
+std::uint32_t ShowStreamedVideo(PanelFrame& panel, const MediaState& state) {
+    MediaIcons(panel,
+               {Clear(Tv), Clear(Audio), Clear(Photos), Clear(Dvd), Clear(VideoCd), Clear(Cd)});
+    panel.SetStatusIcon(Clear(Repeat));
     panel.WriteOrScrollLine(StateText(state.mediaName).c_str(), kFirstLine);
-    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine, false);
+    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine);
 }
 
-std::uint32_t ShowRecordedTv(PanelDevice& panel, const MediaState& state) {
-    MediaIcons(panel, {1, -17, -3, -33, -9, -5});
-    panel.SetStatusIcon(-129);
+std::uint32_t ShowRecordedTv(PanelFrame& panel, const MediaState& state) {
+    MediaIcons(panel,
+               {Set(Tv), Clear(Audio), Clear(Photos), Clear(Dvd), Clear(Cd), Clear(VideoCd)});
+    panel.SetStatusIcon(Clear(Repeat));
     panel.WriteOrScrollLine(StateText(state.tvMediaName).c_str(), kFirstLine);
-    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine, false);
+    return panel.WriteLine(StateText(state.trackTimeText).c_str(), kSecondLine);
 }
 
-std::uint32_t ShowRadio(PanelDevice& panel, const MediaState& state) {
-    MediaIcons(panel, {-2, 16, -3, -33, -9, -5});
-    panel.SetStatusIcon(-129);
-    panel.WriteLine(StateText(state.radioFrequencyText).c_str(), kFirstLine, false);
-    return panel.WriteLine(kBlankLine, kSecondLine, false);
+std::uint32_t ShowRadio(PanelFrame& panel, const MediaState& state) {
+    MediaIcons(panel,
+               {Clear(Tv), Set(Audio), Clear(Photos), Clear(Dvd), Clear(Cd), Clear(VideoCd)});
+    panel.SetStatusIcon(Clear(Repeat));
+    panel.WriteLine(StateText(state.radioFrequencyText).c_str(), kFirstLine);
+    return panel.WriteLine(kBlankLine, kSecondLine);
 }
 
-std::uint32_t ShowScreen(PanelDevice& panel, const MediaState& state) {
+std::uint32_t ShowScreen(PanelFrame& panel, const MediaState& state) {
     if (state.transportState == kTransportStopped) return ShowClock(panel, state);
     switch (state.mediaMode) {
         case kModeLiveTv:
@@ -199,49 +204,53 @@ std::uint32_t ShowScreen(PanelDevice& panel, const MediaState& state) {
     }
 }
 
-void WriteTableLine(PanelDevice& panel, int id, std::uint8_t lineCode) {
+void WriteTableLine(PanelFrame& panel, int id, std::uint8_t lineCode) {
     char text[kScreenTextSize];
     LoadServiceString(id, text, sizeof text);
-    panel.WriteLine(text, lineCode, false);
+    panel.WriteLine(text, lineCode);
 }
 
 }  // namespace
 
-std::uint32_t ShowMediaState(PanelDevice& panel, const MediaState& state) {
-    PanelLock lock(panel.Lock());
+std::uint32_t ShowMediaState(PanelFrame& panel, const MediaState& state) {
     const std::uint32_t result = ShowScreen(panel, state);
     panel.SetVolumeBar(state.volume);
-    panel.SetStatusIcon(state.recording ? 64 : -65);
-    panel.SetStatusIcon(state.mute ? 16 : -17);
+    panel.SetStatusIcon(Show(Recording, state.recording));
+    panel.SetStatusIcon(Show(Mute, state.mute));
     panel.ShowTransportState(state.transportState);
     return result;
 }
 
-void ShowStoppingScreen(PanelDevice& panel) {
-    PanelLock lock(panel.Lock());
+std::uint32_t ShowMediaState(PanelDevice& panel, const MediaState& state) {
+    PanelFrame frame = panel.BeginFrame();
+    return ShowMediaState(frame, state);
+}
+
+void ShowStoppingScreen(PanelDevice& device) {
+    PanelFrame panel = device.BeginFrame();
     panel.ClearPanel(kClearAll, 0);
     WriteTableLine(panel, kTextService, kFirstLine);
     WriteTableLine(panel, kTextStopping, kSecondLine);
     panel.ClearPanel(kClearAll, 2);
 }
 
-void ShowShutdownScreen(PanelDevice& panel) {
-    PanelLock lock(panel.Lock());
+void ShowShutdownScreen(PanelDevice& device) {
+    PanelFrame panel = device.BeginFrame();
     WriteTableLine(panel, kTextPreparing, kFirstLine);
     WriteTableLine(panel, kTextShutdown, kSecondLine);
     panel.ClearPanel(kClearAll, 5);
 }
 
-void ShowStandbyScreen(PanelDevice& panel) {
-    PanelLock lock(panel.Lock());
+void ShowStandbyScreen(PanelDevice& device) {
+    PanelFrame panel = device.BeginFrame();
     panel.ClearPanel(kClearAll, 0);
     WriteTableLine(panel, kTextPreparing, kFirstLine);
     WriteTableLine(panel, kTextToStandby, kSecondLine);
     panel.ClearPanel(kClearAll, 2);
 }
 
-void ShowStartupScreen(PanelDevice& panel) {
-    PanelLock lock(panel.Lock());
+void ShowStartupScreen(PanelDevice& device) {
+    PanelFrame panel = device.BeginFrame();
     panel.ClearPanel(kClearAll, 0);
     WriteTableLine(panel, kTextStartingUp, kSecondLine);
 }

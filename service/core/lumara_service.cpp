@@ -34,6 +34,7 @@ void LumaraService::Run(int, char**) {
         std::unique_ptr<VolumeMonitor> monitor =
             env_.makeVolumeMonitor ? env_.makeVolumeMonitor(this) : nullptr;
         const std::int32_t volume = monitor ? monitor->GetVolume() : -1;
+        MutexLock guard(shared_.stateLock);  // no other thread yet; the lock keeps the rule
         shared_.state.volume = static_cast<std::uint16_t>(volume);
     }
 
@@ -49,10 +50,7 @@ void LumaraService::Run(int, char**) {
                 kServiceDisplayName);
             host_.MessageBeep(kBeepExclamation);
         } else {
-            {
-                std::lock_guard<std::recursive_timed_mutex> guard(panel_->Lock());
-                panel_->ClearPanel(kClearAll, 0);
-            }
+            panel_->BeginFrame().ClearPanel(kClearAll, 0);
             published_.store(panel_.get());
             StartWorkers();
 
@@ -72,12 +70,12 @@ void LumaraService::Run(int, char**) {
 }
 
 void LumaraService::Redraw(const MediaState& copy) {
-    std::lock_guard<std::recursive_timed_mutex> guard(panel_->Lock());
+    PanelFrame frame = panel_->BeginFrame();
     // A standby screen shown since the loop decided to redraw stays.
     if (shared_.standby.load() != 0) {
         return;
     }
-    ShowMediaState(*panel_, copy);
+    ShowMediaState(frame, copy);
     redraws_.fetch_add(1);
 }
 
@@ -209,8 +207,7 @@ void LumaraService::OnUserDefinedRequest(std::uint32_t control) {
     } else if (control == kControlBrightnessHigh) {
         value = kBrightnessHigh;
     }
-    std::lock_guard<std::recursive_timed_mutex> guard(panel->Lock());
-    panel->SetBrightness(value);
+    panel->BeginFrame().SetBrightness(value);
 }
 
 void LumaraService::OnShutdown() {

@@ -21,6 +21,7 @@
 #include "service/panel/display_props.h"
 #include "service/panel/hid_bus.h"
 #include "service/panel/panel_device.h"
+#include "service/panel/panel_startup.h"
 #include "service/pipe/pipe_endpoint.h"
 #include "service/pipe/pipe_server.h"
 

@@ -78,7 +78,7 @@ int HaltGate::Waiting() const {
 }
 
 MediaState ServiceShared::Snapshot() {
-    std::lock_guard<std::mutex> guard(stateLock);
+    MutexLock guard(stateLock);
     return state;
 }
 

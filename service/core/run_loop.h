@@ -8,6 +8,8 @@
 #include <functional>
 #include <mutex>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/core/media_state.h"
 
 namespace zelk {
@@ -26,7 +28,7 @@ class WakeEvent {
   private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    bool set_ = false;
+    bool set_ = false;  // guarded by mutex_
 };
 
 // Where a worker thread stops while it is halted (standby, shutdown, stop). The thread passes
@@ -48,6 +50,7 @@ class HaltGate {
   private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    // All three guarded by mutex_ (a std::mutex, for the condition variable).
     bool halted_ = false;
     bool shutDown_ = false;
     int waiting_ = 0;
@@ -55,24 +58,26 @@ class HaltGate {
 
 // The objects every thread of the service reaches.
 struct ServiceShared {
-    MediaState state;
-    std::mutex stateLock;
-    WakeEvent wake;
+    // The state lock: held only to change or copy `state`, never while drawing or waiting.
+    Mutex stateLock;
+    MediaState state GUARDED_BY(stateLock);
+    WakeEvent wake;  // has its own lock
+    // Flags without a lock: each is one atomic value.
     std::atomic<std::int32_t> standby{0};
     std::atomic<std::int32_t> stop{0};
 
     // The writer protocol: take the state lock, change the state, release, set the wake event.
     template <typename Change>
-    void Write(Change&& change) {
+    void Write(Change&& change) EXCLUDES(stateLock) {
         {
-            std::lock_guard<std::mutex> guard(stateLock);
+            MutexLock guard(stateLock);
             change(state);
         }
         wake.Set();
     }
 
     // A copy of the state taken under the lock, for composing without holding it.
-    MediaState Snapshot();
+    MediaState Snapshot() EXCLUDES(stateLock);
 };
 
 // Runs until the stop flag is 1: waits for the wake event, resets it, and redraws from a copy

@@ -108,12 +108,13 @@ class StandaloneServiceHost : public ServiceHost {
     }
 
   private:
+    // The status lock; it guards every field below.
     std::recursive_mutex lock_;
     std::condition_variable_any changed_;
-    std::uint32_t currentState_ = kServiceStopped;
-    std::vector<StatusReport> reports_;
-    std::vector<Event> events_;
-    std::vector<std::uint32_t> beeps_;
+    std::uint32_t currentState_ = kServiceStopped;  // guarded by lock_
+    std::vector<StatusReport> reports_;             // guarded by lock_
+    std::vector<Event> events_;                     // guarded by lock_
+    std::vector<std::uint32_t> beeps_;              // guarded by lock_
 };
 
 }  // namespace zelk

@@ -105,7 +105,8 @@ class ServiceFramework {
     // A command's failure text, in a message box with an OK button.
     void ShowFailureText(const std::string& text);
 
-    // The status lock and the state it guards, for the service's control handlers.
+    // The status lock and the state it guards, for the service's control handlers. The two
+    // state accessors require the caller to hold StatusLock().
     std::recursive_mutex& StatusLock() { return status_lock_; }
     std::uint32_t CurrentStateLocked() const { return status_.current_state; }
     void SetCurrentStateLocked(std::uint32_t state) { status_.current_state = state; }
@@ -126,13 +127,15 @@ class ServiceFramework {
     std::string password_;
     std::string event_message_file_;
     std::vector<std::string> dependencies_;
-    ServiceStatusHandle status_handle_ = nullptr;
-    ServiceStatusRecord status_;
-    std::uint32_t refused_control_ = 0;
+    // The status lock guards exactly these two, and the process's current-service pointer:
+    ServiceStatusHandle status_handle_ = nullptr;  // guarded by status_lock_
+    ServiceStatusRecord status_;                   // guarded by status_lock_
+    std::uint32_t refused_control_ = 0;            // the SCM's dispatcher thread only; no lock
     std::string service_name_;
     std::string display_name_;
     std::string description_;
     EventLogSource event_log_;
+    // Recursive: a control handler that holds it may report a status, which takes it again.
     std::recursive_mutex status_lock_;
 
   private:

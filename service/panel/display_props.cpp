@@ -1,13 +1,10 @@
-// DisplayProps.xml: the element lookups over the parsed document and InitializePanel. The
-// parsing itself is the platform's (xml_loader_*); everything from the document element on is
-// shared.
+// DisplayProps.xml: the element lookups over the parsed document. The parsing itself is the
+// platform's (xml_loader_*); everything from the document element on is shared.
 #include "service/panel/display_props.h"
 
-#include <mutex>
 #include <new>
 
 #include "common/win_codes.h"
-#include "service/adapters/text_converter.h"
 #include "service/core/value_readers.h"
 
 namespace zelk {
@@ -80,56 +77,46 @@ std::uint16_t Low16(std::int32_t value) {
 }
 
 // Reads the nine properties in their fixed order. A missing Display element leaves every text
-// empty: the numbers become 0, the named values keep what the panel holds.
-void StoreProperties(const XmlNode& root, PanelDevice& panel) {
+// empty: the numbers become 0, the named values keep what `config` holds.
+void StoreProperties(const XmlNode& root, PanelConfig& config) {
     const ElementCursor display = ElementCursor(&root).FindChildElement("Display");
     auto text = [&display](const char* name) {
         return display.FindChildElement(name).ElementText();
     };
 
-    panel.vendorId = Low16(ReadHexInteger(text("VID").c_str()));
-    panel.productId = Low16(ReadHexInteger(text("PID").c_str()));
-    StoreDisplayType(text("Type"), panel.displayType);
-    StoreTruth(text("ColorDisplay"), panel.colorDisplay);
-    StoreTruth(text("Scrolling"), panel.scrolling);
-    panel.displayRows = static_cast<std::int16_t>(Low16(ReadInteger(text("DisplayRows").c_str())));
-    panel.displayColumns =
+    config.vendorId = Low16(ReadHexInteger(text("VID").c_str()));
+    config.productId = Low16(ReadHexInteger(text("PID").c_str()));
+    StoreDisplayType(text("Type"), config.displayType);
+    StoreTruth(text("ColorDisplay"), config.colorDisplay);
+    StoreTruth(text("Scrolling"), config.scrolling);
+    config.displayRows = static_cast<std::int16_t>(Low16(ReadInteger(text("DisplayRows").c_str())));
+    config.displayColumns =
         static_cast<std::int16_t>(Low16(ReadInteger(text("DisplayColumns").c_str())));
-    panel.volumeControl = ReadInteger(text("VolumeControl").c_str());
-    panel.brightness = ReadInteger(text("Brightness").c_str());
+    config.volumeControl = ReadInteger(text("VolumeControl").c_str());
+    config.brightness = ReadInteger(text("Brightness").c_str());
 }
 
 }  // namespace
 
-std::uint32_t InitializePanel(PanelDevice& panel, const std::string& path, XmlLoader& loader) {
+std::uint32_t ReadDisplayProps(const std::string& path, XmlLoader& loader, PanelConfig& config) {
     // An empty path is what DefaultDisplayPropsPath gives when the path does not fit.
     if (path.empty()) return kErrorFileNotFound;
 
     // Whatever keeps the document from being read (no parser, a failed load call, a missing,
     // malformed or over-long file, no memory for it) is the same to the caller: the properties
     // cannot be loaded. The service then reports it and stops rather than running on without
-    // a panel.
+    // a panel. `config` changes only once the whole file is read.
     try {
         XmlNode root;
         std::uint32_t loadError = 0;
         if (loader.Load(path, root, loadError) != XmlLoadStatus::kLoaded) return kErrorFileNotFound;
-        StoreProperties(root, panel);
+        PanelConfig read = config;
+        StoreProperties(root, read);
+        config = read;
     } catch (const std::bad_alloc&) {
         return kErrorFileNotFound;
     }
-
-    std::uint32_t result = kErrorSuccess;
-    {
-        std::lock_guard<std::recursive_timed_mutex> lock(panel.Lock());
-        if (!panel.OpenPanel()) result = kErrorDeviceNotConnected;
-        // Sent with or without a panel; without one the write fails with 6, which is ignored.
-        panel.SetBrightness(static_cast<std::uint8_t>(panel.brightness & 0xFF));
-    }
-
-    TextConverter& converter = panel.Converter();
-    converter.Open();  // the code pages are asked for whatever Open answered
-    converter.SetCodePages(kCodePageWindowsLatin1, kCodePageDosLatin1, kConvertNoBestFitChars);
-    return result;
+    return kErrorSuccess;
 }
 
 }  // namespace zelk

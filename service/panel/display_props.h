@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "service/panel/panel_device.h"
+#include "service/panel/panel_config.h"
 
 namespace zelk {
 
@@ -47,10 +47,11 @@ std::unique_ptr<XmlLoader> CreateSystemXmlLoader();
 // The path of DisplayProps.xml beside the running executable; empty when it does not fit.
 std::string DefaultDisplayPropsPath();
 
-// Reads the properties from `path` into `panel`, opens the panel, sends the brightness and
-// prepares the converter. Returns 0, 1167 (no panel), 2 (file missing, malformed or too long,
-// the DOM object cannot be created, the load call failed, memory ran out, or the path is
-// empty).
-std::uint32_t InitializePanel(PanelDevice& panel, const std::string& path, XmlLoader& loader);
+// Reads the nine properties from the file at `path` into `config`. Returns 0, or 2 when the file
+// cannot be loaded (missing, malformed or longer than kMaxDisplayPropsBytes, no parser, a failed
+// load call, memory running out, or an empty path); then `config` is left as it was. A named
+// value ("True", "Graphic", ...) that the file does not give exactly keeps what `config` held; a
+// number the file does not give becomes 0.
+std::uint32_t ReadDisplayProps(const std::string& path, XmlLoader& loader, PanelConfig& config);
 
 }  // namespace zelk

@@ -1,14 +1,16 @@
-// The panel object: finding the panel among the present HID interfaces, and writing one output
-// report to it.
+// The panel object: its frames, finding the panel among the present HID interfaces, and
+// writing one output report to it.
 #include "service/panel/panel_device.h"
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "common/debug_print.h"
 #include "common/win_codes.h"
-#include "service/panel/panel_scroll.h"
+#include "service/panel/line_scroller.h"
 
 namespace zelk {
 namespace {
@@ -36,26 +38,64 @@ PanelDevice::PanelDevice(HidBus& bus, std::unique_ptr<TextConverter> converter, 
     : bus_(bus),
       converter_(converter ? std::move(converter) : std::make_unique<CopyConverter>()),
       sleeper_(sleeper),
-      impl_(std::make_unique<Impl>()) {}
+      scroller_(std::make_unique<LineScroller>(*this, sleeper)) {}
 
+// The scroller goes first (it is the last member): its threads are joined while the lock and
+// the device are still there.
 PanelDevice::~PanelDevice() {
     StopScrolling();
-    impl_->JoinAll();
 }
 
-bool PanelDevice::OpenPanel() {
-    device_.reset();
-    for (const std::string& path : bus_.EnumerateInterfaces()) {
-        std::unique_ptr<HidDevice> candidate = bus_.Open(path);
+// The frame's lifetime is the lock's: the analysis cannot follow a guard returned by value.
+PanelFrame PanelDevice::BeginFrame() NO_THREAD_SAFETY_ANALYSIS {
+    lock_.lock();
+    return PanelFrame(*this);
+}
+
+std::optional<PanelFrame> PanelDevice::TryBeginFrame() NO_THREAD_SAFETY_ANALYSIS {
+    if (!lock_.try_lock()) {
+        return std::nullopt;
+    }
+    return std::optional<PanelFrame>(PanelFrame(*this));
+}
+
+bool PanelDevice::OpenPanel(const PanelConfig& config) {
+    return BeginFrame().OpenPanel(config);
+}
+
+void PanelDevice::StopScrolling() {
+    scroller_->Stop();
+}
+
+PanelFrame::PanelFrame(PanelDevice& panel) : panel_(&panel) {}
+
+PanelFrame::PanelFrame(PanelFrame&& other) noexcept
+    : panel_(std::exchange(other.panel_, nullptr)) {}
+
+PanelFrame::~PanelFrame() NO_THREAD_SAFETY_ANALYSIS {
+    if (panel_ != nullptr) {
+        panel_->lock_.unlock();
+    }
+}
+
+bool PanelFrame::OpenPanel(const PanelConfig& config) {
+    PanelDevice& panel = *panel_;
+    panel.lock_.AssertHeld();
+    panel.config_ = config;
+    panel.device_.reset();
+    panel.open_.store(false);
+    for (const std::string& path : panel.bus_.EnumerateInterfaces()) {
+        std::unique_ptr<HidDevice> candidate = panel.bus_.Open(path);
         if (!candidate) {
             continue;  // cannot be opened for reading and writing: skipped
         }
         std::uint16_t vendor = 0;
         std::uint16_t product = 0;
         // Ids that cannot be read count as no match; the candidate closes when it goes.
-        if (candidate->GetAttributes(vendor, product) && vendor == vendorId &&
-            product == productId) {
-            device_ = std::move(candidate);
+        if (candidate->GetAttributes(vendor, product) && vendor == config.vendorId &&
+            product == config.productId) {
+            panel.device_ = std::move(candidate);
+            panel.open_.store(true);
             return true;
         }
     }
@@ -63,12 +103,9 @@ bool PanelDevice::OpenPanel() {
     return false;
 }
 
-bool PanelDevice::IsOpen() const {
-    return device_ != nullptr;
-}
-
-std::uint32_t PanelDevice::WriteReport(const std::uint8_t (&report)[kReportSize]) {
-    HidDevice* device = device_.get();
+std::uint32_t PanelFrame::WriteReport(const std::uint8_t (&report)[kReportSize]) {
+    panel_->lock_.AssertHeld();
+    HidDevice* device = panel_->device_.get();
     if (device == nullptr) {
         return kErrorInvalidHandle;
     }

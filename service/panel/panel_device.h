@@ -1,17 +1,29 @@
-// The one front panel: its properties, the open device, the cached icon bytes, the text
-// converter, and the commands that build its output reports.
+// The one front panel and who may write to it.
+//
+// Every report reaches the panel through a PanelFrame: BeginFrame() waits for the panel's lock
+// and the frame holds it until it goes, so the reports of one frame never mix with another's.
+// The report-writing commands exist only on the frame. Each caller opens exactly one frame per
+// sequence that must stay whole:
+//   - a redraw of the media state (the run loop),
+//   - each fixed screen (start-up, stopping, shutdown, standby) and the brightness report of a
+//     user control (the control handler's thread),
+//   - the start-up sequence (open, brightness),
+//   - each step of a scroll (the scroll thread, with TryBeginFrame so that a holder that stops
+//     the scroll is never waited on; see line_scroller.h).
+// The lock is not recursive: a frame holder calls the frame's commands, never BeginFrame again.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
+#include <optional>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/adapters/clock.h"
 #include "service/adapters/text_converter.h"
 #include "service/panel/hid_bus.h"
+#include "service/panel/panel_config.h"
 
 namespace zelk {
 
@@ -33,9 +45,55 @@ inline constexpr std::uint32_t kClearIcons = 2;
 inline constexpr std::uint32_t kClearVolumeBar = 4;
 inline constexpr std::uint32_t kClearDisplayControl = 8;
 
+class LineScroller;
+class PanelDevice;
+
+// Exclusive use of the panel while it lives; the panel's commands. Each command returns a
+// system error code as WriteReport does (0 success) unless noted.
+class PanelFrame {
+  public:
+    PanelFrame(PanelFrame&& other) noexcept;
+    PanelFrame& operator=(PanelFrame&&) = delete;
+    PanelFrame(const PanelFrame&) = delete;
+    PanelFrame& operator=(const PanelFrame&) = delete;
+    ~PanelFrame();
+
+    // Takes `config` as the panel's properties and keeps open the first present interface with
+    // its ids. Called once, at start-up, before the panel is shared with other threads.
+    bool OpenPanel(const PanelConfig& config);
+
+    // Writes one 8-byte report (the panel's output report length of it, zero-padded when the
+    // panel's reports are longer): 0, 6 without a device, or the system error code.
+    std::uint32_t WriteReport(const std::uint8_t (&report)[kReportSize]);
+
+    // Writes one whole line. When `lineCode` is the line scrolled last, the scroll is ended
+    // first (the 200 ms handshake).
+    std::uint32_t WriteLine(const char* text, std::uint8_t lineCode);
+    // Writes the line if it fits, else has it scrolled. Always 0.
+    std::uint32_t WriteOrScrollLine(const char* text, std::uint8_t lineCode);
+    std::uint32_t ClearPanel(std::uint32_t flags, std::uint8_t value);
+    // Icon codes: see panel_icons.h.
+    std::uint32_t SetStatusIcon(std::int32_t code);
+    std::uint32_t SetMediaIcon(std::int32_t code);
+    std::uint32_t ShowTransportState(std::int32_t state);  // returns 1
+    std::uint32_t SetVolumeBar(std::uint16_t volume);
+    std::uint32_t SetBrightness(std::uint8_t value);  // brightness report
+
+  private:
+    friend class PanelDevice;
+    friend class LineScroller;
+    explicit PanelFrame(PanelDevice& panel);  // the panel's lock is already held
+
+    // The scroll thread's line write: no handshake with itself.
+    std::uint32_t WriteScrollStep(const char* text, std::uint8_t lineCode);
+    std::uint32_t WriteColumns(const char* converted, std::size_t length, std::uint8_t lineCode);
+
+    PanelDevice* panel_;  // null once moved from
+};
+
 class PanelDevice {
   public:
-    // Properties at their constructor values, no device. The bus, sleeper and converter are used
+    // Properties at their default values, no device. The bus, sleeper and converter are used
     // for the panel's whole life.
     PanelDevice(HidBus& bus, std::unique_ptr<TextConverter> converter, Sleeper& sleeper);
     // Ends a running scroll and waits for its thread.
@@ -43,57 +101,45 @@ class PanelDevice {
     PanelDevice(const PanelDevice&) = delete;
     PanelDevice& operator=(const PanelDevice&) = delete;
 
-    // Properties (filled from DisplayProps.xml).
-    std::uint16_t vendorId = 0x1F3C;
-    std::uint16_t productId = 0x5A41;
-    std::int16_t displayRows = 2;
-    std::int16_t displayColumns = 12;
-    bool colorDisplay = false;
-    bool scrolling = false;
-    std::int32_t volumeControl = 0;
-    std::int32_t brightness = 0;
-    std::int32_t displayType = 0;  // 0 alphanumeric, 1 graphic
+    // Waits for the panel and holds it until the frame goes.
+    PanelFrame BeginFrame() EXCLUDES(lock_);
+    // The panel when it is free at once, else nothing.
+    std::optional<PanelFrame> TryBeginFrame() EXCLUDES(lock_);
+
+    // A frame's OpenPanel in a frame of its own.
+    bool OpenPanel(const PanelConfig& config = PanelConfig{}) EXCLUDES(lock_);
+    bool IsOpen() const { return open_.load(); }
+    // The properties given to OpenPanel (the defaults before it ran).
+    const PanelConfig& Config() const { return config_; }
 
     TextConverter& Converter() { return *converter_; }
-
-    // Finds the first present interface with the configured ids and keeps it open.
-    bool OpenPanel();
-    bool IsOpen() const;
-
-    // Writes one 8-byte report (the panel's output report length of it, zero-padded when the
-    // panel's reports are longer): 0, 6 without a device, or the system error code.
-    std::uint32_t WriteReport(const std::uint8_t (&report)[kReportSize]);
-
-    // Commands. Each returns a system error code (0 success) unless noted.
-    std::uint32_t WriteLine(const char* text, std::uint8_t lineCode, bool fromScroller);
-    std::uint32_t WriteOrScrollLine(const char* text, std::uint8_t lineCode);  // always 0
-    std::uint32_t ClearPanel(std::uint32_t flags, std::uint8_t value);
-    std::uint32_t SetStatusIcon(std::int32_t code);
-    std::uint32_t SetMediaIcon(std::int32_t code);
-    std::uint32_t ShowTransportState(std::int32_t state);  // returns 1
-    std::uint32_t SetVolumeBar(std::uint16_t volume);
-    std::uint32_t SetBrightness(std::uint8_t value);  // brightness report
 
     std::uint8_t StatusIconByte() const { return statusIcons_.load(); }
     std::uint8_t MediaIconByte() const { return mediaIcons_.load(); }
 
-    // The panel lock: held for each whole redraw, fixed screen and brightness report, and by
-    // the scroll thread for each of its line writes. Recursive, so a holder may call commands.
-    std::recursive_timed_mutex& Lock() { return lock_; }
-
-    // Ends a running scroll (if any) and waits for its thread, at most about 2 s.
+    // Ends a running scroll (if any) and waits for its thread, at most about 2 s. Any thread
+    // may call it, inside a frame or not.
     void StopScrolling();
 
   private:
-    struct Impl;
+    friend class PanelFrame;
+
     HidBus& bus_;
-    std::unique_ptr<TextConverter> converter_;
+    const std::unique_ptr<TextConverter> converter_;  // safe for use from several threads
     Sleeper& sleeper_;
-    std::unique_ptr<HidDevice> device_;
+
+    // Taken by BeginFrame / TryBeginFrame only; held by the frame. Lock order: this lock, then
+    // the scroller's own locks.
+    Mutex lock_;
+    // Written by OpenPanel only, before the panel is shared; read-only afterwards.
+    PanelConfig config_;
+    std::unique_ptr<HidDevice> device_ GUARDED_BY(lock_);
+    std::atomic<bool> open_{false};  // device_ is set; readable without the lock
+    // The icon bytes, changed only inside a frame; atomic so that they can be read without one.
     std::atomic<std::uint8_t> statusIcons_{0};
     std::atomic<std::uint8_t> mediaIcons_{0};
-    std::recursive_timed_mutex lock_;
-    std::unique_ptr<Impl> impl_;  // scroll request and thread, owned by the command code
+    // The scroll request and threads; it writes through frames like any other caller.
+    const std::unique_ptr<LineScroller> scroller_;
 };
 
 }  // namespace zelk

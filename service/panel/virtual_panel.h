@@ -15,6 +15,7 @@
 
 #include "common/win_codes.h"
 #include "service/panel/hid_bus.h"
+#include "service/panel/panel_icons.h"
 
 namespace zelk {
 
@@ -29,15 +30,20 @@ struct IconName {
     std::uint8_t bit;
     const char* name;
 };
-inline constexpr std::array<IconName, 7> kStatusIconNames{{{0x01, "play"},
-                                                           {0x02, "pause"},
-                                                           {0x04, "fast forward"},
-                                                           {0x08, "rewind"},
-                                                           {0x10, "mute"},
-                                                           {0x40, "recording"},
-                                                           {0x80, "repeat"}}};
-inline constexpr std::array<IconName, 6> kMediaIconNames{
-    {{0x01, "TV"}, {0x02, "photos"}, {0x04, "VCD"}, {0x08, "CD"}, {0x10, "audio"}, {0x20, "DVD"}}};
+inline constexpr std::array<IconName, 7> kStatusIconNames{
+    {{Bit(StatusIcon::Play), "play"},
+     {Bit(StatusIcon::Pause), "pause"},
+     {Bit(StatusIcon::FastForward), "fast forward"},
+     {Bit(StatusIcon::Rewind), "rewind"},
+     {Bit(StatusIcon::Mute), "mute"},
+     {Bit(StatusIcon::Recording), "recording"},
+     {Bit(StatusIcon::Repeat), "repeat"}}};
+inline constexpr std::array<IconName, 6> kMediaIconNames{{{Bit(MediaIcon::Tv), "TV"},
+                                                          {Bit(MediaIcon::Photos), "photos"},
+                                                          {Bit(MediaIcon::VideoCd), "VCD"},
+                                                          {Bit(MediaIcon::Cd), "CD"},
+                                                          {Bit(MediaIcon::Audio), "audio"},
+                                                          {Bit(MediaIcon::Dvd), "DVD"}}};
 // The names of the lit icons of a byte, lowest bit first; bits without a name are left out.
 std::vector<std::string> StatusIconNames(std::uint8_t statusByte);
 std::vector<std::string> MediaIconNames(std::uint8_t mediaByte);

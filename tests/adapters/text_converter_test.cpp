@@ -66,7 +66,7 @@ TEST(TextConverter, MissingCharacterGetsNoLookAlikeAndTheRestConverts) {
 #ifndef _WIN32
     EXPECT_EQ(r.out[2], '?');
 #endif
-    if (testing::RunningUnderWine()) {
+    if (test::RunningUnderWine()) {
         GTEST_SKIP() << "Wine's MLang ignores the no-best-fit flag and writes 0x22 for 0x93";
     }
     EXPECT_NE(r.out[2], '"') << "the left double quotation mark became a plain quotation mark";

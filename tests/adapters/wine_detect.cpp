@@ -4,7 +4,7 @@
 #include <windows.h>
 #endif
 
-namespace zelk::testing {
+namespace zelk::test {
 
 bool RunningUnderWine() {
 #ifdef _WIN32
@@ -15,4 +15,4 @@ bool RunningUnderWine() {
 #endif
 }
 
-}  // namespace zelk::testing
+}  // namespace zelk::test

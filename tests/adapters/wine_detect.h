@@ -2,8 +2,8 @@
 // Windows in known ways. Always false natively.
 #pragma once
 
-namespace zelk::testing {
+namespace zelk::test {
 
 bool RunningUnderWine();
 
-}  // namespace zelk::testing
+}  // namespace zelk::test

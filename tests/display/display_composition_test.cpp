@@ -21,8 +21,8 @@
 namespace zelk {
 namespace {
 
-using testing::ReportStream;
-using testing::Stream;
+using test::ReportStream;
+using test::Stream;
 
 constexpr std::uint8_t L1 = kFirstLine;
 constexpr std::uint8_t L2 = kSecondLine;
@@ -224,10 +224,9 @@ TEST_F(Composition, FixedScreensSendTheirTextsAndDisplayControlValues) {
     }
 }
 
-// A direct write to the line scrolled last sleeps for the scroll handshake outside the
-// commands' own locking; another thread then tries the panel lock, which every redraw and
-// fixed screen holds for its whole length.
-TEST(CompositionLocking, EveryRedrawAndScreenHoldsThePanelLockThroughout) {
+// A direct write to the line scrolled last sleeps for the scroll handshake; another thread then
+// tries to take the panel, which every redraw and fixed screen holds in one frame throughout.
+TEST(CompositionLocking, EveryRedrawAndScreenHoldsThePanelThroughout) {
     VirtualPanelBus bus{VirtualDeviceConfig{}};
     test::RecordingSleeper sleeper;
     PanelDevice panel(bus, nullptr, sleeper);
@@ -237,16 +236,13 @@ TEST(CompositionLocking, EveryRedrawAndScreenHoldsThePanelLockThroughout) {
     const auto probeLock = [&](std::uint32_t) {
         ++probes;
         bool locked = false;
-        std::thread other([&] {
-            locked = panel.Lock().try_lock();
-            if (locked) panel.Lock().unlock();
-        });
+        std::thread other([&] { locked = panel.TryBeginFrame().has_value(); });
         other.join();
         lockFree += locked ? 1 : 0;
     };
     const auto scrollOnce = [&](std::uint8_t lineCode) {
         sleeper.onSleep = nullptr;
-        panel.WriteOrScrollLine("a text longer than the line", lineCode);
+        panel.BeginFrame().WriteOrScrollLine("a text longer than the line", lineCode);
         panel.StopScrolling();
         sleeper.onSleep = probeLock;
     };

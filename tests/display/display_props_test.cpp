@@ -10,14 +10,15 @@
 #include "common/win_codes.h"
 #include "service/core/display_composition.h"
 #include "service/panel/display_props.h"
+#include "service/panel/panel_startup.h"
 #include "service/panel/virtual_panel.h"
 #include "tests/display/display_test_support.h"
 
 namespace zelk {
 namespace {
 
-using testing::RecordingConverter;
-using testing::ScratchFolder;
+using test::RecordingConverter;
+using test::ScratchFolder;
 
 std::string Document(const std::string& displayBody) {
     return "<?xml version=\"1.0\"?>\n<FrontPanel>\n  <Display>\n" + displayBody +
@@ -41,10 +42,11 @@ struct PanelUnderTest {
     // Every property, as "VID:PID rows cols type color scrolling volume brightness".
     std::string Properties() const {
         char text[96];
-        std::snprintf(text, sizeof text, "%04X:%04X %d %d %d %d %d %d %d", panel->vendorId,
-                      panel->productId, panel->displayRows, panel->displayColumns,
-                      static_cast<int>(panel->displayType), panel->colorDisplay, panel->scrolling,
-                      static_cast<int>(panel->volumeControl), static_cast<int>(panel->brightness));
+        const PanelConfig& c = panel->Config();
+        std::snprintf(text, sizeof text, "%04X:%04X %d %d %d %d %d %d %d", c.vendorId, c.productId,
+                      c.displayRows, c.displayColumns, static_cast<int>(c.displayType),
+                      c.colorDisplay, c.scrolling, static_cast<int>(c.volumeControl),
+                      static_cast<int>(c.brightness));
         return text;
     }
     VirtualPanelBus bus{VirtualDeviceConfig{}};
@@ -126,10 +128,11 @@ TEST(DisplayPropsFiles, StoreTheValuesOpenThePanelAndPrepareTheConverter) {
         EXPECT_EQ(t.converter->codePages, "1252->850/16");
         // The brightness report reaches the panel when there is one.
         EXPECT_EQ(t.panel->IsOpen(), c.result == kErrorSuccess);
-        const auto brightness =
-            testing::Stream().Add(2, static_cast<std::uint8_t>(t.panel->brightness)).reports;
+        const auto brightness = test::Stream()
+                                    .Add(2, static_cast<std::uint8_t>(t.panel->Config().brightness))
+                                    .reports;
         EXPECT_EQ(t.bus.Reports(),
-                  c.result == kErrorSuccess ? brightness : testing::ReportStream());
+                  c.result == kErrorSuccess ? brightness : test::ReportStream());
     }
 }
 
@@ -213,8 +216,8 @@ TEST(DisplayPropsLoad, ZeroColumnsSendNoCharacterReportEver) {
         folder.Write("DisplayProps.xml", Document("<VID>1F3C</VID><PID>5A41</PID>"));
     ASSERT_EQ(InitializePanel(*t.panel, path, *CreateSystemXmlLoader()), kErrorSuccess);
     EXPECT_EQ(t.converter->codePages, "1252->850/16");
-    t.panel->WriteLine("HELLO", kFirstLine, false);
-    t.panel->WriteOrScrollLine("A TEXT LONGER THAN ANY LINE", kSecondLine);
+    t.panel->BeginFrame().WriteLine("HELLO", kFirstLine);
+    t.panel->BeginFrame().WriteOrScrollLine("A TEXT LONGER THAN ANY LINE", kSecondLine);
     MediaState state;
     state.mediaMode = kModeCd;
     state.transportState = kTransportPlaying;

@@ -13,7 +13,7 @@
 #include "service/adapters/text_converter.h"
 #include "tests/panel/panel_test_fakes.h"
 
-namespace zelk::testing {
+namespace zelk::test {
 
 // Passes bytes through unchanged and records how it was prepared.
 class RecordingConverter final : public test::RepeatingConverter {
@@ -81,4 +81,4 @@ struct Stream {
     }
 };
 
-}  // namespace zelk::testing
+}  // namespace zelk::test

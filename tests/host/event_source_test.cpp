@@ -12,7 +12,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using namespace std::string_literals;
-using testing::FakeSystem;
+using test::FakeSystem;
 
 constexpr char kSource[] = "Tarsel Front Panel Manager Service";
 const std::string kApplication = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
@@ -38,7 +38,7 @@ TEST_F(EventSourceTest, EachEventRegistersReportsAndDeregisters) {
         source.LogEventWithNumber(kEventTypeError, kEventIdWaitFailed, "1460, Timeout", 4, false));
     EXPECT_EQ(system.open_handles, 0);  // no source stays open between events
     ASSERT_EQ(system.events.size(), 4u);
-    for (const testing::FakeEvent& event : system.events) EXPECT_EQ(event.source, kSource);
+    for (const test::FakeEvent& event : system.events) EXPECT_EQ(event.source, kSource);
     EXPECT_EQ(system.events[0].id, 0x40000001u);
     EXPECT_EQ(system.events[0].type, 4);
     EXPECT_THAT(system.events[0].strings, ElementsAre(kSource));

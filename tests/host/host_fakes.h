@@ -14,7 +14,7 @@
 
 #include "service/host/host_ports.h"
 
-namespace zelk::testing {
+namespace zelk::test {
 
 inline std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -211,4 +211,4 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
     std::map<SystemHandle, std::string> handles_;
 };
 
-}  // namespace zelk::testing
+}  // namespace zelk::test

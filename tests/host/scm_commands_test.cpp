@@ -14,7 +14,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 using namespace std::string_literals;
-using testing::FakeSystem;
+using test::FakeSystem;
 
 constexpr char kName[] = "LUMARA";
 constexpr char kDisplay[] = "Tarsel Front Panel Manager Service";
@@ -41,11 +41,11 @@ class ScmCommandsTest : public ::testing::Test {
         system.AddKey(kApplication);
     }
     bool Request(int request) { return SetServiceToStatus(context, kName, request); }
-    testing::FakeService& Installed(std::uint32_t state) {
+    test::FakeService& Installed(std::uint32_t state) {
         system.services.clear();
         EXPECT_TRUE(Install());
         system.events.clear();
-        testing::FakeService& service = system.services.at(kName);
+        test::FakeService& service = system.services.at(kName);
         service.state = state;
         return service;
     }
@@ -76,7 +76,7 @@ TEST_F(ScmCommandsTest, InstallCreatesTheServiceWithFailureActionsAndEventSource
     ASSERT_TRUE(Install());
     EXPECT_EQ(message + std::to_string(error), "0");
     EXPECT_EQ(system.last_manager_access, 0x0Au);
-    const testing::FakeService& service = system.services.at(kName);
+    const test::FakeService& service = system.services.at(kName);
     EXPECT_EQ(service.request.desired_access, 0x12u);
     EXPECT_EQ(service.binary_path, "C:\\Lumara\\Lumara.exe");  // no blank, no quotes
     EXPECT_EQ(service.dependencies, "\0\0"s);
@@ -239,7 +239,7 @@ class StatusWaitTest : public ScmCommandsTest {
         return handle.WaitForServiceStatus(timeout, state, 250);
     }
     void Pending(std::uint32_t from, std::uint32_t to, std::uint32_t at, std::uint32_t ms) {
-        testing::FakeService& service = Installed(from);
+        test::FakeService& service = Installed(from);
         system.now = service.pending_at = at;
         service.pending_state = to;
         service.transition_ms = ms;

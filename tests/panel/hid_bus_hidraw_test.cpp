@@ -81,7 +81,8 @@ TEST_F(HidrawBusTest, PanelDeviceFindsThePanelAndSkipsUnreadableIds) {
     test::RecordingSleeper sleeper;
     PanelDevice panel(*bus, nullptr, sleeper);
     ASSERT_TRUE(panel.OpenPanel());
-    EXPECT_EQ(panel.SetVolumeBar(1234), kErrorSuccess);  // the length read from the descriptor
+    EXPECT_EQ(panel.BeginFrame().SetVolumeBar(1234),
+              kErrorSuccess);  // the length read from the descriptor
     EXPECT_EQ(NodeBytes("hidraw3"), (Bytes{4, 3, 0, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(NodeBytes("hidraw0").empty());
     EXPECT_TRUE(NodeBytes("hidraw1").empty());

@@ -31,6 +31,14 @@ class PanelTest : public ::testing::Test {
         return std::make_unique<PanelDevice>(
             bus, std::make_unique<test::RepeatingConverter>(copies), sleeper);
     }
+    // A panel opened on the bus's first device with `columns` columns.
+    std::unique_ptr<PanelDevice> MakePanel(std::uint32_t copies, std::int16_t columns) {
+        auto panel = MakePanel(copies);
+        PanelConfig config;
+        config.displayColumns = columns;
+        EXPECT_TRUE(panel->OpenPanel(config));
+        return panel;
+    }
     // The reports sent since the last call.
     Reports Sent() {
         Reports reports = bus.Reports();
@@ -59,13 +67,13 @@ TEST_F(PanelTest, WithoutAMatchEveryCommandGivesSixAndNoDeviceIsTouched) {
         EXPECT_FALSE(panel.IsOpen());
 
         const std::size_t before = other.AccessCount(0) + other.AccessCount(1);
-        EXPECT_EQ(panel.WriteReport(report), kErrorInvalidHandle);
-        EXPECT_EQ(panel.WriteLine("Hello", kFirstLine, false), kErrorInvalidHandle);
-        EXPECT_EQ(panel.SetStatusIcon(128), kErrorInvalidHandle);
-        EXPECT_EQ(panel.SetMediaIcon(4), kErrorInvalidHandle);
-        EXPECT_EQ(panel.SetVolumeBar(100), kErrorInvalidHandle);
-        EXPECT_EQ(panel.ClearPanel(kClearAll, 0), kErrorInvalidHandle);
-        EXPECT_EQ(panel.SetBrightness(1), kErrorInvalidHandle);
+        EXPECT_EQ(panel.BeginFrame().WriteReport(report), kErrorInvalidHandle);
+        EXPECT_EQ(panel.BeginFrame().WriteLine("Hello", kFirstLine), kErrorInvalidHandle);
+        EXPECT_EQ(panel.BeginFrame().SetStatusIcon(128), kErrorInvalidHandle);
+        EXPECT_EQ(panel.BeginFrame().SetMediaIcon(4), kErrorInvalidHandle);
+        EXPECT_EQ(panel.BeginFrame().SetVolumeBar(100), kErrorInvalidHandle);
+        EXPECT_EQ(panel.BeginFrame().ClearPanel(kClearAll, 0), kErrorInvalidHandle);
+        EXPECT_EQ(panel.BeginFrame().SetBrightness(1), kErrorInvalidHandle);
         EXPECT_EQ(panel.StatusIconByte(), 0x80) << "the caches still change";
         EXPECT_EQ(panel.MediaIconByte(), 0x0C);
         EXPECT_EQ(other.AccessCount(0) + other.AccessCount(1), before);
@@ -87,14 +95,15 @@ TEST_F(PanelTest, SkipsWrongIdsUnopenableAndUnreadableInterfacesFirstMatchWins) 
     auto panel = MakePanel();
     ASSERT_TRUE(panel->OpenPanel());
     EXPECT_EQ(bus.OpenCount(5), 0u) << "the second match must never be opened";
-    EXPECT_EQ(panel->WriteReport(report), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().WriteReport(report), kErrorSuccess);
     for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(bus.ReportCount(i), i == 4 ? 1u : 0u) << i;
 
-    auto configured = MakePanel();  // ids set after construction are the ones looked for
-    configured->vendorId = 0x1234;
-    configured->productId = 0xABCD;
-    ASSERT_TRUE(configured->OpenPanel());
-    EXPECT_EQ(configured->WriteReport(report), kErrorSuccess);
+    auto configured = MakePanel();  // the ids given to OpenPanel are the ones looked for
+    PanelConfig ids;
+    ids.vendorId = 0x1234;
+    ids.productId = 0xABCD;
+    ASSERT_TRUE(configured->OpenPanel(ids));
+    EXPECT_EQ(configured->BeginFrame().WriteReport(report), kErrorSuccess);
     EXPECT_EQ(bus.ReportCount(6), 1u);
 }
 
@@ -106,7 +115,8 @@ TEST_F(PanelTest, ReportLengthShortIsCutLongIsZeroPaddedNoneIsAnError) {
         ASSERT_TRUE(panel.OpenPanel());
         Report expected(report, report + 8);
         expected.resize(length, 0);
-        EXPECT_EQ(panel.WriteReport(report), length ? kErrorSuccess : kErrorGenFailure);
+        EXPECT_EQ(panel.BeginFrame().WriteReport(report),
+                  length ? kErrorSuccess : kErrorGenFailure);
         EXPECT_EQ(one.Reports(), length ? Reports{expected} : Reports{});
     }
 }
@@ -116,20 +126,21 @@ TEST_F(PanelTest, UnpluggedPanelFailsEveryWriteAndIsNotReopened) {
     auto panel = MakePanel();
     ASSERT_TRUE(panel->OpenPanel());
     bus.SetUnplugged(0, true);
-    EXPECT_EQ(panel->WriteReport(report), kErrorDeviceNotConnected);
-    EXPECT_EQ(panel->WriteLine("abc", kSecondLine, false), kErrorDeviceNotConnected);
+    EXPECT_EQ(panel->BeginFrame().WriteReport(report), kErrorDeviceNotConnected);
+    EXPECT_EQ(panel->BeginFrame().WriteLine("abc", kSecondLine), kErrorDeviceNotConnected);
     const std::size_t opens = bus.OpenCount(0);
     bus.SetUnplugged(0, false);
-    EXPECT_EQ(panel->WriteReport(report), kErrorSuccess);  // the same handle, back again
+    EXPECT_EQ(panel->BeginFrame().WriteReport(report),
+              kErrorSuccess);  // the same handle, back again
     EXPECT_EQ(bus.OpenCount(0), opens);
 
     bus.SetUnplugged(0, true, 22);  // a line stops at its first failed character
     const std::size_t accesses = bus.AccessCount(0);
-    EXPECT_EQ(panel->WriteLine("abc", kFirstLine, false), 22u);
+    EXPECT_EQ(panel->BeginFrame().WriteLine("abc", kFirstLine), 22u);
     EXPECT_EQ(bus.AccessCount(0), accesses + 1);
     bus.SetUnplugged(0, true, 1167);  // clearing gives the last report's result
-    EXPECT_EQ(panel->ClearPanel(kClearAll, 0), 1167u);
-    EXPECT_EQ(panel->ClearPanel(0, 0), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().ClearPanel(kClearAll, 0), 1167u);
+    EXPECT_EQ(panel->BeginFrame().ClearPanel(0, 0), kErrorSuccess);
 }
 
 class PanelCommandsTest : public PanelTest {
@@ -143,11 +154,11 @@ class PanelCommandsTest : public PanelTest {
 };
 
 TEST_F(PanelCommandsTest, LinesAreTwelveCharactersCutOrPaddedAndColumnsCappedAt64) {
-    EXPECT_EQ(panel->WriteLine("Track 3/12", kFirstLine, false), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().WriteLine("Track 3/12", kFirstLine), kErrorSuccess);
     EXPECT_EQ(Sent(), LineReports("Track 3/12", kFirstLine));
     EXPECT_TRUE(sleeper.Sleeps().empty()) << "no scroll yet, so no handshake";
-    panel->WriteLine(nullptr, kFirstLine, false);
-    EXPECT_EQ(panel->WriteOrScrollLine(nullptr, kSecondLine), kErrorSuccess);
+    panel->BeginFrame().WriteLine(nullptr, kFirstLine);
+    EXPECT_EQ(panel->BeginFrame().WriteOrScrollLine(nullptr, kSecondLine), kErrorSuccess);
     EXPECT_EQ(Sent(), [] {
         Reports blanks = LineReports("", kFirstLine);
         const Reports second = LineReports("", kSecondLine);
@@ -156,34 +167,33 @@ TEST_F(PanelCommandsTest, LinesAreTwelveCharactersCutOrPaddedAndColumnsCappedAt6
     }());
 
     const std::string longText(1000, 'L');
-    EXPECT_EQ(panel->WriteLine(longText.c_str(), kSecondLine, false), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().WriteLine(longText.c_str(), kSecondLine), kErrorSuccess);
     EXPECT_EQ(Sent(), LineReports(std::string(12, 'L'), kSecondLine));
-    panel->displayColumns = 100;
-    panel->WriteLine(longText.c_str(), kSecondLine, false);
+    auto wide = MakePanel(1, 100);
+    wide->BeginFrame().WriteLine(longText.c_str(), kSecondLine);
     const Reports sent = Sent();
     ASSERT_EQ(sent.size(), 64u);
     EXPECT_EQ(sent.back()[1], 0xBF) << "column 63 of the second line, not the first line's 0xC0";
 
     for (const int columns : {0, -3}) {
-        panel->displayColumns = columns;
-        EXPECT_EQ(panel->WriteLine("abc", kFirstLine, false), kErrorSuccess);
-        EXPECT_EQ(panel->WriteOrScrollLine("a long text for no columns", kFirstLine), 0u);
+        auto none = MakePanel(1, columns);
+        EXPECT_EQ(none->BeginFrame().WriteLine("abc", kFirstLine), kErrorSuccess);
+        EXPECT_EQ(none->BeginFrame().WriteOrScrollLine("a long text for no columns", kFirstLine),
+                  0u);
     }
     EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(PanelCommandsTest, LineEndsWhereTheConverterOutputEnds) {
-    auto doubling = MakePanel(2);
-    ASSERT_TRUE(doubling->OpenPanel());
-    doubling->WriteLine("abc", kFirstLine, false);
+    auto doubling = MakePanel(2, 12);
+    doubling->BeginFrame().WriteLine("abc", kFirstLine);
     EXPECT_EQ(bus.Picture().Line(0, 12), "aabbcc      ");
-    doubling->displayColumns = 64;
-    doubling->WriteLine(std::string(500, 'x').c_str(), kFirstLine, false);
+    MakePanel(2, 64)->BeginFrame().WriteLine(std::string(500, 'x').c_str(), kFirstLine);
     EXPECT_EQ(bus.Picture().Line(0, 64), std::string(64, 'x'));
 
     PanelDevice bare(bus, nullptr, sleeper);  // no converter: bytes pass unchanged
     ASSERT_TRUE(bare.OpenPanel());
-    bare.WriteLine("\x82t\xE9", kFirstLine, false);
+    bare.BeginFrame().WriteLine("\x82t\xE9", kFirstLine);
     EXPECT_EQ(bus.Picture().Line(0, 4), "\x82t\xE9 ");
 }
 
@@ -197,31 +207,32 @@ TEST_F(PanelCommandsTest, VolumeBarThresholdsAndBrightness) {
                  {8250, 0x07FF},  {9806, 0x0FFF},  {16462, 0x1FFF}, {23253, 0x3FFF},
                  {32845, 0x7FFF}, {55140, 0x7FFF}, {55141, 0xFFFF}, {65535, 0xFFFF}};
     for (const auto& c : cases) {
-        EXPECT_EQ(panel->SetVolumeBar(c.volume), kErrorSuccess);
+        EXPECT_EQ(panel->BeginFrame().SetVolumeBar(c.volume), kErrorSuccess);
         EXPECT_EQ(Sent(), Reports{R({4, static_cast<std::uint8_t>(c.mask & 0xFF),
                                      static_cast<std::uint8_t>(c.mask >> 8)})})
             << "volume " << c.volume;
     }
-    EXPECT_EQ(panel->SetBrightness(0xAF), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().SetBrightness(0xAF), kErrorSuccess);
     EXPECT_EQ(Sent(), Reports{R({2, 0xAF})});
 }
 
 TEST_F(PanelCommandsTest, IconCodesSetAndClearBitsAndAlwaysSendTheWholeByte) {
-    for (const int code : {16, 16, 128, 64, -17, 4, -5, -129}) panel->SetStatusIcon(code);
+    for (const int code : {16, 16, 128, 64, -17, 4, -5, -129})
+        panel->BeginFrame().SetStatusIcon(code);
     EXPECT_EQ(Sent(), (Reports{R({5, 0x10}), R({5, 0x10}), R({5, 0x90}), R({5, 0xD0}), R({5, 0xC0}),
                                R({5, 0xC4}), R({5, 0xC0}), R({5, 0x40})}));
     EXPECT_EQ(panel->StatusIconByte(), 0x40);
 
     // Media code 4 is the video CD pair; -9 clears only 0x08, -5 clears both.
-    for (const int code : {4, -9, 8, 32, -5}) panel->SetMediaIcon(code);
+    for (const int code : {4, -9, 8, 32, -5}) panel->BeginFrame().SetMediaIcon(code);
     EXPECT_EQ(Sent(),
               (Reports{R({6, 0x0C}), R({6, 0x04}), R({6, 0x0C}), R({6, 0x2C}), R({6, 0x20})}));
     EXPECT_EQ(panel->MediaIconByte(), 0x20);
 }
 
 TEST_F(PanelCommandsTest, ClearPanelOrderFlagsAndUntouchedCaches) {
-    panel->SetStatusIcon(64);
-    panel->SetMediaIcon(2);
+    panel->BeginFrame().SetStatusIcon(64);
+    panel->BeginFrame().SetMediaIcon(2);
     Sent();
     const struct {
         std::int32_t flags;
@@ -235,12 +246,12 @@ TEST_F(PanelCommandsTest, ClearPanelOrderFlagsAndUntouchedCaches) {
         {0x10, 2, {}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(panel->ClearPanel(c.flags, c.value), kErrorSuccess);
+        EXPECT_EQ(panel->BeginFrame().ClearPanel(c.flags, c.value), kErrorSuccess);
         EXPECT_EQ(Sent(), c.expected) << "flags " << c.flags;
     }
     // The caches survive: the next icon command sends the old byte with its one change.
-    panel->SetStatusIcon(16);
-    panel->SetMediaIcon(-3);
+    panel->BeginFrame().SetStatusIcon(16);
+    panel->BeginFrame().SetMediaIcon(-3);
     EXPECT_EQ(Sent(), (Reports{R({5, 0x50}), R({6, 0x00})}));
 }
 
@@ -254,18 +265,18 @@ TEST_F(PanelCommandsTest, TransportStates) {
         {3, {0x00, 0x00, 0x04, 0x04}, 0x04}, {4, {0x04, 0x04, 0x00, 0x08}, 0x08},
         {0, {0x08, 0x08, 0x08, 0x00}, 0x00},
     };
-    panel->SetStatusIcon(16);
-    panel->SetStatusIcon(-17);
+    panel->BeginFrame().SetStatusIcon(16);
+    panel->BeginFrame().SetStatusIcon(-17);
     Sent();
     for (const auto& c : cases) {
-        EXPECT_EQ(panel->ShowTransportState(c.state), 1u);
+        EXPECT_EQ(panel->BeginFrame().ShowTransportState(c.state), 1u);
         Reports expected;
         for (std::uint8_t b : c.bytes) expected.push_back(R({5, b}));
         EXPECT_EQ(Sent(), expected) << "state " << c.state;
         EXPECT_EQ(panel->StatusIconByte(), c.lit);
     }
-    EXPECT_EQ(panel->ShowTransportState(5), 1u);
-    EXPECT_EQ(panel->ShowTransportState(-1), 1u);
+    EXPECT_EQ(panel->BeginFrame().ShowTransportState(5), 1u);
+    EXPECT_EQ(panel->BeginFrame().ShowTransportState(-1), 1u);
     EXPECT_TRUE(Sent().empty());
 }
 

@@ -1,5 +1,5 @@
 // Scrolling of long lines: the exact report stream, the handshake with direct writes and with
-// a new scroll, the panel lock, and commands from several threads at once.
+// a new scroll, frames held while a scroll runs, and commands from several threads at once.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -80,7 +80,7 @@ class ScrollTest : public ::testing::Test {
 };
 
 TEST_F(ScrollTest, TwentyCharactersScrollThreePassesThenShowTheStart) {
-    EXPECT_EQ(panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine), kErrorSuccess);
     const Reports expected = ScrollStream(kTwenty, kFirstLine);
     ASSERT_EQ(expected.size(), (3u * 32u + 1u) * 12u);
     ExpectLog(expected);
@@ -92,17 +92,17 @@ TEST_F(ScrollTest, TwentyCharactersScrollThreePassesThenShowTheStart) {
     // The same text again is what the line shows: nothing is written or waited for. Text of
     // exactly the columns is written directly.
     bus.ClearReports();
-    EXPECT_EQ(panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine), kErrorSuccess);
-    EXPECT_EQ(panel->WriteOrScrollLine("ABCDEFGHIJKL", kSecondLine), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine), kErrorSuccess);
+    EXPECT_EQ(panel->BeginFrame().WriteOrScrollLine("ABCDEFGHIJKL", kSecondLine), kErrorSuccess);
     EXPECT_EQ(bus.Reports(), LineReports("ABCDEFGHIJKL", kSecondLine));
     EXPECT_EQ(sleeper.Sleeps().size(), 97u);
 }
 
 TEST_F(ScrollTest, SameTextWhileScrollingDoesNotRestart) {
     sleeper.PauseAt(20, 5);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     ASSERT_TRUE(sleeper.WaitUntilPaused());
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     EXPECT_EQ(sleeper.Count(200), 1u);
     sleeper.Release();
     ExpectLog(ScrollStream(kTwenty, kFirstLine));
@@ -110,15 +110,15 @@ TEST_F(ScrollTest, SameTextWhileScrollingDoesNotRestart) {
 
 TEST_F(ScrollTest, DirectWriteToTheLineEndsTheScrollWithinOneStep) {
     sleeper.PauseAt(20, 3);  // the thread rests after its third line
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     ASSERT_TRUE(sleeper.WaitUntilPaused());
 
     // A write to the other line leaves the scroll alone and does not wait.
-    panel->WriteLine("01/02/2025", kSecondLine, false);
+    panel->BeginFrame().WriteLine("01/02/2025", kSecondLine);
     EXPECT_EQ(sleeper.Count(200), 1u);
 
     ReleaseDuringHandshake(1);  // so the stop is set before the thread moves on
-    panel->WriteLine("12:00", kFirstLine, false);
+    panel->BeginFrame().WriteLine("12:00", kFirstLine);
     panel->StopScrolling();
     EXPECT_EQ(sleeper.Count(200), 2u) << "the direct write waits 200 ms";
     EXPECT_EQ(bus.Reports(), Head(ScrollStream(kTwenty, kFirstLine), 36) +
@@ -128,13 +128,13 @@ TEST_F(ScrollTest, DirectWriteToTheLineEndsTheScrollWithinOneStep) {
 
 TEST_F(ScrollTest, LongTextScrollsAgainAfterTheLineWasOverwrittenOrOnTheOtherLine) {
     const Reports once = ScrollStream(kTwenty, kFirstLine);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     ExpectLog(once);
-    panel->WriteLine("12:00", kFirstLine, false);  // the clock takes the line
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteLine("12:00", kFirstLine);  // the clock takes the line
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     const Reports again = once + LineReports("12:00", kFirstLine) + once;
     ExpectLog(again);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kSecondLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kSecondLine);
     ExpectLog(again + ScrollStream(kTwenty, kSecondLine));
 }
 
@@ -142,26 +142,26 @@ TEST_F(ScrollTest, NewScrollStartsOnlyAfterThePreviousThreadEnded) {
     const std::string other = "the other long text";
     ReleaseDuringHandshake(2);
     sleeper.PauseAt(20, 3);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     ASSERT_TRUE(sleeper.WaitUntilPaused());
     // The old thread goes on during the handshake; the new one must wait for its end.
-    panel->WriteOrScrollLine(other.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(other.c_str(), kFirstLine);
     ExpectLog(Head(ScrollStream(kTwenty, kFirstLine), 36) + ScrollStream(other, kFirstLine));
     EXPECT_EQ(sleeper.Count(200), 2u);
 }
 
-TEST_F(ScrollTest, RedrawHoldingThePanelLockNeverDeadlocksWithTheScroller) {
+TEST_F(ScrollTest, RedrawHoldingAFrameNeverDeadlocksWithTheScroller) {
     const std::string other = "a second long text";
     sleeper.PauseAt(20, 2);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     ASSERT_TRUE(sleeper.WaitUntilPaused());
     ScopedDebugCapture capture;
     const auto started = std::chrono::steady_clock::now();
     {
-        std::lock_guard<std::recursive_timed_mutex> redraw(panel->Lock());
-        sleeper.Release();  // the old thread now waits for the lock we hold
-        panel->WriteLine("12:00", kFirstLine, false);
-        panel->WriteOrScrollLine(other.c_str(), kFirstLine);
+        PanelFrame redraw = panel->BeginFrame();
+        sleeper.Release();  // the old thread now waits for the frame we hold
+        redraw.WriteLine("12:00", kFirstLine);
+        redraw.WriteOrScrollLine(other.c_str(), kFirstLine);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms)
         << "the old thread should end at once, not by the bounded wait";
@@ -173,7 +173,7 @@ TEST_F(ScrollTest, RedrawHoldingThePanelLockNeverDeadlocksWithTheScroller) {
 
 TEST_F(ScrollTest, ThreadStuckPastTheBoundIsLeftToEndAndNeverWritesAgain) {
     sleeper.PauseAt(20, 2);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     ASSERT_TRUE(sleeper.WaitUntilPaused());
     ScopedDebugCapture capture;
     panel->StopScrolling();  // waits the bounded ~2 s: the thread is held in its sleep
@@ -181,7 +181,8 @@ TEST_F(ScrollTest, ThreadStuckPastTheBoundIsLeftToEndAndNeverWritesAgain) {
     ASSERT_EQ(bus.ReportCount(), 24u);
 
     // A new scroll starts at once; the held thread is released and ends without writing.
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);  // the line was left part-way
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(),
+                                          kFirstLine);  // the line was left part-way
     sleeper.Release();
     const Reports expected = ScrollStream(kTwenty, kFirstLine);
     ASSERT_TRUE(bus.WaitForReportCount(24 + expected.size(), 20s));
@@ -193,23 +194,23 @@ TEST_F(ScrollTest, ThreadStuckPastTheBoundIsLeftToEndAndNeverWritesAgain) {
 TEST_F(ScrollTest, OverlongTextsAreCutBeforeTheyAreScrolledOrCompared) {
     std::string t300;
     for (int i = 0; i < 300; ++i) t300 += static_cast<char>('a' + i % 26);
-    panel->WriteOrScrollLine(t300.c_str(), kSecondLine);
+    panel->BeginFrame().WriteOrScrollLine(t300.c_str(), kSecondLine);
     const Reports expected = ScrollStream(t300.substr(0, 243), kSecondLine);
     ASSERT_EQ(expected.size(), (3u * 255u + 1u) * 12u);
     ExpectLog(expected);
 
     // The same 300 bytes, or more with the same first 243, are what the line already shows.
     bus.ClearReports();
-    panel->WriteOrScrollLine(t300.c_str(), kSecondLine);
-    panel->WriteOrScrollLine((t300 + std::string(700, '!')).c_str(), kSecondLine);
+    panel->BeginFrame().WriteOrScrollLine(t300.c_str(), kSecondLine);
+    panel->BeginFrame().WriteOrScrollLine((t300 + std::string(700, '!')).c_str(), kSecondLine);
     EXPECT_EQ(bus.ReportCount(), 0u);
-    panel->WriteOrScrollLine(std::string(1000, 'Q').c_str(), kSecondLine);
+    panel->BeginFrame().WriteOrScrollLine(std::string(1000, 'Q').c_str(), kSecondLine);
     ExpectLog(ScrollStream(std::string(243, 'Q'), kSecondLine));
 }
 
 TEST_F(ScrollTest, DestroyingThePanelEndsTheScroll) {
     sleeper.PauseAt(20, 4);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     ASSERT_TRUE(sleeper.WaitUntilPaused());
     std::thread release([&] { sleeper.Release(); });
     panel.reset();  // must not hang, whether the release comes before or after the stop
@@ -222,7 +223,7 @@ TEST_F(ScrollTest, DestroyingThePanelEndsTheScroll) {
 
 TEST_F(ScrollTest, UnpluggedPanelEndsEachPassAtOnce) {
     bus.SetUnplugged(0, true);
-    panel->WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
+    panel->BeginFrame().WriteOrScrollLine(kTwenty.c_str(), kFirstLine);
     panel.reset();
     EXPECT_EQ(sleeper.Count(20), 0u);
     EXPECT_EQ(bus.ReportCount(), 0u);
@@ -246,32 +247,32 @@ TEST(PanelThreads, CommandsFromSeveralThreadsAtOnce) {
                                "short"};
         std::thread runLoop([&] {
             for (int i = 0; i < 150; ++i) {
-                std::lock_guard<std::recursive_timed_mutex> redraw(panel.Lock());
-                panel.SetMediaIcon(i % 2 ? 8 : -9);
-                panel.WriteOrScrollLine(texts[i % 3], i % 4 ? kFirstLine : kSecondLine);
-                panel.WriteLine("0:42", kSecondLine, false);
-                panel.SetVolumeBar(static_cast<std::uint16_t>(i * 400));
-                panel.ShowTransportState(i % 5);
+                PanelFrame redraw = panel.BeginFrame();
+                redraw.SetMediaIcon(i % 2 ? 8 : -9);
+                redraw.WriteOrScrollLine(texts[i % 3], i % 4 ? kFirstLine : kSecondLine);
+                redraw.WriteLine("0:42", kSecondLine);
+                redraw.SetVolumeBar(static_cast<std::uint16_t>(i * 400));
+                redraw.ShowTransportState(i % 5);
             }
         });
         std::thread control([&] {
             for (int i = 0; i < 150; ++i) {
-                std::lock_guard<std::recursive_timed_mutex> screen(panel.Lock());
-                panel.ClearPanel(kClearAll, static_cast<std::uint8_t>(i % 6));
-                panel.WriteLine("Preparing", kFirstLine, false);
-                panel.SetBrightness(static_cast<std::uint8_t>(i));
+                PanelFrame screen = panel.BeginFrame();
+                screen.ClearPanel(kClearAll, static_cast<std::uint8_t>(i % 6));
+                screen.WriteLine("Preparing", kFirstLine);
+                screen.SetBrightness(static_cast<std::uint8_t>(i));
             }
         });
-        std::thread unlocked([&] {
+        std::thread oneByOne([&] {  // a frame per command
             for (int i = 0; i < 150; ++i) {
-                panel.SetStatusIcon(i % 2 ? 16 : -17);
-                panel.WriteOrScrollLine(texts[(i + 1) % 3], kFirstLine);
+                panel.BeginFrame().SetStatusIcon(i % 2 ? 16 : -17);
+                panel.BeginFrame().WriteOrScrollLine(texts[(i + 1) % 3], kFirstLine);
                 if (i % 10 == 0) panel.StopScrolling();
             }
         });
         runLoop.join();
         control.join();
-        unlocked.join();
+        oneByOne.join();
     }
     EXPECT_FALSE(badReport.load());
     EXPECT_GT(bus.ReportCount(), 150u * 20u);

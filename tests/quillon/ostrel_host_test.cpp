@@ -18,7 +18,7 @@
 #include "quillon.h"
 #include "tests/quillon/pipe_recorder_win32.h"
 
-namespace zelk::testing {
+namespace zelk::test {
 namespace {
 
 constexpr std::int32_t kPlay = 0x1001;
@@ -762,12 +762,12 @@ TEST(OstrelFile, VersionAndTypeLibraryHoldTheHostContract) {
 }
 
 }  // namespace
-}  // namespace zelk::testing
+}  // namespace zelk::test
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-    AddVectoredExceptionHandler(1, zelk::testing::CaptureTrace);
+    AddVectoredExceptionHandler(1, zelk::test::CaptureTrace);
     const int result = RUN_ALL_TESTS();
     CoUninitialize();
     return result;

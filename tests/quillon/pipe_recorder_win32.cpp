@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace zelk::testing {
+namespace zelk::test {
 
 namespace {
 
@@ -136,4 +136,4 @@ void PipeRecorder::Serve() {
     }
 }
 
-}  // namespace zelk::testing
+}  // namespace zelk::test

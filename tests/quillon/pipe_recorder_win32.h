@@ -12,7 +12,7 @@
 
 #include "common/pipe_message.h"
 
-namespace zelk::testing {
+namespace zelk::test {
 
 struct ReceivedRecord {
     std::size_t bytes = 0;  // what the one read of the connection returned
@@ -52,4 +52,4 @@ class PipeRecorder {
 // Bytes of a record's text as a string (up to its NUL).
 std::string TextOf(const PipeMessage& m);
 
-}  // namespace zelk::testing
+}  // namespace zelk::test

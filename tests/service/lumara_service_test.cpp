@@ -23,6 +23,8 @@
 namespace zelk {
 namespace {
 
+using namespace test;  // the fakes and the service rig
+
 using std::chrono::milliseconds;
 using Events = std::vector<std::uint32_t>;
 using Report = std::vector<std::uint8_t>;  // as the panel got it, 8 bytes

@@ -9,6 +9,8 @@
 namespace zelk {
 namespace {
 
+using namespace test;  // the fakes and the service rig
+
 using std::chrono::milliseconds;
 
 // A run loop on its own thread, keeping every copy it was asked to draw.
@@ -205,7 +207,7 @@ TEST(ClockThread, AHaltedClockDoesNotTickUntilOpened) {
     EXPECT_EQ(rig.thread.Ticks(), 1u);
     // Halted outside the state lock: writers still get it.
     {
-        std::unique_lock<std::mutex> lock(rig.shared.stateLock, std::try_to_lock);
+        std::unique_lock<Mutex> lock(rig.shared.stateLock, std::try_to_lock);
         EXPECT_TRUE(lock.owns_lock());
     }
     rig.gate.Open();

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "service/adapters/fake_clock.h"
+#include "tests/support/fake_clock.h"
 
-namespace zelk {
+namespace zelk::test {
 
 // A sleeper whose sleeps end only when the test has granted that much time on the fake clock
 // (or has released every sleeper for good, as a test does before it ends).
@@ -93,4 +93,4 @@ inline bool WaitUntil(const std::function<bool()>& condition,
     return true;
 }
 
-}  // namespace zelk
+}  // namespace zelk::test

@@ -199,8 +199,8 @@ int Main(int argc, char** argv) {
         sim.view = std::make_unique<LiveView>(
             [&sim]() -> std::size_t {
                 const PanelDevice* panel = sim.service ? sim.service->Panel() : nullptr;
-                return panel != nullptr && panel->displayColumns > 0
-                           ? static_cast<std::size_t>(panel->displayColumns)
+                return panel != nullptr && panel->Config().displayColumns > 0
+                           ? static_cast<std::size_t>(panel->Config().displayColumns)
                            : 12;
             },
             [&sim] { return sim.bus.IsUnplugged(); }, sim.traces);

@@ -22,7 +22,7 @@
 
 #include "service/adapters/clock.h"
 
-namespace zelk {
+namespace zelk::test {
 
 class FakeClock : public Clock {
   public:
@@ -139,4 +139,4 @@ class FakeSleeper : public Sleeper {
     std::function<void(std::uint32_t)> hook_;
 };
 
-}  // namespace zelk
+}  // namespace zelk::test
