@@ -9,6 +9,7 @@
 #include "fuzz/fuzz_support.h"
 #include "service/adapters/text_converter.h"
 #include "service/panel/display_props.h"
+#include "service/panel/panel_startup.h"
 #include "service/panel/virtual_panel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

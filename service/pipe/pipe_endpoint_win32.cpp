@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "common/debug_print.h"
@@ -110,10 +111,11 @@ namespace {
 constexpr ULONG_PTR kCloseKey = ~ULONG_PTR{0};
 
 // kPipeMaxConnections instances of the pipe, each with the restricted security descriptor and
-// refusing remote clients, opened for overlapped I/O on one completion port. A connect, a read
-// or the end of a wait completes as a packet on the port, in the order the system finished
-// them; every instance always has one operation pending (connecting or reading) except while
-// the server holds its record.
+// refusing remote clients, opened for overlapped I/O on one completion port. A connect or read
+// that finishes later completes as a packet on the port, in the order the system finished
+// them; one that finishes as it is started is taken at once (no packet). Every instance always
+// has one operation under way (connecting or reading) except while its record waits for the
+// server or the server holds it.
 class NamedPipeEndpoint : public PipeEndpoint {
   public:
     NamedPipeEndpoint() : instances_(kPipeMaxConnections) {}
@@ -147,7 +149,10 @@ class NamedPipeEndpoint : public PipeEndpoint {
             if (!instance.pipe.Create(name.c_str(), openMode, pipeMode,
                                       static_cast<DWORD>(instances_.size()), kPipeReceiveBufferSize,
                                       kPipeReceiveBufferSize, 1, &attributes) ||
-                CreateIoCompletionPort(instance.pipe.Handle(), port_, i, 0) == nullptr) {
+                CreateIoCompletionPort(instance.pipe.Handle(), port_, i, 0) == nullptr ||
+                // An operation that finishes at once is taken at once, not as a packet.
+                !SetFileCompletionNotificationModes(instance.pipe.Handle(),
+                                                    FILE_SKIP_COMPLETION_PORT_ON_SUCCESS)) {
                 Release();
                 return PipeCreateResult::kCreateFailed;
             }
@@ -167,6 +172,12 @@ class NamedPipeEndpoint : public PipeEndpoint {
         for (;;) {
             if (closed_) {
                 return PipeReceiveResult::kClosed;
+            }
+            // Reads that finished as they were started, in the order they were.
+            if (!ready_.empty()) {
+                const std::size_t index = ready_.front();
+                ready_.pop_front();
+                return Deliver(index, buffer, size, count, connection);
             }
             const ULONGLONG now = GetTickCount64();
             DWORD timeout = INFINITE;
@@ -198,29 +209,28 @@ class NamedPipeEndpoint : public PipeEndpoint {
             Instance& instance = instances_[key];
             --instance.pending;
             switch (instance.state) {
-                case State::kConnecting:
-                    // A client that connected and already left (232) is recycled.
-                    if (ok) {
+                case State::kConnecting: {
+                    // A client that connected and already left (232) may have written first.
+                    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+                    if (ok || error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
                         StartRead(key);
                     } else {
                         Recycle(key);
                     }
                     break;
+                }
                 case State::kReading:
                     // A record longer than the buffer still gives its first bytes.
                     if ((ok || GetLastError() == ERROR_MORE_DATA) && bytes > 0) {
-                        const std::size_t n = std::min<std::size_t>(bytes, size);
-                        std::memcpy(buffer, instance.buffer, n);
-                        count = n;
-                        connection = static_cast<PipeConnectionId>(key);
-                        instance.state = State::kHeld;
-                        return PipeReceiveResult::kRecord;
+                        instance.count = bytes;
+                        return Deliver(key, buffer, size, count, connection);
                     }
                     Recycle(key);  // went away without writing
                     break;
                 case State::kCancelling:
                     Recycle(key);
                     break;
+                case State::kReady:
                 case State::kHeld:
                 case State::kIdle:
                     break;
@@ -263,6 +273,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
             instance.pipe.CloseHandleNow();
             instance.state = State::kIdle;
         }
+        ready_.clear();
     }
 
     void Close() override {
@@ -273,7 +284,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
     }
 
   private:
-    enum class State { kIdle, kConnecting, kReading, kCancelling, kHeld };
+    enum class State { kIdle, kConnecting, kReading, kCancelling, kReady, kHeld };
 
     struct Instance {
         CNamedPipe pipe;
@@ -281,6 +292,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
         State state = State::kIdle;
         int pending = 0;  // operations whose completion packet is still to come
         ULONGLONG deadline = 0;
+        DWORD count = 0;  // bytes of the finished read
         unsigned char buffer[kPipeReceiveBufferSize];
     };
 
@@ -290,14 +302,16 @@ class NamedPipeEndpoint : public PipeEndpoint {
         instance.overlapped = OVERLAPPED{};
         instance.state = State::kConnecting;
         if (instance.pipe.Connect(&instance.overlapped)) {
-            ++instance.pending;  // completed at once: its packet is still queued
+            StartRead(index);  // connected at once: no packet comes
             return;
         }
         const DWORD error = GetLastError();
         if (error == ERROR_IO_PENDING) {
             ++instance.pending;
-        } else if (error == ERROR_PIPE_CONNECTED) {
-            StartRead(index);  // connected between create (or disconnect) and now: no packet
+        } else if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
+            // Connected between create (or disconnect) and now, and perhaps already gone
+            // again after writing: no packet comes, the read tells.
+            StartRead(index);
         } else {
             // Connected and gone again (232), or the instance failed: make it ready again
             // once; an instance that keeps failing stays idle.
@@ -321,13 +335,34 @@ class NamedPipeEndpoint : public PipeEndpoint {
         instance.overlapped = OVERLAPPED{};
         instance.state = State::kReading;
         instance.deadline = GetTickCount64() + kPipeReadTimeoutMs;
-        if (instance.pipe.Read(instance.buffer, sizeof instance.buffer, nullptr,
-                               &instance.overlapped) ||
-            GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA) {
-            ++instance.pending;  // a packet comes, whether the read finished now or later
+        DWORD read = 0;
+        if (instance.pipe.Read(instance.buffer, sizeof instance.buffer, &read,
+                               &instance.overlapped)) {
+            if (read == 0) {
+                Recycle(index);
+                return;
+            }
+            instance.count = read;  // finished at once: no packet comes
+            instance.state = State::kReady;
+            ready_.push_back(index);
+            return;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) {
+            ++instance.pending;  // its packet comes when the read ends
             return;
         }
         Recycle(index);  // the client is already gone
+    }
+
+    PipeReceiveResult Deliver(std::size_t index, void* buffer, std::size_t size, std::size_t& count,
+                              PipeConnectionId& connection) {
+        Instance& instance = instances_[index];
+        count = std::min<std::size_t>(instance.count, size);
+        std::memcpy(buffer, instance.buffer, count);
+        connection = static_cast<PipeConnectionId>(index);
+        instance.state = State::kHeld;
+        return PipeReceiveResult::kRecord;
     }
 
     void Recycle(std::size_t index) {
@@ -339,6 +374,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
     SECURITY_DESCRIPTOR descriptor_{};
     PACL acl_ = nullptr;
     HANDLE port_ = nullptr;
+    std::deque<std::size_t> ready_;  // instances whose read finished at once
     std::atomic<bool> closed_{false};
 };
 
