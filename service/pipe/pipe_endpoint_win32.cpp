@@ -228,6 +228,11 @@ class NamedPipeEndpoint : public PipeEndpoint {
                     Recycle(key);  // went away without writing
                     break;
                 case State::kCancelling:
+                    // A record that came just before the cancel still counts.
+                    if (ok && bytes > 0) {
+                        instance.count = bytes;
+                        return Deliver(key, buffer, size, count, connection);
+                    }
                     Recycle(key);
                     break;
                 case State::kReady:
