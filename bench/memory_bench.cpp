@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     BenchService bench;
     bench.Send(kTagSessionOpened, "");
     bench.Send(MSPROPTAG_CD, "True");
+    bench.Send(MSPROPTAG_Play, "True");
     SendMany(bench, 20000, writers);  // warm-up: the history fills, the allocator settles
     const ResidentMemory before = ProcessResidentMemory();
     const std::size_t reportsBefore = bench.bus.ReportCount();

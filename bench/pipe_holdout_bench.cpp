@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     BenchService bench;
     bench.Send(kTagSessionOpened, "");
     bench.Send(MSPROPTAG_CD, "True");
+    bench.Send(MSPROPTAG_Play, "True");
     long counter = 0;
 
     Print("no other client", WriterWaits(bench, 20, counter, std::chrono::milliseconds(20)));

@@ -19,6 +19,7 @@
 #include <expat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -272,15 +273,25 @@ class ExpatXmlLoader final : public XmlLoader {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (file == nullptr) return XmlLoadStatus::kNotLoaded;
         XmlLoadStatus status = XmlLoadStatus::kLoaded;
-        text.resize(kMaxDisplayPropsBytes + 1);
-        const std::size_t count = std::fread(text.data(), 1, text.size(), file);
-        if (std::ferror(file)) {
-            error = errno != 0 ? static_cast<std::uint32_t>(errno) : 31u;
-            status = XmlLoadStatus::kCallFailed;
-        } else if (count > kMaxDisplayPropsBytes) {
-            status = XmlLoadStatus::kNotLoaded;
+        // In pieces, so that memory follows the file's size; one byte past the limit is enough
+        // to refuse it.
+        char piece[65536];
+        for (;;) {
+            const std::size_t count = std::fread(piece, 1, sizeof piece, file);
+            text.append(piece,
+                        std::min<std::size_t>(count, kMaxDisplayPropsBytes + 1 - text.size()));
+            if (text.size() > kMaxDisplayPropsBytes) {
+                status = XmlLoadStatus::kNotLoaded;
+                break;
+            }
+            if (count < sizeof piece) {
+                if (std::ferror(file)) {
+                    error = errno != 0 ? static_cast<std::uint32_t>(errno) : 31u;
+                    status = XmlLoadStatus::kCallFailed;
+                }
+                break;
+            }
         }
-        text.resize(count);
         std::fclose(file);
         return status;
     }
