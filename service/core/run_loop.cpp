@@ -24,12 +24,23 @@ bool WakeEvent::IsSet() const {
 
 void WakeEvent::Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++waiters_;
     changed_.wait(lock, [this] { return set_; });
+    --waiters_;
 }
 
 bool WakeEvent::WaitFor(std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
+    ++timedWaiters_;
+    const bool set =
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
+    --timedWaiters_;
+    return set;
+}
+
+bool WakeEvent::HasIdleWaiter(bool orTimed) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return !set_ && (waiters_ > 0 || (orTimed && timedWaiters_ > 0));
 }
 
 MediaState ServiceShared::Snapshot() {
