@@ -112,6 +112,9 @@ class LumaraService {
     std::uint64_t ClockTicks() const;
     bool PipeHalted() const { return pipeGate_.IsHalted(); }
     bool ClockHalted() const { return clockGate_.IsHalted(); }
+    // Whether the pipe server and the clock thread are held at their gates right now.
+    bool PipeHeld() const { return pipeGate_.Waiting() > 0; }
+    bool ClockHeld() const { return clockGate_.Waiting() > 0; }
 
   private:
     void StartWorkers();

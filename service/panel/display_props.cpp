@@ -3,7 +3,7 @@
 #include "service/panel/display_props.h"
 
 #include "common/win_codes.h"
-#include "service/core/value_readers.h"
+#include "common/value_readers.h"
 
 namespace zelk {
 namespace {

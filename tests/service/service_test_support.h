@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tests/support/fake_clock.h"
 
@@ -21,6 +22,7 @@ class GatedSleeper : public Sleeper {
 
     void SleepMs(std::uint32_t milliseconds) override {
         std::unique_lock<std::mutex> lock(lock_);
+        requested_.push_back(milliseconds);
         const std::uint64_t until = clock_.NowMs() + milliseconds;
         ++sleeping_;
         changed_.notify_all();
@@ -44,6 +46,11 @@ class GatedSleeper : public Sleeper {
         }
         changed_.notify_all();
     }
+    // Whether a sleep of exactly `milliseconds` was asked for.
+    bool Requested(std::uint32_t milliseconds) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return std::find(requested_.begin(), requested_.end(), milliseconds) != requested_.end();
+    }
     // Waits (real time) until at least `count` threads sleep here.
     bool WaitForSleepers(int count) {
         std::unique_lock<std::mutex> lock(lock_);
@@ -56,6 +63,7 @@ class GatedSleeper : public Sleeper {
     std::mutex lock_;
     std::condition_variable changed_;
     std::uint64_t granted_ = 0;
+    std::vector<std::uint32_t> requested_;
     int sleeping_ = 0;
     bool released_ = false;
 };
