@@ -36,8 +36,8 @@ clsid='{6B1E5A20-3C7D-4F81-9A52-7E0D4C2B9F13}'
 libid='{9C4D2E71-58A3-4B6F-8E10-3F7A2D6C5B84}'
 category='{FCB0C2A3-9747-4c95-9d02-820AFEDEF13F}'
 
-# `wine reg query KEY /s` without carriage returns and blank lines.
-dump() { wine reg query "$1" /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
+# `wine reg query KEY /reg:64 /s` without carriage returns and blank lines.
+dump() { wine reg query "$1" /reg:64 /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
 
 expect_dump() {  # key, expected text
     local got
@@ -49,7 +49,7 @@ expect_dump() {  # key, expected text
 }
 
 expect_absent() {
-    if wine reg query "$1" >/dev/null 2>&1; then fail "$1 still present"; fi
+    if wine reg query "$1" /reg:64 >/dev/null 2>&1; then fail "$1 still present"; fi
 }
 
 wine regsvr32 /s Ostrel.dll || fail "regsvr32 returned $?"
@@ -103,14 +103,14 @@ ${S}(Default)${S}REG_SZ${S}$winedll"
     done
 
     # Registering again replaces the class key: a stray subkey under it disappears.
-    wine reg add "HKCR\\CLSID\\$clsid\\Stray" /f >/dev/null 2>&1
+    wine reg add "HKCR\\CLSID\\$clsid\\Stray" /reg:64 /f >/dev/null 2>&1
     wine regsvr32 /s Ostrel.dll || fail "second regsvr32 returned $?"
     expect_absent "HKCR\\CLSID\\$clsid\\Stray"
 
     wine regsvr32 /u /s Ostrel.dll || fail "regsvr32 /u returned $?"
-    wine reg query "HKCR\\Component Categories\\$category" >/dev/null 2>&1 || fail "category key removed"
+    wine reg query "HKCR\\Component Categories\\$category" /reg:64 >/dev/null 2>&1 || fail "category key removed"
     expect_dump "HKCR\\Component Categories\\$category" ""
-    wine reg query 'HKCR\CLSID' >/dev/null 2>&1 || fail "CLSID key removed"
+    wine reg query 'HKCR\CLSID' /reg:64 >/dev/null 2>&1 || fail "CLSID key removed"
     expect_absent "HKCR\\CLSID\\$clsid"
     expect_absent 'HKCR\Quillon.StatusSink.1'
     expect_absent 'HKCR\Quillon.StatusSink'
@@ -118,9 +118,9 @@ ${S}(Default)${S}REG_SZ${S}$winedll"
 
     # A ProgID key holding a subkey of someone else's cannot go: unregistration fails.
     wine regsvr32 /s Ostrel.dll || fail "third regsvr32 returned $?"
-    wine reg add 'HKCR\Quillon.StatusSink\Foreign' /f >/dev/null 2>&1
+    wine reg add 'HKCR\Quillon.StatusSink\Foreign' /reg:64 /f >/dev/null 2>&1
     if wine regsvr32 /u /s Ostrel.dll; then fail "unregistration with a foreign subkey succeeded"; fi
-    wine reg query 'HKCR\Quillon.StatusSink\Foreign' >/dev/null 2>&1 || fail "foreign subkey removed"
+    wine reg query 'HKCR\Quillon.StatusSink\Foreign' /reg:64 >/dev/null 2>&1 || fail "foreign subkey removed"
 elif [ "$mode" = end-to-end ]; then
     mkfifo sim.in
     timeout 120 wine lumara-sim.exe --quiet --report-log reports.txt < sim.in > sim.out 2>&1 &
