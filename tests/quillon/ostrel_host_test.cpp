@@ -453,7 +453,7 @@ TEST_F(SinkTest, ABusyPipeIsWaitedFor) {
     // WaitNamedPipeW waits in real time, so the holder lets go after a short real delay.
     HANDLE release = CreateThread(
         nullptr, 0,
-        [](void* h) -> DWORD {
+        [](void* h) WINAPI -> DWORD {
             Sleep(300);
             CloseHandle(static_cast<HANDLE>(h));
             return 0;
