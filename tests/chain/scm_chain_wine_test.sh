@@ -29,6 +29,17 @@ check "stand-in hid.dll exports what Lumara.exe imports" "$(imports_of "$lumara"
 check "stand-in setupapi.dll exports what Lumara.exe imports" \
     "$(imports_of "$lumara" SETUPAPI.dll)" "$(exports_of "$setupapi")"
 
+# DisplayProps.xml is looked for only by its full path, which must fit in 256 bytes: from a
+# folder of 240 characters ("C:\ddd...") the program fits but the file's path does not, so a
+# debug run stops at once without touching the panel, though the file is right beside it.
+long="$WINEPREFIX/drive_c/$(printf 'd%.0s' $(seq 1 237))"
+mkdir -p "$long"
+cp "$lumara" "$(dirname "$lumara")/Lumara.DLL" "$dir/DisplayProps.xml" "$dir/hid.dll" \
+    "$dir/setupapi.dll" "$long/"
+timeout 30 wine "C:\\$(basename "$long")\\Lumara.exe" -DEBUG >/dev/null 2>&1
+check "a DisplayProps.xml path over 256 bytes is not read: the debug run ends by itself" 0 $?
+check "and the panel got nothing" no "$([ -s "$work/rec/panel.log" ] && echo yes || echo no)"
+
 timeout 60 wine "$exe" -install -silent
 # A demand-start copy: a restarting server never starts it behind the test's back.
 wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\LUMARA' /reg:64 /v Start /t REG_DWORD \
