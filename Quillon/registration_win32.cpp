@@ -20,6 +20,15 @@ constexpr wchar_t kCategoryLocaleValue[] = L"409";
 constexpr wchar_t kProgId[] = L"Quillon.StatusSink.1";
 constexpr wchar_t kIndependentProgId[] = L"Quillon.StatusSink";
 
+// The x86 and x64 DLLs each own their platform's subkey under the type library's locale key,
+// which both views share; the rest of the library's entries (its version key, its interfaces
+// in both views) serve both and go only with the last of the two.
+constexpr bool kIs64Bit = sizeof(void*) == 8;
+constexpr SYSKIND kOwnSysKind = kIs64Bit ? SYS_WIN64 : SYS_WIN32;
+const std::wstring kTypeLibLocaleKey = std::wstring(L"TypeLib\\") + kLibid + L"\\1.0\\409";
+const std::wstring kOwnPlatformKey = kTypeLibLocaleKey + (kIs64Bit ? L"\\win64" : L"\\win32");
+const std::wstring kOtherPlatformKey = kTypeLibLocaleKey + (kIs64Bit ? L"\\win32" : L"\\win64");
+
 const std::wstring kCategoryKey = std::wstring(L"Component Categories\\") + kCategory;
 const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
 
@@ -78,6 +87,25 @@ HRESULT DeleteValue(const std::wstring& key, const wchar_t* name) {
     error = RegDeleteValueW(handle, name);
     RegCloseKey(handle);
     return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+}
+
+bool KeyExists(const std::wstring& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+// Removes this build's type library entries: only its own platform subkey while the other
+// build is registered, otherwise the whole library through the system.
+HRESULT UnregisterTypeLibrary() {
+    if (KeyExists(kOtherPlatformKey)) {
+        return DeleteKey(kOwnPlatformKey);
+    }
+    return UnRegisterTypeLib(LIBID_QUILLONLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
+                             kOwnSysKind);
 }
 
 // The DLL's full path; a path that fills the whole buffer is refused.
@@ -169,8 +197,7 @@ HRESULT UnregisterServer(HINSTANCE module) {
         DeleteKey(std::wstring(kIndependentProgId) + L"\\CurVer"),
         DeleteKey(kIndependentProgId),
         DeleteTree(kClassKey),
-        UnRegisterTypeLib(LIBID_QUILLONLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
-                          SYS_WIN64),
+        UnregisterTypeLibrary(),
     };
     for (const HRESULT step : steps) {
         if (FAILED(step)) {

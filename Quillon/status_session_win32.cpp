@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Quillon/record_text.h"
+#include "Quillon/sink_log_win32.h"
 #include "common/pipe_message.h"
 
 namespace zelk {
@@ -159,8 +160,7 @@ bool StatusSession::SeekLogEnd() {
 }
 
 void StatusSession::WriteLog(const char* text, DWORD length) {
-    DWORD written = 0;
-    WriteFile(log_, text, length, &written, nullptr);
+    AppendToSinkLog(log_, text, length);
 }
 
 HRESULT StatusSession::QueryInterface(REFIID riid, void** ppv) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite: sets up the machine, builds the host (ASan/UBSan), ThreadSanitizer and
-# Windows (mingw-w64) trees, and runs every test of all three in one ctest run (the Windows
+# Windows (mingw-w64, x64 and the x86 sink) trees, and runs every test of all three in one ctest run (the Windows
 # tests under Wine). Ends with ctest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 JOBS="${FP_JOBS:-$(nproc)}"
-for preset in native native-tsan windows; do
+# windows-x86 (the 32-bit sink and its COM host) comes before windows, whose tests use it.
+for preset in native native-tsan windows-x86 windows; do
     echo "== configure and build: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$JOBS"

@@ -117,7 +117,10 @@ class LumaraService {
     bool ClockHeld() const { return clockGate_.Waiting() > 0; }
 
   private:
-    void StartWorkers();
+    // Starts the pipe server, clock and volume threads; false (with the started ones still to
+    // be ended by EndWorkers) when the system cannot start one.
+    bool StartWorkers();
+    void StartWorkerThreads();
     void HaltWorkers();
     void EndWorkers();
     void VolumeThread();
@@ -134,6 +137,7 @@ class LumaraService {
     std::atomic<PanelDevice*> published_{nullptr};
     std::atomic<std::uint32_t> startupError_{0};
     std::atomic<bool> comFailed_{false};
+    std::atomic<bool> shuttingDown_{false};
     std::atomic<std::uint64_t> redraws_{0};
 
     std::unique_ptr<PipeEndpoint> endpoint_;

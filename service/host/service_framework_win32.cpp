@@ -57,8 +57,10 @@ std::string ServiceString(std::uint32_t id) {
 
 std::string SystemErrorText(std::uint32_t error) {
     char buffer[kSystemTextBuffer];
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, buffer,
-                                        static_cast<DWORD>(sizeof(buffer)), nullptr);
+    // A system text may hold inserts of its own ("%1 is not a valid ..."): taken as it stands.
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, buffer, static_cast<DWORD>(sizeof(buffer)), nullptr);
     return length == 0 ? std::string() : std::string(buffer, length);
 }
 

@@ -12,8 +12,9 @@
 //   text included, which MSXML drops; the lookups pass over every non-element alike).
 // Only the texts of elements that hold other elements may differ from MSXML's (in the white
 // space between the parts); property elements hold text only.
-// A document with a document type declaration is refused as not loaded, so no DTD, entity
-// declaration or external entity is ever processed; so is one nested deeper than kMaxDepth.
+// A document type declaration is read past; a document that declares an entity (general or
+// parameter) is refused as not loaded, so no entity is ever expanded or fetched, nor is an
+// external DTD; so is a document nested deeper than kMaxDepth.
 #include <expat.h>
 #include <unistd.h>
 
@@ -125,10 +126,6 @@ class TreeBuilder {
     }
     static void XMLCALL OnProcessingInstruction(void* data, const XML_Char*, const XML_Char*) {
         static_cast<TreeBuilder*>(data)->AddOther();
-    }
-    static void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*,
-                                  int) {
-        static_cast<TreeBuilder*>(data)->Refuse();
     }
     static void XMLCALL OnEntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int,
                                             const XML_Char*, const XML_Char*, const XML_Char*,
@@ -272,7 +269,6 @@ class ExpatXmlLoader final : public XmlLoader {
         XML_SetCharacterDataHandler(parser, &TreeBuilder::OnCharacters);
         XML_SetCommentHandler(parser, &TreeBuilder::OnComment);
         XML_SetProcessingInstructionHandler(parser, &TreeBuilder::OnProcessingInstruction);
-        XML_SetStartDoctypeDeclHandler(parser, &TreeBuilder::OnDoctype);
         XML_SetEntityDeclHandler(parser, &TreeBuilder::OnEntityDeclaration);
         XML_SetExternalEntityRefHandler(parser, &TreeBuilder::OnExternalEntity);
         XML_SetUnknownEncodingHandler(parser, &OnUnknownEncoding, nullptr);

@@ -103,6 +103,15 @@ const PropsCase kPropsCases[] = {
      "<Display>" +
          kIds + "</Display></FrontPanel>\n",
      0, "1F3C:5A41 0 12 0 0 0 0 0"},
+    // A document type without entity declarations is read as if it were not there.
+    {"DocumentTypeWithoutEntities",
+     "<?xml version=\"1.0\"?>\n<!DOCTYPE FrontPanel [<!ELEMENT FrontPanel ANY>]>\n<FrontPanel>"
+     "<Display>" +
+         kIds + "</Display></FrontPanel>\n",
+     0, "1F3C:5A41 0 12 0 0 0 0 0"},
+    {"BareDocumentType",
+     "<!DOCTYPE FrontPanel><FrontPanel><Display>" + kIds + "</Display></FrontPanel>", 0,
+     "1F3C:5A41 0 12 0 0 0 0 0"},
 };
 TEST(DisplayPropsFiles, StoreTheValuesOpenThePanelAndPrepareTheConverter) {
     for (const PropsCase& c : kPropsCases) {
@@ -148,8 +157,8 @@ const std::pair<const char*, std::string> kUnloadable[] = {
     {"ExternalEntity",
      "<!DOCTYPE FrontPanel [<!ENTITY ids SYSTEM \"ids.xml\">]>"
      "<FrontPanel>&ids;</FrontPanel>"},
-    {"DocumentType",
-     "<!DOCTYPE FrontPanel><FrontPanel><Display>" + kIds + "</Display></FrontPanel>"},
+    {"ParameterEntity", "<!DOCTYPE FrontPanel [<!ENTITY % p \"x\">]><FrontPanel><Display>" + kIds +
+                            "</Display></FrontPanel>"},
     {"NestedTooDeeply", Nested(300)},
 };
 

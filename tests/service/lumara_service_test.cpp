@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/debug_print.h"
@@ -93,6 +94,13 @@ class ServiceRig {
             return comWorks;
         };
         env.uninitializeCom = [this] { ++comUninits; };
+        if (workersFail) {
+            // What std::thread throws when the system will not start a thread.
+            env.makePipeEndpoint = []() -> std::unique_ptr<PipeEndpoint> {
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            };
+        }
         service = std::make_unique<LumaraService>(host, env);
         runner_ = std::thread([this] {
             service->Run();
@@ -155,6 +163,7 @@ class ServiceRig {
     std::string pipeName = "ZELK_SERVICE_TEST_" + std::to_string(std::random_device()());
     std::atomic<int> comInits{0}, comUninits{0};
     bool comWorks = true;
+    bool workersFail = false;
     std::unique_ptr<LumaraService> service;
 
   private:
@@ -246,6 +255,18 @@ TEST(ServiceStart, FailedStartsStopAtOnceLeavingPanelAndPipeAlone) {
         EXPECT_EQ(rig.bus.ReportCount(), 0u);
         EXPECT_EQ(SendPipeRecord(rig.pipeName, MakePipeMessage(1, 1, "", 0)), kErrorFileNotFound);
     }
+}
+
+TEST(ServiceStart, WorkersThatCannotStartEndTheRunTheOrdinaryWay) {
+    ServiceRig rig;
+    rig.workersFail = true;
+    rig.Start(false);
+    ASSERT_TRUE(rig.WaitForRunToReturn());
+    const auto reports = rig.host.Reports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1].state, kServiceStopPending);
+    EXPECT_EQ(rig.comUninits.load(), 1);
+    EXPECT_EQ(rig.EventIds(), (Events{kEventServiceStarted, kEventServiceStopped}));
 }
 
 TEST(ServiceControls, HandlersBeforeRunSendNothing) {
@@ -471,31 +492,28 @@ TEST(ServiceControls, StopIsSeenAtOnceEvenInStandbyAndEndsWithTheStoppingScreen)
     }
 }
 
-TEST(ServiceControls, ShutdownHaltsPipeAndClockButVolumeStillRedrawsThenStopIsSeen) {
+TEST(ServiceControls, ShutdownLeavesItsScreenAndStopsAtOnce) {
     ServiceRig rig;
     rig.Start();
+    rig.Settle();
+    rig.bus.ClearReports();
+    const auto start = std::chrono::steady_clock::now();
     rig.service->OnShutdown();
-    EXPECT_EQ(rig.Line(0), "Preparing   ");
-    EXPECT_EQ(rig.Line(1), "shutdown... ");
-    EXPECT_EQ(rig.Picture().displayControl, 5);
     EXPECT_TRUE(rig.service->PipeHalted());
     EXPECT_TRUE(rig.service->ClockHalted());
+    rig.sleeper.ReleaseAll();  // the clock thread's sleep ends, as the real one's would
+    ASSERT_TRUE(rig.WaitForRunToReturn());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
 
-    // A record is taken but not applied while halted; the clock does not tick.
-    ASSERT_EQ(rig.Send(MSPROPTAG_TrackName, "held"), 0u);
-    rig.sleeper.Grant(30000);
-    ASSERT_TRUE(WaitUntil([&] { return rig.service->PipeHeld() && rig.service->ClockHeld(); }));
-    EXPECT_STREQ(rig.service->Shared().Snapshot().trackName, "");
-    EXPECT_EQ(rig.service->ClockTicks(), 1u);
+    // The shutdown screen is the last thing drawn: no redraw, no stopping screen after it.
+    EXPECT_EQ(rig.Line(0), "Preparing   ");
     EXPECT_EQ(rig.Line(1), "shutdown... ");
-
-    // The volume thread still runs: a change redraws.
-    rig.volume.SetVolume(0);
-    EXPECT_TRUE(WaitUntil([&] { return rig.Line(0) == "12:00       "; }));
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(rig.Stop());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
-    EXPECT_EQ(rig.Line(0), "Service     ");
+    const auto log = rig.bus.Reports();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(std::vector<Report>(log.end() - 4, log.end()),
+              (std::vector<Report>{R({3, 5}), R({5, 0}), R({6, 0}), R({4, 0, 0})}));
+    EXPECT_EQ(rig.host.Reports().back().state, kServiceStopPending);
+    EXPECT_EQ(rig.EventIds(), (Events{kEventServiceStarted, kEventServiceStopped}));
 }
 
 // (What the service spends in standby is measured by bench/service_cpu_bench.)
