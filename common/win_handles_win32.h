@@ -53,6 +53,11 @@ struct FileHandleTraits {  // files, pipes: INVALID_HANDLE_VALUE when none
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE handle) { CloseHandle(handle); }
 };
+struct KernelObjectTraits {  // events, mutexes, processes, threads: null when none
+    using Handle = HANDLE;
+    static HANDLE Invalid() { return nullptr; }
+    static void Close(HANDLE handle) { CloseHandle(handle); }
+};
 struct SidTraits {  // from AllocateAndInitializeSid
     using Handle = PSID;
     static PSID Invalid() { return nullptr; }
@@ -66,6 +71,7 @@ struct ProcessHeapTraits {  // HeapAlloc on the process heap
 
 using UniqueRegistryKey = UniqueWinHandle<RegistryKeyTraits>;
 using UniqueFileHandle = UniqueWinHandle<FileHandleTraits>;
+using UniqueKernelHandle = UniqueWinHandle<KernelObjectTraits>;
 using UniqueSid = UniqueWinHandle<SidTraits>;
 using UniqueHeapBlock = UniqueWinHandle<ProcessHeapTraits>;
 

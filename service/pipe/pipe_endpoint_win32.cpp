@@ -102,8 +102,6 @@ class NamedPipeEndpoint : public PipeEndpoint {
         if (acl_ != nullptr) {
             HeapFree(GetProcessHeap(), 0, acl_);
         }
-        if (ioEvent_ != nullptr) CloseHandle(ioEvent_);
-        if (closeEvent_ != nullptr) CloseHandle(closeEvent_);
     }
 
     PipeCreateResult Create(const std::string& name) override {
@@ -111,7 +109,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
         if (acl_ == nullptr) {
             return PipeCreateResult::kDescriptorFailed;
         }
-        if (ioEvent_ == nullptr || closeEvent_ == nullptr) {
+        if (!ioEvent_ || !closeEvent_) {
             return PipeCreateResult::kCreateFailed;
         }
         SECURITY_ATTRIBUTES attributes{};
@@ -133,8 +131,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
             return PipeWaitResult::kFailed;
         }
         OVERLAPPED overlapped{};
-        overlapped.hEvent = ioEvent_;
-        ResetEvent(ioEvent_);
+        overlapped.hEvent = ioEvent_.Get();
+        ResetEvent(ioEvent_.Get());
         if (pipe_.Connect(&overlapped)) {
             return PipeWaitResult::kConnected;
         }
@@ -163,8 +161,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
                         std::uint32_t timeoutMs) override {
         count = 0;
         OVERLAPPED overlapped{};
-        overlapped.hEvent = ioEvent_;
-        ResetEvent(ioEvent_);
+        overlapped.hEvent = ioEvent_.Get();
+        ResetEvent(ioEvent_.Get());
         DWORD read = 0;
         BOOL ok = pipe_.Read(buffer, static_cast<DWORD>(size), &read, &overlapped);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
@@ -196,8 +194,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
     void Release() override { pipe_.CloseHandleNow(); }
 
     void Close() override {
-        if (closeEvent_ != nullptr) {
-            SetEvent(closeEvent_);
+        if (closeEvent_) {
+            SetEvent(closeEvent_.Get());
         }
     }
 
@@ -205,7 +203,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
     enum class Wait { kDone, kTimedOut, kClosed };
 
     Wait WaitForIo(DWORD timeoutMs) {
-        HANDLE handles[2] = {closeEvent_, ioEvent_};
+        HANDLE handles[2] = {closeEvent_.Get(), ioEvent_.Get()};
         const DWORD r = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
         if (r == WAIT_OBJECT_0) return Wait::kClosed;
         if (r == WAIT_OBJECT_0 + 1) return Wait::kDone;
@@ -221,8 +219,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
     CNamedPipe pipe_;
     SECURITY_DESCRIPTOR descriptor_{};
     PACL acl_ = nullptr;
-    HANDLE ioEvent_;
-    HANDLE closeEvent_;
+    const UniqueKernelHandle ioEvent_;
+    const UniqueKernelHandle closeEvent_;
 };
 
 }  // namespace
