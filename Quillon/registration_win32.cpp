@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Quillon/ostrel_module_win32.h"
+#include "common/win_handles_win32.h"
 #include "quillon.h"
 
 namespace zelk {
@@ -39,26 +40,27 @@ HRESULT FromWin32(LONG error) {
 // Creates `key` (and the keys above it) and sets one string value; a null `name` is the
 // key's default value.
 HRESULT SetString(const std::wstring& key, const wchar_t* name, const std::wstring& data) {
-    HKEY handle = nullptr;
-    LONG error = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr,
-                                 REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &handle, nullptr);
+    UniqueRegistryKey handle;
+    LONG error =
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, handle.Receive(), nullptr);
     if (error != ERROR_SUCCESS) {
+        handle.Release();  // not opened: nothing to close
         return FromWin32(error);
     }
     const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-    error =
-        RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
-    RegCloseKey(handle);
+    error = RegSetValueExW(handle.Get(), name, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(data.c_str()), bytes);
     return FromWin32(error);
 }
 
 HRESULT CreateKey(const std::wstring& key) {
-    HKEY handle = nullptr;
+    UniqueRegistryKey handle;
     const LONG error =
         RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ, nullptr, &handle, nullptr);
-    if (error == ERROR_SUCCESS) {
-        RegCloseKey(handle);
+                        KEY_READ, nullptr, handle.Receive(), nullptr);
+    if (error != ERROR_SUCCESS) {
+        handle.Release();  // not opened: nothing to close
     }
     return FromWin32(error);
 }
@@ -76,16 +78,13 @@ HRESULT DeleteTree(const std::wstring& key) {
 }
 
 HRESULT DeleteValue(const std::wstring& key, const wchar_t* name) {
-    HKEY handle = nullptr;
-    LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, &handle);
-    if (error == ERROR_FILE_NOT_FOUND) {
-        return S_OK;
-    }
+    UniqueRegistryKey handle;
+    LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, handle.Receive());
     if (error != ERROR_SUCCESS) {
-        return FromWin32(error);
+        handle.Release();  // not opened: nothing to close
+        return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
     }
-    error = RegDeleteValueW(handle, name);
-    RegCloseKey(handle);
+    error = RegDeleteValueW(handle.Get(), name);
     return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
 }
 

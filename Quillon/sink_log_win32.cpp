@@ -3,6 +3,8 @@
 #include <mutex>
 #include <string>
 
+#include "common/win_handles_win32.h"
+
 namespace zelk {
 
 namespace {
@@ -33,21 +35,19 @@ void Rotate(HANDLE log) {
     const std::wstring current = TempFilePath(kSinkLogName);
     const std::wstring old = TempFilePath(kSinkLogOldName);
     if (current.empty() || old.empty()) return;
-    const HANDLE source =
-        CreateFileW(current.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (source == INVALID_HANDLE_VALUE) return;
-    const HANDLE target = CreateFileW(old.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool copied = target != INVALID_HANDLE_VALUE;
+    const UniqueFileHandle source(CreateFileW(current.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source) return;
+    const UniqueFileHandle target(CreateFileW(old.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool copied = target.Valid();
     char buffer[64 * 1024];
     DWORD read = 0;
-    while (copied && ReadFile(source, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    while (copied && ReadFile(source.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
         DWORD written = 0;
-        copied = WriteFile(target, buffer, read, &written, nullptr) && written == read;
+        copied = WriteFile(target.Get(), buffer, read, &written, nullptr) && written == read;
     }
-    if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
-    CloseHandle(source);
     if (!copied) return;  // the log keeps its contents rather than lose them
     LARGE_INTEGER start = {};
     if (SetFilePointerEx(log, start, nullptr, FILE_BEGIN)) SetEndOfFile(log);

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "service/pipe/pipe_endpoint.h"
-#include "service/pipe/socket_address_posix.h"
+#include "common/socket_address_posix.h"
 
 namespace zelk {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/debug_print.h"
+#include "common/win_handles_win32.h"
 #include "service/pipe/named_pipe_win32.h"
 #include "service/pipe/pipe_endpoint.h"
 
@@ -48,57 +49,44 @@ BOOL CNamedPipe::Disconnect() {
 }
 
 PACL BuildRestrictedSD(PSECURITY_DESCRIPTOR descriptor) {
-    PSID sid = nullptr;
-    PACL acl = nullptr;
-    bool ok = false;
+    if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
+        DebugPrint("InitializeSecurityDescriptor() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        return nullptr;
+    }
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-
-    do {
-        if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
-            DebugPrint("InitializeSecurityDescriptor() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0,
-                                      0, 0, 0, &sid)) {
-            DebugPrint("AllocateAndInitializeSid() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            sid = nullptr;
-            break;
-        }
-        // The ACL header and the entry's fixed part come to 16 bytes.
-        const DWORD aclSize = GetLengthSid(sid) + 16;
-        acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, aclSize));
-        if (acl == nullptr) {
-            DebugPrint("HeapAlloc() failed with error %d\n", static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!InitializeAcl(acl, aclSize, ACL_REVISION)) {
-            DebugPrint("InitializeAcl() failed with error %d\n", static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE,
-                                 sid)) {
-            DebugPrint("AddAccessAllowedAce() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE)) {
-            DebugPrint("SetSecurityDescriptorDacl() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            break;
-        }
-        ok = true;
-    } while (false);
-
-    if (sid != nullptr) {
-        FreeSid(sid);
+    UniqueSid sid;  // freed on every path: the ACL holds a copy
+    if (!AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0,
+                                  0, 0, sid.Receive())) {
+        DebugPrint("AllocateAndInitializeSid() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        sid.Release();  // not allocated: nothing to free
+        return nullptr;
     }
-    if (!ok && acl != nullptr) {
-        HeapFree(GetProcessHeap(), 0, acl);
-        acl = nullptr;
+    // The ACL header and the entry's fixed part come to 16 bytes.
+    const DWORD aclSize = GetLengthSid(sid.Get()) + 16;
+    UniqueHeapBlock acl(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, aclSize));
+    if (!acl) {
+        DebugPrint("HeapAlloc() failed with error %d\n", static_cast<int>(GetLastError()));
+        return nullptr;
     }
-    return acl;
+    const PACL list = static_cast<PACL>(acl.Get());
+    if (!InitializeAcl(list, aclSize, ACL_REVISION)) {
+        DebugPrint("InitializeAcl() failed with error %d\n", static_cast<int>(GetLastError()));
+        return nullptr;
+    }
+    if (!AddAccessAllowedAce(list, ACL_REVISION, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE,
+                             sid.Get())) {
+        DebugPrint("AddAccessAllowedAce() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        return nullptr;
+    }
+    if (!SetSecurityDescriptorDacl(descriptor, TRUE, list, FALSE)) {
+        DebugPrint("SetSecurityDescriptorDacl() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        return nullptr;
+    }
+    return static_cast<PACL>(acl.Release());  // the descriptor's, freed by its owner
 }
 
 namespace {
@@ -114,8 +102,6 @@ class NamedPipeEndpoint : public PipeEndpoint {
         if (acl_ != nullptr) {
             HeapFree(GetProcessHeap(), 0, acl_);
         }
-        if (ioEvent_ != nullptr) CloseHandle(ioEvent_);
-        if (closeEvent_ != nullptr) CloseHandle(closeEvent_);
     }
 
     PipeCreateResult Create(const std::string& name) override {
@@ -123,7 +109,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
         if (acl_ == nullptr) {
             return PipeCreateResult::kDescriptorFailed;
         }
-        if (ioEvent_ == nullptr || closeEvent_ == nullptr) {
+        if (!ioEvent_ || !closeEvent_) {
             return PipeCreateResult::kCreateFailed;
         }
         SECURITY_ATTRIBUTES attributes{};
@@ -145,8 +131,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
             return PipeWaitResult::kFailed;
         }
         OVERLAPPED overlapped{};
-        overlapped.hEvent = ioEvent_;
-        ResetEvent(ioEvent_);
+        overlapped.hEvent = ioEvent_.Get();
+        ResetEvent(ioEvent_.Get());
         if (pipe_.Connect(&overlapped)) {
             return PipeWaitResult::kConnected;
         }
@@ -175,8 +161,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
                         std::uint32_t timeoutMs) override {
         count = 0;
         OVERLAPPED overlapped{};
-        overlapped.hEvent = ioEvent_;
-        ResetEvent(ioEvent_);
+        overlapped.hEvent = ioEvent_.Get();
+        ResetEvent(ioEvent_.Get());
         DWORD read = 0;
         BOOL ok = pipe_.Read(buffer, static_cast<DWORD>(size), &read, &overlapped);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
@@ -208,8 +194,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
     void Release() override { pipe_.CloseHandleNow(); }
 
     void Close() override {
-        if (closeEvent_ != nullptr) {
-            SetEvent(closeEvent_);
+        if (closeEvent_) {
+            SetEvent(closeEvent_.Get());
         }
     }
 
@@ -217,7 +203,7 @@ class NamedPipeEndpoint : public PipeEndpoint {
     enum class Wait { kDone, kTimedOut, kClosed };
 
     Wait WaitForIo(DWORD timeoutMs) {
-        HANDLE handles[2] = {closeEvent_, ioEvent_};
+        HANDLE handles[2] = {closeEvent_.Get(), ioEvent_.Get()};
         const DWORD r = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
         if (r == WAIT_OBJECT_0) return Wait::kClosed;
         if (r == WAIT_OBJECT_0 + 1) return Wait::kDone;
@@ -233,8 +219,8 @@ class NamedPipeEndpoint : public PipeEndpoint {
     CNamedPipe pipe_;
     SECURITY_DESCRIPTOR descriptor_{};
     PACL acl_ = nullptr;
-    HANDLE ioEvent_;
-    HANDLE closeEvent_;
+    const UniqueKernelHandle ioEvent_;
+    const UniqueKernelHandle closeEvent_;
 };
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "service/core/service_host.h"
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
-#include "service/pipe/pipe_client.h"
+#include "common/pipe_client.h"
 #include "tests/service/service_test_support.h"
 #include "tools/sim/sim_volume.h"
 
