@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -121,6 +122,93 @@ TEST(Lumarad, DrawsRecordsThenStopsOnSigtermWithTheStoppingScreen) {
     EXPECT_NE(log.find("Pipe client: pid " + std::to_string(getpid()) + ", uid "),
               std::string::npos);
     EXPECT_NE(log.find("suspend, resume and shutdown are not followed"), std::string::npos);
+}
+
+// The logind stand-in on the test's private bus, one answer line per command.
+class LogindStub {
+  public:
+    explicit LogindStub(const ScratchDir& dir)
+        : out_((dir / "logind.out").string()),
+          process_({LOGIND_STUB_PATH}, (dir / "logind.err").string(), {}, true, out_) {}
+    bool Ready() {
+        return WaitUntil([&] { return ReadFileText(out_).rfind("ready\n", 0) == 0; });
+    }
+    // The command's answer.
+    std::string Do(const std::string& command) {
+        process_.WriteLine(command);
+        ++answers_;
+        std::string last;
+        WaitUntil([&] {
+            const std::string text = ReadFileText(out_);
+            if (std::count(text.begin(), text.end(), '\n') < answers_ + 1) return false;
+            const std::size_t end = text.rfind('\n', text.size() - 2);
+            last = text.substr(end + 1, text.size() - end - 2);
+            return true;
+        });
+        return last;
+    }
+
+  private:
+    std::string out_;
+    ChildProcess process_;
+    int answers_ = 0;
+};
+
+TEST(Lumarad, FollowsLogindSleepResumeAndShutdownHoldingADelayLock) {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus == nullptr) GTEST_SKIP() << "needs a private bus: run under dbus-run-session";
+    ScratchDir dir("lumarad-logind");
+    WriteProps(dir / "props.xml");
+    HidrawTree tree(dir.Path(), true);
+    NotifySocket notify(dir / "notify");
+    // The test's bus stands in for the system bus, with a stub in logind's place.
+    const std::string systemBus = std::string("DBUS_SYSTEM_BUS_ADDRESS=") + bus;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus, 1);
+    LogindStub logind(dir);
+    ASSERT_TRUE(logind.Ready());
+    const std::string pipe = UniquePipe("logind");
+    ChildProcess daemon(DaemonArgs(dir, tree, pipe), (dir / "stderr").string(),
+                        {notify.Env(), systemBus});
+    ASSERT_TRUE(notify.WaitFor("READY=1", std::chrono::seconds(30))) << notify.Received();
+    EXPECT_TRUE(WaitUntil([&] { return logind.Do("locks") == "locks 1"; }));
+    for (const auto& [tag, text] :
+         std::vector<std::pair<std::int32_t, const char*>>{{kTagSessionOpened, ""},
+                                                           {MSPROPTAG_CD, "True"},
+                                                           {MSPROPTAG_TrackName, "Blue Train"},
+                                                           {MSPROPTAG_Play, "True"},
+                                                           {MSPROPTAG_TrackTime, "75"}}) {
+        ASSERT_EQ(Send(pipe, tag, text), 0u);
+    }
+    // A null first line is not looked at.
+    auto shows = [&](const char* line0, const char* line1, int control) {
+        return WaitUntil([&] {
+            const PanelPicture p = tree.Picture();
+            return (line0 == nullptr || p.Line(0, 12) == line0) && p.Line(1, 12) == line1 &&
+                   (control < 0 || p.displayControl == control);
+        });
+    };
+    EXPECT_TRUE(shows("Blue Train  ", "01:15       ", -1));
+
+    // Before sleep: the standby screen, then the lock is let go so the machine may sleep.
+    EXPECT_EQ(logind.Do("sleep 1"), "ok sleep 1");
+    EXPECT_TRUE(shows("Preparing   ", "to standby..", 2)) << tree.Picture().Line(1, 12);
+    EXPECT_TRUE(WaitUntil([&] { return logind.Do("locks") == "locks 0"; }));
+    // After it: the start-up screen, the lock taken again, and the media screen once resumed.
+    EXPECT_EQ(logind.Do("sleep 0"), "ok sleep 0");
+    // (The start-up screen writes only the second line; it shows for 1.5 seconds.)
+    EXPECT_TRUE(shows(nullptr, "Starting Up ", 0));
+    EXPECT_TRUE(WaitUntil([&] { return logind.Do("locks") == "locks 1"; }));
+    EXPECT_TRUE(shows("Blue Train  ", "01:15       ", -1));
+
+    EXPECT_EQ(logind.Do("shutdown 1"), "ok shutdown 1");
+    EXPECT_TRUE(shows("Preparing   ", "shutdown... ", 5));
+    EXPECT_TRUE(WaitUntil([&] { return logind.Do("locks") == "locks 0"; }));
+
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(daemon.Wait(), 0);
+    const std::string log = ReadFileText(dir / "stderr");
+    EXPECT_EQ(log.find("not followed"), std::string::npos) << log;
+    EXPECT_EQ(log.find("delay lock"), std::string::npos) << log;
 }
 
 TEST(Lumarad, AStartWithoutPanelOrPropertiesLogsItsEventAndFails) {

@@ -46,7 +46,7 @@ dpkg-deb -x "$deb" "$scratch/root"
 root="$scratch/root"
 
 echo "== the installed lumarad on a prepared hidraw tree"
-LUMARAD_PROGRAM="$root/usr/sbin/lumarad" "$lumarad_test" || fail "the installed lumarad"
+LUMARAD_PROGRAM="$root/usr/sbin/lumarad" dbus-run-session -- "$lumarad_test" || fail "the installed lumarad"
 
 echo "== the shipped DisplayProps.xml"
 # Read by lumarad: with no panel present it stops on the missing panel, not on the file.
