@@ -204,9 +204,14 @@ TEST(Lumarad, FollowsLogindSleepResumeAndShutdownHoldingADelayLock) {
     EXPECT_TRUE(shows("Preparing   ", "shutdown... ", 5));
     EXPECT_TRUE(WaitUntil([&] { return logind.Do("locks") == "locks 0"; }));
 
+    // Stopped as the machine goes down: the shutdown screen stays.
     daemon.Signal(SIGTERM);
     EXPECT_EQ(daemon.Wait(), 0);
+    EXPECT_TRUE(notify.WaitFor("STOPPING=1", std::chrono::seconds(1)));
+    EXPECT_EQ(tree.Picture().Line(1, 12), "shutdown... ");
+    EXPECT_EQ(tree.Picture().displayControl, 5);
     const std::string log = ReadFileText(dir / "stderr");
+    EXPECT_NE(log.find("(event 0x40000004)"), std::string::npos) << log;
     EXPECT_EQ(log.find("not followed"), std::string::npos) << log;
     EXPECT_EQ(log.find("delay lock"), std::string::npos) << log;
 }

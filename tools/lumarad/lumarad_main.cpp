@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -82,6 +83,44 @@ class ReportingEndpoint : public PipeEndpoint {
     PipeReadiness& readiness_;
 };
 
+// The hidraw bus, whose writes can be stopped for good: once the machine shuts down, the
+// shutdown screen stays on the panel rather than the stopping screen that follows when systemd
+// stops the service (on Windows the service is not stopped at shutdown).
+class SealableBus : public HidBus {
+  public:
+    explicit SealableBus(std::unique_ptr<HidBus> inner) : inner_(std::move(inner)) {}
+    void Seal() { sealed_->store(true); }
+    std::vector<std::string> EnumerateInterfaces() override {
+        return inner_->EnumerateInterfaces();
+    }
+    std::unique_ptr<HidDevice> Open(const std::string& path) override {
+        std::unique_ptr<HidDevice> device = inner_->Open(path);
+        return device ? std::make_unique<Device>(std::move(device), sealed_) : nullptr;
+    }
+
+  private:
+    class Device : public HidDevice {
+      public:
+        Device(std::unique_ptr<HidDevice> inner, std::shared_ptr<std::atomic<bool>> sealed)
+            : inner_(std::move(inner)), sealed_(std::move(sealed)) {}
+        bool GetAttributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
+            return inner_->GetAttributes(vendorId, productId);
+        }
+        std::uint32_t GetOutputReportLength(std::uint16_t& length) override {
+            return inner_->GetOutputReportLength(length);
+        }
+        std::uint32_t Write(const std::uint8_t* data, std::size_t length) override {
+            return sealed_->load() ? 0 : inner_->Write(data, length);
+        }
+
+      private:
+        std::unique_ptr<HidDevice> inner_;
+        std::shared_ptr<std::atomic<bool>> sealed_;
+    };
+    std::unique_ptr<HidBus> inner_;
+    std::shared_ptr<std::atomic<bool>> sealed_ = std::make_shared<std::atomic<bool>>(false);
+};
+
 int Main(int argc, char** argv) {
     std::string error;
     const auto options = ParseDaemonOptions(std::vector<std::string>(argv + 1, argv + argc), error);
@@ -122,10 +161,10 @@ int Main(int argc, char** argv) {
         }
     });
 
-    std::unique_ptr<HidBus> bus = CreateHidrawBus(options->hidrawClassDir, options->devDir);
+    SealableBus bus(CreateHidrawBus(options->hidrawClassDir, options->devDir));
     std::unique_ptr<XmlLoader> loader = CreateSystemXmlLoader();
     ServiceEnvironment env;
-    env.bus = bus.get();
+    env.bus = &bus;
     env.xmlLoader = loader.get();
     env.propsPath = options->propsPath;
     env.pipeName = options->pipeName;
@@ -143,13 +182,15 @@ int Main(int argc, char** argv) {
     });
 
     LogindWatch logind;
+    std::atomic<bool> shuttingDown{false};
     std::string why;
     std::string warning;
     const bool watching = logind.Connect(
         {[&service](bool start) {
              service.OnPowerEvent(start ? kPowerSuspend : kPowerResumeSuspend, nullptr);
          },
-         [&service, &log](bool start) {
+         [&service, &log, &shuttingDown](bool start) {
+             shuttingDown.store(start);
              if (start) {
                  service.OnShutdown();
              } else {
@@ -194,6 +235,9 @@ int Main(int argc, char** argv) {
             if (!stopping) {
                 stopping = true;
                 NotifyServiceManager("STOPPING=1");
+                if (shuttingDown.load()) {
+                    bus.Seal();
+                }
                 service.OnStop();
             }
         }
