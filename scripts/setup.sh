@@ -11,7 +11,7 @@ PACKAGES=(
   wine64 wine libwine-dev
   clang-format
   dbus-daemon dbus-bin
-  dpkg-dev fakeroot lintian
+  dpkg-dev lintian
 )
 
 missing=()

@@ -86,10 +86,13 @@ TEST(Lumarad, DrawsRecordsThenStopsOnSigtermWithTheStoppingScreen) {
     HidrawTree tree(dir.Path(), true);
     NotifySocket notify(dir / "notify");
     const std::string pipe = UniquePipe("draw");
-    ChildProcess daemon(DaemonArgs(dir, tree, pipe), (dir / "stderr").string(), {notify.Env()});
+    // The unit asks for a watchdog ping every 0.4 seconds.
+    ChildProcess daemon(DaemonArgs(dir, tree, pipe), (dir / "stderr").string(),
+                        {notify.Env(), "WATCHDOG_USEC=400000"});
     ASSERT_TRUE(daemon.Started());
 
     ASSERT_TRUE(notify.WaitFor("READY=1", std::chrono::seconds(30))) << notify.Received();
+    EXPECT_TRUE(notify.WaitFor("WATCHDOG=1", std::chrono::seconds(5)));
     // READY means the pipe is served: the first record is taken at once.
     ASSERT_EQ(Send(pipe, kTagSessionOpened, ""), 0u);
     for (const auto& [tag, text] :
