@@ -139,6 +139,15 @@ TEST(LumaraMpris, PlayersStepByStepOnThePanel) {
     expect("a second player paused changes nothing", {audioLine, "03:21           ", 0x10, 0x81});
     ASSERT_TRUE(film.Do("status Playing"));
     expect("the video plays", {"Film            ", "01:02:05        ", 0x00, 0x01});
+    // lumara-sim's picture of it.
+    const std::filesystem::path svg = dir / "film.svg";
+    sim.WriteLine("snapshot " + svg.string());
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileText(svg).find("</svg>") != std::string::npos; }));
+    const std::string picture = ReadFileText(svg);
+    EXPECT_NE(picture.find(">F</tspan>"), std::string::npos);
+    EXPECT_NE(picture.find("class=\"icon lit\"><rect"), std::string::npos) << "play is lit";
+    EXPECT_EQ(picture.find("class=\"icon lit\"><rect"), picture.rfind("class=\"icon lit\"><rect"))
+        << "and nothing else";
     EXPECT_EQ(film.Quit(), 0);
     ASSERT_TRUE(music.Do("position 202"));
     expect("the video player quit", {audioLine, "03:22           ", 0x10, 0x81});

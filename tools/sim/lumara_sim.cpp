@@ -145,7 +145,7 @@ Simulator* theSimulator = nullptr;
 // "snapshot FILE": the panel as it is now, as an SVG picture.
 bool TakeSnapshot(Simulator& sim, const std::string& rest, std::string& error) {
     const std::size_t start = rest.find_first_not_of(" \t");
-    if (rest.empty() || (rest[0] != ' ' && rest[0] != '\t') || start == std::string::npos) {
+    if (start == std::string::npos) {
         error = "snapshot needs a file name, for example: snapshot panel.svg";
         return false;
     }
@@ -166,7 +166,8 @@ void ReadCommands(Simulator& sim) {
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::string error;
-        if (line.rfind("snapshot", 0) == 0) {
+        if (line == "snapshot" || line.rfind("snapshot ", 0) == 0 ||
+            line.rfind("snapshot\t", 0) == 0) {
             if (!TakeSnapshot(sim, line.substr(8), error)) {
                 std::fprintf(stderr, "lumara-sim: %s\n", error.c_str());
             }
