@@ -12,6 +12,8 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   nsis
   clang-format
+  dbus-daemon dbus-bin
+  dpkg-dev lintian
 )
 
 SUDO=""
@@ -44,6 +46,13 @@ missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+
+# libsystemd-dev must match the installed libsystemd0 exactly: a newer one would upgrade
+# systemd itself.
+arch="$(dpkg --print-architecture)"
+if ! dpkg-query -W -f='${Status}' libsystemd-dev 2>/dev/null | grep -q 'install ok installed'; then
+  missing+=("libsystemd-dev=$(dpkg-query -W -f='${Version}' "libsystemd0:$arch")")
+fi
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: sets up the machine, builds the host (ASan/UBSan), ThreadSanitizer and
-# Windows (mingw-w64, x64 and the x86 sink) trees, and runs every test of all three in one ctest run (the Windows
-# tests under Wine). Ends with ctest's summary.
+# Windows (mingw-w64: x64, and the x86 sink) trees and the Debian package, and runs every test of
+# the host, ThreadSanitizer and x64 Windows trees in one ctest run (the Windows tests under Wine,
+# the package's checks in the host tree). Ends with ctest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,12 @@ for preset in native native-tsan windows-x86 windows; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$JOBS"
 done
+
+# The Debian package, from a tree of its own (the programs only, optimised); the host tree's
+# package test checks it with lintian and runs it from an extracted tree.
+echo "== configure and build: package"
+cmake --preset package >/dev/null
+cmake --build --preset package -j "$JOBS" --target package
 
 # One ctest run over the three trees, so the closing summary counts every test.
 mkdir -p build/all

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "service/pipe/peer_credentials_posix.h"
 #include "service/pipe/pipe_endpoint.h"
 #include "common/socket_address_posix.h"
 
@@ -64,6 +65,10 @@ class SocketPipeEndpoint : public PipeEndpoint {
                 return PipeWaitResult::kFailed;
             }
             const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0 && !CheckPipePeer(fd)) {
+                close(fd);
+                continue;
+            }
             if (fd >= 0) {
                 connection_ = fd;
                 return PipeWaitResult::kConnected;
