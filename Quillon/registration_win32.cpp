@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Quillon/ostrel_module_win32.h"
+#include "common/win_handles_win32.h"
 #include "quillon.h"
 
 namespace zelk {
@@ -20,6 +21,15 @@ constexpr wchar_t kCategoryLocaleValue[] = L"409";
 constexpr wchar_t kProgId[] = L"Quillon.StatusSink.1";
 constexpr wchar_t kIndependentProgId[] = L"Quillon.StatusSink";
 
+// The x86 and x64 DLLs each own their platform's subkey under the type library's locale key,
+// which both views share; the rest of the library's entries (its version key, its interfaces
+// in both views) serve both and go only with the last of the two.
+constexpr bool kIs64Bit = sizeof(void*) == 8;
+constexpr SYSKIND kOwnSysKind = kIs64Bit ? SYS_WIN64 : SYS_WIN32;
+const std::wstring kTypeLibLocaleKey = std::wstring(L"TypeLib\\") + kLibid + L"\\1.0\\409";
+const std::wstring kOwnPlatformKey = kTypeLibLocaleKey + (kIs64Bit ? L"\\win64" : L"\\win32");
+const std::wstring kOtherPlatformKey = kTypeLibLocaleKey + (kIs64Bit ? L"\\win32" : L"\\win64");
+
 const std::wstring kCategoryKey = std::wstring(L"Component Categories\\") + kCategory;
 const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
 
@@ -30,26 +40,27 @@ HRESULT FromWin32(LONG error) {
 // Creates `key` (and the keys above it) and sets one string value; a null `name` is the
 // key's default value.
 HRESULT SetString(const std::wstring& key, const wchar_t* name, const std::wstring& data) {
-    HKEY handle = nullptr;
-    LONG error = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr,
-                                 REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &handle, nullptr);
+    UniqueRegistryKey handle;
+    LONG error =
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, handle.Receive(), nullptr);
     if (error != ERROR_SUCCESS) {
+        handle.Release();  // not opened: nothing to close
         return FromWin32(error);
     }
     const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-    error =
-        RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
-    RegCloseKey(handle);
+    error = RegSetValueExW(handle.Get(), name, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(data.c_str()), bytes);
     return FromWin32(error);
 }
 
 HRESULT CreateKey(const std::wstring& key) {
-    HKEY handle = nullptr;
+    UniqueRegistryKey handle;
     const LONG error =
         RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ, nullptr, &handle, nullptr);
-    if (error == ERROR_SUCCESS) {
-        RegCloseKey(handle);
+                        KEY_READ, nullptr, handle.Receive(), nullptr);
+    if (error != ERROR_SUCCESS) {
+        handle.Release();  // not opened: nothing to close
     }
     return FromWin32(error);
 }
@@ -67,17 +78,33 @@ HRESULT DeleteTree(const std::wstring& key) {
 }
 
 HRESULT DeleteValue(const std::wstring& key, const wchar_t* name) {
-    HKEY handle = nullptr;
-    LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, &handle);
-    if (error == ERROR_FILE_NOT_FOUND) {
-        return S_OK;
-    }
+    UniqueRegistryKey handle;
+    LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_SET_VALUE, handle.Receive());
     if (error != ERROR_SUCCESS) {
-        return FromWin32(error);
+        handle.Release();  // not opened: nothing to close
+        return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
     }
-    error = RegDeleteValueW(handle, name);
-    RegCloseKey(handle);
+    error = RegDeleteValueW(handle.Get(), name);
     return error == ERROR_FILE_NOT_FOUND ? S_OK : FromWin32(error);
+}
+
+bool KeyExists(const std::wstring& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+// Removes this build's type library entries: only its own platform subkey while the other
+// build is registered, otherwise the whole library through the system.
+HRESULT UnregisterTypeLibrary() {
+    if (KeyExists(kOtherPlatformKey)) {
+        return DeleteKey(kOwnPlatformKey);
+    }
+    return UnRegisterTypeLib(LIBID_QUILLONLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
+                             kOwnSysKind);
 }
 
 // The DLL's full path; a path that fills the whole buffer is refused.
@@ -169,8 +196,7 @@ HRESULT UnregisterServer(HINSTANCE module) {
         DeleteKey(std::wstring(kIndependentProgId) + L"\\CurVer"),
         DeleteKey(kIndependentProgId),
         DeleteTree(kClassKey),
-        UnRegisterTypeLib(LIBID_QUILLONLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
-                          SYS_WIN64),
+        UnregisterTypeLibrary(),
     };
     for (const HRESULT step : steps) {
         if (FAILED(step)) {

@@ -6,25 +6,15 @@
 #include <vector>
 
 #include "Quillon/record_text.h"
+#include "Quillon/sink_log_win32.h"
+#include "common/pipe_client.h"
 #include "common/pipe_message.h"
 
 namespace zelk {
 
 namespace {
 
-constexpr DWORD kPipeBusyWaitMs = 20000;
 constexpr int kTraceUnits = 512;
-
-const std::wstring& PipePath() {
-    static const std::wstring path = [] {
-        std::wstring p = L"\\\\.\\pipe\\";
-        for (const char* c = kPipeName; *c != '\0'; ++c) {
-            p += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-        }
-        return p;
-    }();
-    return path;
-}
 
 bool IsAnsiLeadByte(unsigned char byte) {
     return IsDBCSLeadByteEx(CP_ACP, byte) != FALSE;
@@ -61,9 +51,7 @@ StatusSession::StatusSession() : typeInfo_(IID_IMediaStatusSession) {
 }
 
 StatusSession::~StatusSession() {
-    if (log_ != INVALID_HANDLE_VALUE) {
-        CloseHandle(log_);
-    }
+    log_.Reset();
     ModuleReleaseLock();
 }
 
@@ -74,7 +62,7 @@ HRESULT StatusSession::StartSession(LONG sessionNumber, HANDLE sinkLog) {
         HANDLE own = INVALID_HANDLE_VALUE;
         if (DuplicateHandle(GetCurrentProcess(), sinkLog, GetCurrentProcess(), &own, 0, FALSE,
                             DUPLICATE_SAME_ACCESS)) {
-            log_ = own;
+            log_.Reset(own);
         }
     }
     WritePipeMessage(kTagSessionOpened, L"", 1);
@@ -115,52 +103,36 @@ HRESULT StatusSession::WritePipeMessage(LONG tag, const wchar_t* text, int lengt
         *sent = message;
     }
 
-    const std::wstring& name = PipePath();
-    HANDLE pipe = INVALID_HANDLE_VALUE;
-    for (;;) {
-        // Identification only: whoever serves the pipe may not act as this user.
-        pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE) {
-            break;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_PIPE_BUSY) {
-            DebugPrint(L"Could not open pipe. Error: %d ", static_cast<int>(error));
-            return S_OK;
-        }
-        if (!WaitNamedPipeW(name.c_str(), kPipeBusyWaitMs)) {
+    PipeClientConnection pipe;  // the same client as lumara-send; closed on every path
+    PipeClientConnection::Failure failure = PipeClientConnection::Failure::kNone;
+    const std::uint32_t error = pipe.Open(kPipeName, &failure);
+    if (error != 0) {
+        if (failure == PipeClientConnection::Failure::kBusyWait) {
             DebugPrint(L"Could not open pipe");
-            return S_OK;
+        } else {
+            DebugPrint(L"Could not open pipe. Error: %d ", static_cast<int>(error));
         }
+        return S_OK;
     }
-
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
+    if (!pipe.MessageMode()) {
         DebugPrint(L"SetNamedPipeHandleState failed");
-    } else {
-        DWORD written = 0;
-        if (!WriteFile(pipe, &message, sizeof message, &written, nullptr) ||
-            written != sizeof message) {
-            DebugPrint(L"WriteFile failed");
-        }
+    } else if (pipe.Write(&message, sizeof message) != 0) {
+        DebugPrint(L"WriteFile failed");
     }
-    CloseHandle(pipe);
     return S_OK;
 }
 
 bool StatusSession::SeekLogEnd() {
-    if (log_ == INVALID_HANDLE_VALUE) {
+    if (!log_) {
         return false;
     }
     SetLastError(NO_ERROR);
-    const DWORD low = SetFilePointer(log_, 0, nullptr, FILE_END);
+    const DWORD low = SetFilePointer(log_.Get(), 0, nullptr, FILE_END);
     return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
 }
 
 void StatusSession::WriteLog(const char* text, DWORD length) {
-    DWORD written = 0;
-    WriteFile(log_, text, length, &written, nullptr);
+    AppendToSinkLog(log_.Get(), text, length);
 }
 
 HRESULT StatusSession::QueryInterface(REFIID riid, void** ppv) {

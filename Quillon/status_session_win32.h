@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "Quillon/ostrel_module_win32.h"
+#include "common/win_handles_win32.h"
 #include "common/pipe_message.h"
 #include "quillon.h"
 
@@ -54,7 +55,7 @@ class StatusSession final : public IMediaStatusSession {
     void WriteLog(const char* text, DWORD length);
 
     LONG refs_ = 1;
-    HANDLE log_ = INVALID_HANDLE_VALUE;  // this session's own duplicate
+    UniqueFileHandle log_;  // this session's own duplicate
     LONG sessionNumber_ = 0;
     TypeInfoCache typeInfo_;
 };

@@ -40,9 +40,7 @@ StatusSink::StatusSink(IUnknown* outer)
 }
 
 StatusSink::~StatusSink() {
-    if (log_ != INVALID_HANDLE_VALUE) {
-        CloseHandle(log_);
-    }
+    log_.Reset();
     ModuleReleaseLock();
 }
 
@@ -57,8 +55,8 @@ void StatusSink::OpenLog() {
     for (DWORD i = 0; i < kNameUnits; ++i) {
         path[length + i] = kLogFileName[i];
     }
-    log_ = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    log_.Reset(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 HRESULT StatusSink::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
@@ -139,7 +137,7 @@ HRESULT StatusSink::CreateSession(IMediaStatusSession** session) {
     }
     // `created` carries one reference for the time of the setup.
     const LONG number = ++sessionCounter_;
-    hr = created->StartSession(number, log_);
+    hr = created->StartSession(number, log_.Get());
     if (SUCCEEDED(hr)) {
         hr = created->QueryInterface(IID_IMediaStatusSession, reinterpret_cast<void**>(session));
     }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "Quillon/ostrel_module_win32.h"
+#include "common/win_handles_win32.h"
 #include "quillon.h"
 
 namespace zelk {
@@ -54,7 +55,7 @@ class StatusSink final : public IMediaStatusSink {
     InnerUnknown inner_;
     IUnknown* controlling_;
     ULONG refs_ = 0;  // single-threaded apartment: no atomics
-    HANDLE log_ = INVALID_HANDLE_VALUE;
+    UniqueFileHandle log_;
     LONG sessionCounter_ = 0;
     TypeInfoCache typeInfo_;
 };

@@ -18,7 +18,7 @@
 #include "service/core/lumara_service.h"
 #include "service/core/service_host.h"
 #include "service/panel/virtual_panel.h"
-#include "service/pipe/pipe_client.h"
+#include "common/pipe_client.h"
 #include "tools/sim/sim_commands.h"
 #include "tools/sim/sim_volume.h"
 

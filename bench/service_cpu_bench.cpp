@@ -1,4 +1,8 @@
-// CPU time the running service spends while idle (only the clock redraws) and in standby.
+// CPU time the running service spends while idle (only the clock redraws) and in standby,
+// with and without changes coming in.
+#include <atomic>
+#include <thread>
+
 #include "bench/bench_rig.h"
 #include "tools/sim/sim_terminal.h"
 
@@ -24,6 +28,18 @@ int main(int argc, char** argv) {
     measure("idle (clock only)");
     bench.service->OnPowerEvent(kPowerSuspend, nullptr);
     measure("standby");
+    // Standby while the mixer keeps changing (a change every 30 ms): each change wakes the
+    // loop, which must go back to its poll without drawing or spinning.
+    std::atomic<bool> changing{true};
+    std::thread changer([&] {
+        for (std::int32_t v = 0; changing.load(); v = (v + 997) % 65536) {
+            bench.volume.SetVolume(v);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+    });
+    measure("standby, volume changing every 30 ms");
+    changing.store(false);
+    changer.join();
     bench.service->OnPowerEvent(kPowerResumeSuspend, nullptr);
     return 0;
 }

@@ -60,13 +60,19 @@ if(WIN32)
     set_tests_properties(win.prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
 endif()
 
-# fp_folder_sources(target): adds every .cpp of the calling folder to `target`, choosing the
-# platform files by their name: *_win32.cpp only on Windows; *_posix.cpp, *_hidraw.cpp and
-# *_alsa.cpp only elsewhere. Portable files (any other name) go into both builds.
+# fp_folder_sources(target [EXCLUDE file...]): adds every .cpp of the calling folder (but the
+# excluded ones) to `target`, choosing the platform files by their name: *_win32.cpp only on
+# Windows; *_posix.cpp, *_hidraw.cpp and *_alsa.cpp only elsewhere. Portable files (any other
+# name) go into both builds.
 function(fp_folder_sources target)
+    cmake_parse_arguments(F "" "" "EXCLUDE" ${ARGN})
     file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     foreach(_src IN LISTS _sources)
         get_filename_component(_name ${_src} NAME_WE)
+        get_filename_component(_file ${_src} NAME)
+        if(_file IN_LIST F_EXCLUDE)
+            continue()
+        endif()
         if(_name MATCHES "_win32$")
             if(WIN32)
                 target_sources(${target} PRIVATE ${_src})

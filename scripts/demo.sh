@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the simulator and plays a scripted media session on the virtual panel: a CD with a
 # long track name that scrolls, track times, pause, the volume and mute, a DVD, the radio,
-# photos, stop and the end of the session. Ends by itself in about 45 seconds.
+# photos, stop and the end of the session. Ends by itself in about 45 seconds, leaving the
+# panel's report log and two SVG pictures in build/demo/: the CD track playing (the README's
+# picture, see scripts/panel-picture.sh) and the last screen before the service stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +13,8 @@ cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target lumara-sim lumara-send -j "${FP_JOBS:-2}" >/dev/null
 
 BIN=build/native-release/tools/sim
+OUT=build/demo
+mkdir -p "$OUT"
 PIPE="ZELK_FRONTPANEL_DEMO_$$"
 
 send() { "$BIN/lumara-send" --pipe "$PIPE" "$@"; }
@@ -45,9 +49,12 @@ scenario() {
     sleep 1.5
     echo "mute 0"
     sleep 1
+    send TrackNumber 4
+    send TrackName "All Blues"
     send RepeatSet True
     send TrackTime 125
     sleep 2
+    echo "snapshot $OUT/cd-playing.svg"
     send DVD True
     send TrackNumber 3
     send TotalTracks 12
@@ -74,9 +81,10 @@ scenario() {
     sleep 3
     echo "control 204"
     sleep 1
+    echo "snapshot $OUT/last-screen.svg"
     echo stop
 }
 
 echo "The virtual front panel, driven by the service's own code (pipe $PIPE):"
-scenario | "$BIN/lumara-sim" --pipe "$PIPE"
-echo "The service stopped; the demo is over."
+scenario | "$BIN/lumara-sim" --pipe "$PIPE" --report-log "$OUT/reports.txt"
+echo "The service stopped; the demo is over. The panel's reports and pictures: $OUT/"

@@ -9,20 +9,60 @@ PACKAGES=(
   libexpat1-dev libasound2-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine64 wine libwine-dev
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  nsis
   clang-format
   clang libclang-rt-14-dev
+  dbus-daemon dbus-bin
+  dpkg-dev lintian
 )
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+NEED_UPDATE=0
+
+# Wine's 32-bit side (for the 32-bit COM host tests) comes from the i386 architecture. It is
+# installed only where the kernel runs 32-bit programs: elsewhere the `wine` command would pick
+# its 32-bit loader and fail for every program ("Exec format error"). The probe is the smallest
+# 32-bit ELF program: it calls exit(0).
+can_run_32bit() {
+  local probe
+  probe="$(mktemp)"
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\x31\xc0\x40\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  local ok=1
+  "$probe" 2>/dev/null || ok=0
+  rm -f "$probe"
+  [ "$ok" -eq 1 ]
+}
+if can_run_32bit; then
+  PACKAGES+=(wine32:i386)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    NEED_UPDATE=1
+  fi
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
+# libsystemd-dev must match the installed libsystemd0 exactly: a newer one would upgrade
+# systemd itself.
+arch="$(dpkg --print-architecture)"
+if ! dpkg-query -W -f='${Status}' libsystemd-dev 2>/dev/null | grep -q 'install ok installed'; then
+  missing+=("libsystemd-dev=$(dpkg-query -W -f='${Version}' "libsystemd0:$arch")")
+fi
+
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  NEED_UPDATE=1
+fi
+if [ "$NEED_UPDATE" -eq 1 ]; then
+  $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # The whole test suite: sets up the machine, builds the host (ASan/UBSan), ThreadSanitizer,
-# fuzz (clang libFuzzer targets) and Windows (mingw-w64) trees, and runs every test of all of
-# them in one ctest run (the Windows tests under Wine, each fuzz target for a few seconds over
-# its seed corpus). Ends with ctest's summary.
+# fuzz (clang libFuzzer targets) and Windows (mingw-w64: x64, and the x86 sink) trees and the
+# Debian package, and runs every test of the host, ThreadSanitizer, fuzz and x64 Windows trees
+# in one ctest run (the Windows tests under Wine, each fuzz target for a few seconds over its
+# seed corpus, the package's checks in the host tree). Ends with ctest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
 JOBS="${FP_JOBS:-$(nproc)}"
-for preset in native native-tsan fuzz windows; do
+# windows-x86 (the 32-bit sink and its COM host) comes before windows, whose tests use it.
+for preset in native native-tsan fuzz windows-x86 windows; do
     echo "== configure and build: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$JOBS"
 done
+
+# The Debian package, from a tree of its own (the programs only, optimised); the host tree's
+# package test checks it with lintian and runs it from an extracted tree.
+echo "== configure and build: package"
+cmake --preset package >/dev/null
+cmake --build --preset package -j "$JOBS" --target package
 
 # One ctest run over the trees, so the closing summary counts every test.
 mkdir -p build/all

@@ -15,7 +15,7 @@ prepare() {
     if [ ! -f "$prefix/.fp-ready" ]; then
         rm -rf "$prefix"
         WINEPREFIX="$prefix" wineboot --init >/dev/null 2>&1 || true
-        WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        WINEPREFIX="$prefix" wine reg add 'HKCU\Software\Wine\Drivers' /reg:64 /v Graphics /d null /f >/dev/null 2>&1
         WINEPREFIX="$prefix" wineserver -w || true
         touch "$prefix/.fp-ready"
     fi

@@ -1,5 +1,6 @@
 #include "service/core/lumara_service.h"
 
+#include <system_error>
 #include <utility>
 
 #include "common/debug_print.h"
@@ -62,14 +63,17 @@ void LumaraService::Run(int, char**) {
                 watchChanged_.notify_all();
             });
             published_.store(panel_.get());
-            StartWorkers();
+            if (StartWorkers()) {
+                host_.ReportStatus(kServiceRunning, 0, kKeepStatusValue, kKeepStatusValue);
+                redraws_.store(0);
+                RunLoop(shared_, [this](const MediaState& copy) { Redraw(copy); });
 
-            host_.ReportStatus(kServiceRunning, 0, kKeepStatusValue, kKeepStatusValue);
-            redraws_.store(0);
-            RunLoop(shared_, [this](const MediaState& copy) { Redraw(copy); });
-
-            HaltWorkers();
-            ShowStoppingScreen(*panel_);
+                HaltWorkers();
+                // After a shutdown notice its screen stays up to the end.
+                if (!shuttingDown_.load()) {
+                    ShowStoppingScreen(*panel_);
+                }
+            }
             EndWorkers();
         }
     }
@@ -81,18 +85,28 @@ void LumaraService::Run(int, char**) {
 
 void LumaraService::Redraw(const MediaState& copy) {
     PanelFrame frame = panel_->BeginFrame();
-    // A standby screen shown since the loop decided to redraw stays.
-    if (shared_.standby.load() != 0) {
+    // A standby or shutdown screen shown since the loop decided to redraw stays.
+    if (shared_.standby.load() != 0 || shuttingDown_.load()) {
         return;
     }
     ShowMediaState(frame, copy);
     redraws_.fetch_add(1);
 }
 
-void LumaraService::StartWorkers() {
+bool LumaraService::StartWorkers() {
     workersEnded_ = false;
     volumeQuit_ = false;
+    try {
+        StartWorkerThreads();
+    } catch (const std::system_error&) {
+        // A thread the system would not start: the ones already running are ended and Run
+        // takes the ordinary way out.
+        return false;
+    }
+    return true;
+}
 
+void LumaraService::StartWorkerThreads() {
     endpoint_ = env_.makePipeEndpoint();
     pipeServer_ = std::make_unique<PipeServer>(
         *endpoint_, env_.pipeName,
@@ -289,9 +303,16 @@ void LumaraService::OnUserDefinedRequest(std::uint32_t control) {
 void LumaraService::OnShutdown() {
     pipeGate_.Halt();
     clockGate_.Halt();
-    if (PanelDevice* panel = published_.load()) {
-        ShowShutdownScreen(*panel);
+    PanelDevice* panel = published_.load();
+    if (panel == nullptr) {
+        return;
     }
+    // The loop draws nothing more, the screen stays, and the service stops at once so that the
+    // system need not wait out its shutdown timeout for it.
+    shuttingDown_.store(true);
+    shared_.stop.store(1);
+    ShowShutdownScreen(*panel);
+    shared_.wake.Set();
 }
 
 std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {

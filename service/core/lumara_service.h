@@ -118,9 +118,15 @@ class LumaraService {
     std::uint64_t ClockTicks() const;
     bool PipeHalted() const { return pipeGate_.IsHalted(); }
     bool ClockHalted() const { return clockGate_.IsHalted(); }
+    // Whether the pipe server and the clock thread are held at their gates right now.
+    bool PipeHeld() const { return pipeGate_.Waiting() > 0; }
+    bool ClockHeld() const { return clockGate_.Waiting() > 0; }
 
   private:
-    void StartWorkers();
+    // Starts the pipe server, clock and volume threads; false (with the started ones still to
+    // be ended by EndWorkers) when the system cannot start one.
+    bool StartWorkers();
+    void StartWorkerThreads();
     void HaltWorkers();
     void EndWorkers();
     void VolumeThread();
@@ -139,6 +145,7 @@ class LumaraService {
     std::atomic<PanelDevice*> published_{nullptr};
     std::atomic<std::uint32_t> startupError_{0};
     std::atomic<bool> comFailed_{false};
+    std::atomic<bool> shuttingDown_{false};
     std::atomic<std::uint64_t> redraws_{0};
 
     std::unique_ptr<PipeEndpoint> endpoint_;

@@ -9,7 +9,7 @@
 
 #include "common/debug_print.h"
 #include "common/media_status_tags.h"
-#include "service/core/value_readers.h"
+#include "common/value_readers.h"
 
 namespace zelk {
 

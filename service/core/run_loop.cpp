@@ -24,57 +24,23 @@ bool WakeEvent::IsSet() const {
 
 void WakeEvent::Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
+    ++waiters_;
     changed_.wait(lock, [this] { return set_; });
+    --waiters_;
 }
 
 bool WakeEvent::WaitFor(std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
+    ++timedWaiters_;
+    const bool set =
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
+    --timedWaiters_;
+    return set;
 }
 
-void HaltGate::Halt() {
+bool WakeEvent::HasIdleWaiter(bool orTimed) const {
     std::lock_guard<std::mutex> guard(mutex_);
-    halted_ = true;
-}
-
-void HaltGate::Open() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        halted_ = false;
-    }
-    changed_.notify_all();
-}
-
-bool HaltGate::IsHalted() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return halted_;
-}
-
-bool HaltGate::Pass() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (shutDown_) {
-        return false;
-    }
-    if (!halted_) {
-        return true;
-    }
-    ++waiting_;
-    changed_.wait(lock, [this] { return !halted_ || shutDown_; });
-    --waiting_;
-    return !shutDown_;
-}
-
-void HaltGate::Shutdown() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        shutDown_ = true;
-    }
-    changed_.notify_all();
-}
-
-int HaltGate::Waiting() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return waiting_;
+    return !set_ && (waiters_ > 0 || (orTimed && timedWaiters_ > 0));
 }
 
 MediaState ServiceShared::Snapshot() {

@@ -1,5 +1,6 @@
 // The run loop and what the service's threads share: the media state with its lock, the wake
-// event, the standby and stop flags, and the gates that halt the worker threads at safe points.
+// event and the standby and stop flags. (The gates that halt the worker threads at safe points
+// are in common/halt_gate.h.)
 #pragma once
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <mutex>
 
+#include "common/halt_gate.h"
 #include "common/mutex.h"
 #include "common/thread_annotations.h"
 #include "service/core/media_state.h"
@@ -25,35 +27,19 @@ class WakeEvent {
     // Waits until set or `timeoutMs` of real time passed; true when set.
     bool WaitFor(std::uint32_t timeoutMs);
 
-  private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool set_ = false;  // guarded by mutex_
-};
-
-// Where a worker thread stops while it is halted (standby, shutdown, stop). The thread passes
-// the gate outside the state lock, so a halted thread never holds it. Halting twice is the
-// same as halting once; opening lets every waiting thread go on.
-class HaltGate {
-  public:
-    void Halt();
-    void Open();
-    bool IsHalted() const;
-    // Returns true at once while open; while halted, blocks until opened (true) or shut down
-    // (false).
-    bool Pass();
-    // For good: every waiting and later Pass returns false.
-    void Shutdown();
-    // Threads blocked in Pass right now.
-    int Waiting() const;
+    // The idle signal: true while a thread waits here (in Wait, or in WaitFor too when
+    // `orTimed`) and the event is not set, so nothing wakes that thread until someone sets the
+    // event (or its time runs out). For the run loop this means it has drawn every change so
+    // far; tests wait for it instead of sleeping to see that nothing more happens.
+    bool HasIdleWaiter(bool orTimed = true) const;
 
   private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     // All three guarded by mutex_ (a std::mutex, for the condition variable).
-    bool halted_ = false;
-    bool shutDown_ = false;
-    int waiting_ = 0;
+    bool set_ = false;
+    int waiters_ = 0;       // in Wait
+    int timedWaiters_ = 0;  // in WaitFor
 };
 
 // The objects every thread of the service reaches.

@@ -18,7 +18,6 @@ inline constexpr char kLumaraDescription[] = "Service controlling front panel di
 inline constexpr char kLumaraUsageText[] =
     "A service for displaying media center information on a front panel display.\n"
     "Usage: testsrv [-install | -uninstall | -help]\n";
-inline constexpr char kDisplayPropsFile[] = "DisplayProps.xml";
 
 class LumaraScmService final : public ServiceFramework {
   public:

@@ -4,20 +4,9 @@
 
 #include "service/adapters/clock.h"
 #include "service/host/host_ports_win32.h"
+#include "service/panel/display_props.h"
 
 namespace zelk {
-
-namespace {
-
-// DisplayProps.xml in the program's own folder.
-std::string DisplayPropsPath() {
-    std::string path = SystemModulePath();
-    const std::size_t slash = path.find_last_of("\\/");
-    path.erase(slash == std::string::npos ? 0 : slash + 1);
-    return path + kDisplayPropsFile;
-}
-
-}  // namespace
 
 LumaraScmService::LumaraScmService()
     : ServiceFramework(kServiceName, kServiceDisplayName, kLumaraControlsAccepted,
@@ -31,7 +20,9 @@ LumaraScmService::LumaraScmService()
     ServiceEnvironment environment;
     environment.bus = bus_.get();
     environment.xmlLoader = xml_loader_.get();
-    environment.propsPath = DisplayPropsPath();
+    // DisplayProps.xml beside the program, within the path's length limit; empty (and so
+    // not loaded) when it does not fit, never a name relative to the current folder.
+    environment.propsPath = DefaultDisplayPropsPath();
     environment.clock = &SystemClock();
     environment.sleeper = &SystemSleeper();
     work_ = std::make_unique<LumaraService>(host_, std::move(environment));

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/win_handles_win32.h"
 #include "service/core/panel_texts.h"
 #include "service/host/error_text.h"
 #include "service/host/host_ports_win32.h"
@@ -57,8 +58,10 @@ std::string ServiceString(std::uint32_t id) {
 
 std::string SystemErrorText(std::uint32_t error) {
     char buffer[kSystemTextBuffer];
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, buffer,
-                                        static_cast<DWORD>(sizeof(buffer)), nullptr);
+    // A system text may hold inserts of its own ("%1 is not a valid ..."): taken as it stands.
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, buffer, static_cast<DWORD>(sizeof(buffer)), nullptr);
     return length == 0 ? std::string() : std::string(buffer, length);
 }
 
@@ -91,95 +94,83 @@ ServiceFramework* ServiceFramework::Current() {
 // ---- Settings -------------------------------------------------------------------------------
 
 SettingsKey ServiceFramework::GetParametersKey(bool read_only) {
-    HKEY services = nullptr;
+    UniqueRegistryKey services;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServicesKey, 0,
-                      read_only ? KEY_READ : (KEY_READ | KEY_WRITE), &services) != ERROR_SUCCESS) {
+                      read_only ? KEY_READ : (KEY_READ | KEY_WRITE),
+                      services.Receive()) != ERROR_SUCCESS) {
         return nullptr;
     }
-    HKEY service = nullptr;
-    HKEY parameters = nullptr;
-    if (RegCreateKeyExA(services, service_name_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ | KEY_WRITE, nullptr, &service, nullptr) == ERROR_SUCCESS) {
-        if (RegCreateKeyExA(service, kParametersKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_READ | KEY_WRITE, nullptr, &parameters, nullptr) != ERROR_SUCCESS) {
-            parameters = nullptr;
+    UniqueRegistryKey service;
+    UniqueRegistryKey parameters;
+    if (RegCreateKeyExA(services.Get(), service_name_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ | KEY_WRITE, nullptr, service.Receive(),
+                        nullptr) == ERROR_SUCCESS) {
+        if (RegCreateKeyExA(service.Get(), kParametersKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_READ | KEY_WRITE, nullptr, parameters.Receive(),
+                            nullptr) != ERROR_SUCCESS) {
+            parameters.Release();  // not opened: nothing to close
         }
-        RegCloseKey(service);
     }
-    RegCloseKey(services);
-    return parameters;
+    return parameters.Release();  // the caller's to close
 }
 
 SettingsKey ServiceFramework::GetSettingsSectionKey(const char* section, bool read_only) {
     if (section == nullptr) return nullptr;
-    HKEY parameters = AsKey(GetParametersKey(read_only));
-    if (parameters == nullptr) return nullptr;
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(parameters, section, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        read_only ? KEY_READ : (KEY_READ | KEY_WRITE), nullptr, &key,
+    const UniqueRegistryKey parameters(AsKey(GetParametersKey(read_only)));
+    if (!parameters) return nullptr;
+    UniqueRegistryKey key;
+    if (RegCreateKeyExA(parameters.Get(), section, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        read_only ? KEY_READ : (KEY_READ | KEY_WRITE), nullptr, key.Receive(),
                         nullptr) != ERROR_SUCCESS) {
-        key = nullptr;
+        key.Release();  // not opened: nothing to close
     }
-    RegCloseKey(parameters);
-    return key;
+    return key.Release();  // the caller's to close
 }
 
 bool ServiceFramework::WriteSettingString(const char* section, const char* name,
                                           const char* value) {
     if (name == nullptr) {
         // No name: the whole section goes.
-        HKEY parameters = AsKey(GetParametersKey(false));
-        if (parameters == nullptr || section == nullptr) {
-            if (parameters != nullptr) RegCloseKey(parameters);
-            return false;
-        }
-        const bool deleted = RegDeleteKeyA(parameters, section) == ERROR_SUCCESS;
-        RegCloseKey(parameters);
-        return deleted;
+        const UniqueRegistryKey parameters(AsKey(GetParametersKey(false)));
+        if (!parameters || section == nullptr) return false;
+        return RegDeleteKeyA(parameters.Get(), section) == ERROR_SUCCESS;
     }
-    HKEY key = AsKey(GetSettingsSectionKey(section, false));
-    if (key == nullptr) return false;
+    const UniqueRegistryKey key(AsKey(GetSettingsSectionKey(section, false)));
+    if (!key) return false;
     LONG result;
     if (value == nullptr) {
-        result = RegDeleteValueA(key, name);
+        result = RegDeleteValueA(key.Get(), name);
     } else {
-        result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+        result = RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                                 static_cast<DWORD>(std::strlen(value) + 1));
     }
-    RegCloseKey(key);
     return result == ERROR_SUCCESS;
 }
 
 bool ServiceFramework::WriteSettingInt(const char* section, const char* name, std::uint32_t value) {
-    HKEY key = AsKey(GetSettingsSectionKey(section, false));
-    if (key == nullptr) return false;
+    const UniqueRegistryKey key(AsKey(GetSettingsSectionKey(section, false)));
+    if (!key) return false;
     const DWORD data = value;
-    const LONG result =
-        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
+    return RegSetValueExA(key.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                          sizeof(data)) == ERROR_SUCCESS;
 }
 
 bool ServiceFramework::WriteSettingStringArray(const char* section, const char* name,
                                                const std::vector<std::string>& array) {
-    HKEY key = AsKey(GetSettingsSectionKey(section, false));
-    if (key == nullptr) return false;
+    const UniqueRegistryKey key(AsKey(GetSettingsSectionKey(section, false)));
+    if (!key) return false;
     const std::string bytes = BuildMultiSz(array);
-    const LONG result =
-        RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
-                       static_cast<DWORD>(bytes.size()));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
+    return RegSetValueExA(key.Get(), name, 0, REG_MULTI_SZ,
+                          reinterpret_cast<const BYTE*>(bytes.data()),
+                          static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
 }
 
 bool ServiceFramework::WriteSettingBinary(const char* section, const char* name, const void* data,
                                           std::uint32_t size) {
-    HKEY key = AsKey(GetSettingsSectionKey(section, false));
-    if (key == nullptr) return false;
-    const LONG result =
-        RegSetValueExA(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
+    const UniqueRegistryKey key(AsKey(GetSettingsSectionKey(section, false)));
+    if (!key) return false;
+    return RegSetValueExA(key.Get(), name, 0, REG_BINARY, static_cast<const BYTE*>(data), size) ==
+           ERROR_SUCCESS;
 }
 
 namespace {
@@ -187,11 +178,9 @@ namespace {
 // Reads one value of a settings section; false when the section or value cannot be read.
 bool ReadSetting(ServiceFramework& service, const char* section, const char* name,
                  std::uint32_t& type, std::vector<char>& data) {
-    SettingsKey key = service.GetSettingsSectionKey(section, true);
-    if (key == nullptr) return false;
-    const bool read = SystemRegistryApi().QueryValue(key, name, type, data);
-    RegCloseKey(AsKey(key));
-    return read;
+    const UniqueRegistryKey key(AsKey(service.GetSettingsSectionKey(section, true)));
+    if (!key) return false;
+    return SystemRegistryApi().QueryValue(key.Get(), name, type, data);
 }
 
 }  // namespace

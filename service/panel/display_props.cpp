@@ -5,7 +5,7 @@
 #include <new>
 
 #include "common/win_codes.h"
-#include "service/core/value_readers.h"
+#include "common/value_readers.h"
 
 namespace zelk {
 namespace {

@@ -37,7 +37,6 @@ class CopyConverter final : public TextConverter {
 PanelDevice::PanelDevice(HidBus& bus, std::unique_ptr<TextConverter> converter, Sleeper& sleeper)
     : bus_(bus),
       converter_(converter ? std::move(converter) : std::make_unique<CopyConverter>()),
-      sleeper_(sleeper),
       scroller_(std::make_unique<LineScroller>(*this, sleeper)) {}
 
 // The scroller goes first (it is the last member): its threads are joined while the lock and

@@ -104,8 +104,8 @@ inline bool IsPanelGone(std::uint32_t error) {
 
 class PanelDevice {
   public:
-    // Properties at their default values, no device. The bus, sleeper and converter are used
-    // for the panel's whole life.
+    // Properties at their default values, no device. The bus, converter and sleeper (the
+    // scroller's steps and handshakes) are used for the panel's whole life.
     PanelDevice(HidBus& bus, std::unique_ptr<TextConverter> converter, Sleeper& sleeper);
     // Ends a running scroll and waits for its thread.
     ~PanelDevice();
@@ -141,7 +141,6 @@ class PanelDevice {
 
     HidBus& bus_;
     const std::unique_ptr<TextConverter> converter_;  // safe for use from several threads
-    Sleeper& sleeper_;
 
     // Taken by BeginFrame / TryBeginFrame only; held by the frame. Lock order: this lock, then
     // the scroller's own locks.

@@ -14,8 +14,9 @@
 // inner elements' text, so a document costs memory in proportion to its size, not its size
 // times its depth); property elements hold text only.
 // The file is read whole (at most kMaxDisplayPropsBytes) and parsed in one call.
-// A document with a document type declaration is refused as not loaded, so no DTD, entity
-// declaration or external entity is ever processed; so is one nested deeper than kMaxDepth.
+// A document type declaration is read past; a document that declares an entity (general or
+// parameter) is refused as not loaded, so no entity is ever expanded or fetched, nor is an
+// external DTD; so is a document nested deeper than kMaxDepth.
 #include <expat.h>
 #include <unistd.h>
 
@@ -142,10 +143,6 @@ class TreeBuilder {
     }
     static void XMLCALL OnProcessingInstruction(void* data, const XML_Char*, const XML_Char*) {
         Guarded(data, [](TreeBuilder& b) { b.AddOther(); });
-    }
-    static void XMLCALL OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*,
-                                  int) {
-        static_cast<TreeBuilder*>(data)->Refuse();
     }
     static void XMLCALL OnEntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int,
                                             const XML_Char*, const XML_Char*, const XML_Char*,
@@ -311,7 +308,6 @@ class ExpatXmlLoader final : public XmlLoader {
         XML_SetCharacterDataHandler(parser, &TreeBuilder::OnCharacters);
         XML_SetCommentHandler(parser, &TreeBuilder::OnComment);
         XML_SetProcessingInstructionHandler(parser, &TreeBuilder::OnProcessingInstruction);
-        XML_SetStartDoctypeDeclHandler(parser, &TreeBuilder::OnDoctype);
         XML_SetEntityDeclHandler(parser, &TreeBuilder::OnEntityDeclaration);
         XML_SetExternalEntityRefHandler(parser, &TreeBuilder::OnExternalEntity);
         XML_SetUnknownEncodingHandler(parser, &OnUnknownEncoding, nullptr);

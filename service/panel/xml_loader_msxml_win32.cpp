@@ -5,9 +5,10 @@
 // text is its typed value when that is a string (VT_BSTR), otherwise it has no string value;
 // an element that holds other elements keeps only its own text. A file longer than
 // kMaxDisplayPropsBytes is not loaded.
-// No document type is accepted: the document is loaded synchronously with external resolution
-// and validation off (and DTDs prohibited where the parser knows that property), and a document
-// that still comes with a document type node is refused as not loaded.
+// A document type without entity declarations is read past. A file that declares an entity is
+// refused as not loaded before the parser sees it (no entity is ever expanded or fetched), and
+// again after the load should the parsed document type still list one. The document is loaded
+// synchronously with external resolution and validation off.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -184,6 +185,29 @@ class ComScope {
     HRESULT hr_;
 };
 
+// Whether the file holds "<!ENTITY" in a single-byte or UTF-8 form or in UTF-16 of either byte
+// order. An unreadable file is left to the parser, which reports it.
+bool DeclaresEntity(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    std::string bytes;
+    char chunk[8192];
+    DWORD count = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0) {
+        bytes.append(chunk, count);
+    }
+    CloseHandle(file);
+    constexpr char kDeclaration[] = "<!ENTITY";
+    std::string little, big;
+    for (const char c : std::string(kDeclaration)) {
+        little += c, little += '\0';
+        big += '\0', big += c;
+    }
+    return bytes.find(kDeclaration) != std::string::npos ||
+           bytes.find(little) != std::string::npos || bytes.find(big) != std::string::npos;
+}
+
 class MsxmlLoader final : public XmlLoader {
   public:
     XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) override {
@@ -207,7 +231,7 @@ class MsxmlLoader final : public XmlLoader {
                 VARIANT on;
                 VariantInit(&on);
                 on.vt = VT_BOOL;
-                on.boolVal = VARIANT_TRUE;
+                on.boolVal = VARIANT_FALSE;
                 document2->setProperty(name.get(), on);  // older parsers do not know it
             }
         }
@@ -219,6 +243,7 @@ class MsxmlLoader final : public XmlLoader {
              attributes.nFileSizeLow) > kMaxDisplayPropsBytes) {
             return XmlLoadStatus::kNotLoaded;
         }
+        if (DeclaresEntity(path)) return XmlLoadStatus::kNotLoaded;
         Bstr file(Wide(path));
         if (file.get() == nullptr) return XmlLoadStatus::kNotLoaded;
         VARIANT source;
@@ -237,7 +262,14 @@ class MsxmlLoader final : public XmlLoader {
 
         ComRef<IXMLDOMDocumentType> doctype;
         if (SUCCEEDED(document->get_doctype(doctype.put())) && doctype) {
-            return XmlLoadStatus::kNotLoaded;
+            // A parser that cannot list them (E_NOTIMPL) leaves the answer to the scan above.
+            ComRef<IXMLDOMNamedNodeMap> entities;
+            long count = 0;
+            const HRESULT listed = doctype->get_entities(entities.put());
+            if ((FAILED(listed) && listed != E_NOTIMPL) ||
+                (entities && (FAILED(entities->get_length(&count)) || count != 0))) {
+                return XmlLoadStatus::kNotLoaded;
+            }
         }
         ComRef<IXMLDOMElement> documentElement;
         if (FAILED(document->get_documentElement(documentElement.put())) || !documentElement) {

@@ -16,8 +16,9 @@
 #include <deque>
 #include <vector>
 
+#include "service/pipe/peer_credentials_posix.h"
 #include "service/pipe/pipe_endpoint.h"
-#include "service/pipe/socket_address_posix.h"
+#include "common/socket_address_posix.h"
 
 namespace zelk {
 
@@ -175,6 +176,10 @@ class SocketPipeEndpoint : public PipeEndpoint {
     bool AcceptPending() {
         while (connections_.size() < kPipeMaxConnections) {
             const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0 && !CheckPipePeer(fd)) {
+                close(fd);  // refused: not a local peer of this system
+                continue;
+            }
             if (fd >= 0) {
                 connections_.push_back({nextId_++, fd, NowMs() + kPipeReadTimeoutMs, false});
                 continue;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/debug_print.h"
+#include "common/win_handles_win32.h"
 #include "service/pipe/named_pipe_win32.h"
 #include "service/pipe/pipe_endpoint.h"
 
@@ -52,57 +53,44 @@ BOOL CNamedPipe::Disconnect() {
 }
 
 PACL BuildRestrictedSD(PSECURITY_DESCRIPTOR descriptor) {
-    PSID sid = nullptr;
-    PACL acl = nullptr;
-    bool ok = false;
+    if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
+        DebugPrint("InitializeSecurityDescriptor() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        return nullptr;
+    }
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-
-    do {
-        if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
-            DebugPrint("InitializeSecurityDescriptor() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0,
-                                      0, 0, 0, &sid)) {
-            DebugPrint("AllocateAndInitializeSid() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            sid = nullptr;
-            break;
-        }
-        // The ACL header and the entry's fixed part come to 16 bytes.
-        const DWORD aclSize = GetLengthSid(sid) + 16;
-        acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, aclSize));
-        if (acl == nullptr) {
-            DebugPrint("HeapAlloc() failed with error %d\n", static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!InitializeAcl(acl, aclSize, ACL_REVISION)) {
-            DebugPrint("InitializeAcl() failed with error %d\n", static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE,
-                                 sid)) {
-            DebugPrint("AddAccessAllowedAce() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            break;
-        }
-        if (!SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE)) {
-            DebugPrint("SetSecurityDescriptorDacl() failed with error %d\n",
-                       static_cast<int>(GetLastError()));
-            break;
-        }
-        ok = true;
-    } while (false);
-
-    if (sid != nullptr) {
-        FreeSid(sid);
+    UniqueSid sid;  // freed on every path: the ACL holds a copy
+    if (!AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0,
+                                  0, 0, sid.Receive())) {
+        DebugPrint("AllocateAndInitializeSid() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        sid.Release();  // not allocated: nothing to free
+        return nullptr;
     }
-    if (!ok && acl != nullptr) {
-        HeapFree(GetProcessHeap(), 0, acl);
-        acl = nullptr;
+    // The ACL header and the entry's fixed part come to 16 bytes.
+    const DWORD aclSize = GetLengthSid(sid.Get()) + 16;
+    UniqueHeapBlock acl(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, aclSize));
+    if (!acl) {
+        DebugPrint("HeapAlloc() failed with error %d\n", static_cast<int>(GetLastError()));
+        return nullptr;
     }
-    return acl;
+    const PACL list = static_cast<PACL>(acl.Get());
+    if (!InitializeAcl(list, aclSize, ACL_REVISION)) {
+        DebugPrint("InitializeAcl() failed with error %d\n", static_cast<int>(GetLastError()));
+        return nullptr;
+    }
+    if (!AddAccessAllowedAce(list, ACL_REVISION, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE,
+                             sid.Get())) {
+        DebugPrint("AddAccessAllowedAce() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        return nullptr;
+    }
+    if (!SetSecurityDescriptorDacl(descriptor, TRUE, list, FALSE)) {
+        DebugPrint("SetSecurityDescriptorDacl() failed with error %d\n",
+                   static_cast<int>(GetLastError()));
+        return nullptr;
+    }
+    return static_cast<PACL>(acl.Release());  // the descriptor's, freed by its owner
 }
 
 namespace {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "common/debug_print.h"
-#include "service/core/run_loop.h"
+#include "common/halt_gate.h"
 
 namespace zelk {
 

@@ -110,6 +110,15 @@ const PropsCase kPropsCases[] = {
      "<Display>" +
          kIds + "</Display></FrontPanel>\n",
      0, "1F3C:5A41 0 12 0 0 0 0 0"},
+    // A document type without entity declarations is read as if it were not there.
+    {"DocumentTypeWithoutEntities",
+     "<?xml version=\"1.0\"?>\n<!DOCTYPE FrontPanel [<!ELEMENT FrontPanel ANY>]>\n<FrontPanel>"
+     "<Display>" +
+         kIds + "</Display></FrontPanel>\n",
+     0, "1F3C:5A41 0 12 0 0 0 0 0"},
+    {"BareDocumentType",
+     "<!DOCTYPE FrontPanel><FrontPanel><Display>" + kIds + "</Display></FrontPanel>", 0,
+     "1F3C:5A41 0 12 0 0 0 0 0"},
     {"AnElementsTextIsItsOwnNotItsInnerElements",
      Document("<VID>1F<Note>99</Note>3C</VID><PID>5A41</PID><DisplayColumns>12</DisplayColumns>"),
      0, "1F3C:5A41 0 12 0 0 0 0 0"},
@@ -128,11 +137,9 @@ TEST(DisplayPropsFiles, StoreTheValuesOpenThePanelAndPrepareTheConverter) {
         EXPECT_EQ(t.converter->codePages, "1252->850/16");
         // The brightness report reaches the panel when there is one.
         EXPECT_EQ(t.panel->IsOpen(), c.result == kErrorSuccess);
-        const auto brightness = test::Stream()
-                                    .Add(2, static_cast<std::uint8_t>(t.panel->Config().brightness))
-                                    .reports;
-        EXPECT_EQ(t.bus.Reports(),
-                  c.result == kErrorSuccess ? brightness : test::ReportStream());
+        const auto brightness =
+            test::Stream().Add(2, static_cast<std::uint8_t>(t.panel->Config().brightness)).reports;
+        EXPECT_EQ(t.bus.Reports(), c.result == kErrorSuccess ? brightness : test::ReportStream());
     }
 }
 
@@ -160,8 +167,8 @@ const std::pair<const char*, std::string> kUnloadable[] = {
     {"ExternalEntity",
      "<!DOCTYPE FrontPanel [<!ENTITY ids SYSTEM \"ids.xml\">]>"
      "<FrontPanel>&ids;</FrontPanel>"},
-    {"DocumentType",
-     "<!DOCTYPE FrontPanel><FrontPanel><Display>" + kIds + "</Display></FrontPanel>"},
+    {"ParameterEntity", "<!DOCTYPE FrontPanel [<!ENTITY % p \"x\">]><FrontPanel><Display>" + kIds +
+                            "</Display></FrontPanel>"},
     {"NestedTooDeeply", Nested(300)},
     {"OneByteOverAMebibyte", Padded(Document(kIds), kMaxDisplayPropsBytes + 1)},
 };

@@ -86,6 +86,13 @@ TEST(FrameworkWin32, FailureTextsComeFromTheStringTableAndTheSystem) {
         std::string("LumaraService::Install, Failed call to open SCM, Error:5, ") + system_text);
     EXPECT_THAT(service.FormatError(13, 1052, false),
                 StartsWith("Failed to pause the service, Error:1052, "));
+    // A system text with an insert of its own (193: "%1 is not a valid ...") is kept whole.
+    char with_insert[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 193, 0,
+                   with_insert, sizeof(with_insert), nullptr);
+    ASSERT_NE(std::string(with_insert).find("%1"), std::string::npos);
+    EXPECT_EQ(service.FormatError(10, 193, false),
+              std::string("Failed to start the service, Error:193, ") + with_insert);
     // A code the system does not know: the number, a comma and a blank.
     EXPECT_EQ(service.FormatError(10, 0x2FFFFFFF, true), "805306367, ");
 }

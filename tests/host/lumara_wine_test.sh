@@ -48,7 +48,7 @@ APP_KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application'
 
 # The first command starts the service manager; the service processes it starts write their
 # event log calls (Wine keeps only a trace of them) to this command's error output.
-WINEDEBUG=-all,+eventlog wine reg add "$APP_KEY" /v Sources /t REG_MULTI_SZ \
+WINEDEBUG=-all,+eventlog wine reg add "$APP_KEY" /reg:64 /v Sources /t REG_MULTI_SZ \
     /d 'Application\0tarsel front panel manager service' /f >/dev/null 2>"$WORK/services.log"
 service_log() { grep -a "eventlog:ReportEvent" "$WORK/services.log" || true; }
 
@@ -71,27 +71,27 @@ check "help box has only an OK button and ends" bash -c '[[ "$1" == *"buttons=[O
 
 # ---- installation: the service's values, the event source and the Sources list
 timeout 60 wine "$EXE" -install -silent
-svc="$(wine reg query "$SVC_KEY" 2>/dev/null | tr -d '\r')"
+svc="$(wine reg query "$SVC_KEY" /reg:64 2>/dev/null | tr -d '\r')"
 for value in "ImagePath    REG_SZ    \"$DIR_WIN\\Lumara.exe\"" "Start    REG_DWORD    0x2" \
     "Type    REG_DWORD    0x10" "ErrorControl    REG_DWORD    0x0" "DisplayName    REG_SZ    $NAME" \
     "Description    REG_SZ    Service controlling front panel display for ZELK" \
     "ObjectName    REG_SZ    LocalSystem"; do
     check "service value $value" contains "$svc" "$value"
 done
-src="$(wine reg query "$APP_KEY\\$NAME" 2>/dev/null | tr -d '\r')"
+src="$(wine reg query "$APP_KEY\\$NAME" /reg:64 2>/dev/null | tr -d '\r')"
 check "event message file beside the program" contains "$src" "EventMessageFile    REG_SZ    $DIR_WIN\\Lumara.DLL"
 check "types supported 7" contains "$src" "TypesSupported    REG_DWORD    0x7"
 
 # A second installation fails on the existing service and says so.
 box="$(answer_box -install)"
 check "second install shows message 3 with error 1073" contains "$box" "text=LumaraService::Install, Failed call to CreateService, Error:1073, "
-sources="$(wine reg query "$APP_KEY" /v Sources 2>/dev/null | tr -d '\r')"
+sources="$(wine reg query "$APP_KEY" /reg:64 /v Sources 2>/dev/null | tr -d '\r')"
 check "Sources lists the name once, after the entry of another case" \
     grep -qE 'Application\\0tarsel front panel manager service\\0Tarsel Front Panel Manager Service$' <<<"$sources"
 
 # From here on the start type is not under test: a demand-start copy is never started by a
 # restarting server.
-wine reg add "$SVC_KEY" /v Start /t REG_DWORD /d 3 /f >/dev/null 2>&1
+wine reg add "$SVC_KEY" /reg:64 /v Start /t REG_DWORD /d 3 /f >/dev/null 2>&1
 
 # ---- stop of a stopped service: succeeds at once, no message box (it would block)
 start_ms=$(date +%s%3N)
@@ -131,8 +131,8 @@ check "a run without options ends by itself" test $? -eq 0
 # ---- removal
 timeout 60 wine "$EXE" -uninstall -silent
 check "service unknown to the SCM" bash -c "! wine sc query LUMARA 2>/dev/null | grep -q STATE"
-check "event source key removed" bash -c "! wine reg query '$APP_KEY\\$NAME' >/dev/null 2>&1"
-sources="$(wine reg query "$APP_KEY" /v Sources 2>/dev/null | tr -d '\r')"
+check "event source key removed" bash -c "! wine reg query '$APP_KEY\\$NAME' /reg:64 >/dev/null 2>&1"
+sources="$(wine reg query "$APP_KEY" /reg:64 /v Sources 2>/dev/null | tr -d '\r')"
 check "Sources lost exactly the service's entry" \
     bash -c "grep -qE 'REG_MULTI_SZ    Application\\\\0tarsel front panel manager service\$' <<<'$sources'"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/win_codes.h"
-#include "service/pipe/pipe_client.h"
+#include "common/pipe_client.h"
 #include "service/pipe/pipe_server.h"
 
 namespace zelk {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/debug_print.h"
-#include "service/core/run_loop.h"
+#include "common/halt_gate.h"
 #include "service/pipe/pipe_server.h"
 
 namespace zelk {

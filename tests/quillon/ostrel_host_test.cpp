@@ -363,6 +363,37 @@ TEST_F(SinkTest, TheLogKeepsEarlierContentsAndGetsALinePerChangeAndClose) {
               "Closing Session 1\r\n");
 }
 
+TEST_F(SinkTest, AFullLogMovesToTheOldOneAndStartsAfresh) {
+    const std::wstring oldPath = LogPath().substr(0, LogPath().size() - 3) + L"old";
+    // One byte short of 1 MiB: the first line goes past it, the log moves before that line.
+    std::string full(1024 * 1024 - 1, 'x');
+    full.replace(0, 7, "earlier");
+    const std::pair<std::wstring, std::string> files[] = {{LogPath(), full}, {oldPath, "older"}};
+    for (const auto& [path, contents] : files) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(h, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+        CloseHandle(h);
+    }
+    ASSERT_NO_FATAL_FAILURE(Open());
+    Ref<IMediaStatusSession> second;
+    ASSERT_EQ(sink_->CreateSession(second.Out()), S_OK);  // a second handle on the same log
+    EXPECT_EQ(Change(session_.get(), Tags({kPlay}), Values({Bool(true)})), S_OK);
+    EXPECT_EQ(second->Close(), S_OK);
+    EXPECT_EQ(ReadLog(), "Session 1: MSPROPTAG_Play = True\r\nClosing Session 2\r\n");
+    HANDLE h = CreateFileW(oldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string old(full.size() + 1, '\0');
+    DWORD read = 0;
+    ReadFile(h, old.data(), static_cast<DWORD>(old.size()), &read, nullptr);
+    CloseHandle(h);
+    old.resize(read);
+    EXPECT_TRUE(old == full) << "zelkmsas.old holds " << read << " bytes";
+    DeleteFileW(oldPath.c_str());
+}
+
 TEST_F(SinkTest, ALogThatCannotBeOpenedLeavesTheSinkWorkingWithoutIt) {
     const auto forwards = [this] {
         ASSERT_EQ(sink_->CreateSession(session_.Out()), S_OK);
@@ -453,7 +484,7 @@ TEST_F(SinkTest, ABusyPipeIsWaitedFor) {
     // WaitNamedPipeW waits in real time, so the holder lets go after a short real delay.
     HANDLE release = CreateThread(
         nullptr, 0,
-        [](void* h) -> DWORD {
+        [](void* h) WINAPI -> DWORD {
             Sleep(300);
             CloseHandle(static_cast<HANDLE>(h));
             return 0;

@@ -5,6 +5,9 @@
 #                 double-byte code page, and once more with the pipe opens traced;
 #   end-to-end:   regsvr32, lumara-sim serving the pipe with its virtual panel, the host's
 #                 session, and the panel's picture replayed from the simulator's report log.
+# The DLL and host are the x64 or the x86 build: each is registered by the regsvr32 of its own
+# bitness and read back in its own registry view (the x86 one needs Wine's 32-bit side; without
+# it the script skips with code 77). lumara-sim is always the x64 build.
 # Usage: ostrel_wine_test.sh registration|com <Ostrel.dll> <ostrel_host.exe> <work dir>
 #        ostrel_wine_test.sh end-to-end <Ostrel.dll> <ostrel_host.exe> <work dir> \
 #            <lumara-sim.exe> <panel_replay.exe>
@@ -19,6 +22,19 @@ source "$repo/scripts/wine-env.sh"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+if x86_64-w64-mingw32-objdump -f "$dll" | grep -q 'file format pei-i386'; then
+    if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        echo "SKIP: this Wine cannot run 32-bit programs (no wine32, or a kernel without 32-bit support)"
+        exit 77
+    fi
+
+    view=/reg:32 other_view=/reg:64 platform=win32 other_platform=win64
+    objdump=i686-w64-mingw32-objdump regsvr32='C:\windows\syswow64\regsvr32.exe'
+else
+    view=/reg:64 other_view=/reg:32 platform=win64 other_platform=win32
+    objdump=x86_64-w64-mingw32-objdump regsvr32='C:\windows\system32\regsvr32.exe'
+fi
 
 rm -rf "$work"
 mkdir -p "$work/bin"
@@ -36,8 +52,8 @@ clsid='{6B1E5A20-3C7D-4F81-9A52-7E0D4C2B9F13}'
 libid='{9C4D2E71-58A3-4B6F-8E10-3F7A2D6C5B84}'
 category='{FCB0C2A3-9747-4c95-9d02-820AFEDEF13F}'
 
-# `wine reg query KEY /s` without carriage returns and blank lines.
-dump() { wine reg query "$1" /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
+# `wine reg query KEY /s` in the DLL's view without carriage returns and blank lines.
+dump() { wine reg query "$1" $view /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
 
 expect_dump() {  # key, expected text
     local got
@@ -49,14 +65,14 @@ expect_dump() {  # key, expected text
 }
 
 expect_absent() {
-    if wine reg query "$1" >/dev/null 2>&1; then fail "$1 still present"; fi
+    if wine reg query "$1" $view >/dev/null 2>&1; then fail "$1 still present"; fi
 }
 
-wine regsvr32 /s Ostrel.dll || fail "regsvr32 returned $?"
+wine "$regsvr32" /s Ostrel.dll || fail "regsvr32 returned $?"
 
 if [ "$mode" = registration ]; then
     # The four exports by name, ordinals 1 to 4 in this order.
-    exports="$(x86_64-w64-mingw32-objdump -p Ostrel.dll | tr -d '\r')"
+    exports="$("$objdump" -p Ostrel.dll | tr -d '\r')"
     grep -q 'Ordinal Base 1$' <<<"$exports" || fail "export ordinal base"
     i=0
     for name in DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer; do
@@ -94,7 +110,7 @@ ${S}(Default)${S}REG_SZ${S}Quillon.StatusSink.1"
 ${S}409${S}REG_SZ${S}Media Status Sink"
     # The type library, registered from the DLL itself, with both dual interfaces.
     # (Wine's reg prints no header for a queried key without values.)
-    expect_dump "HKCR\\TypeLib\\$libid\\1.0\\409" "HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0\\409\\win64
+    expect_dump "HKCR\\TypeLib\\$libid\\1.0\\409" "HKEY_CLASSES_ROOT\\TypeLib\\$libid\\1.0\\409\\$platform
 ${S}(Default)${S}REG_SZ${S}$winedll"
     dump "HKCR\\TypeLib\\$libid\\1.0" | grep -qx "${S}(Default)${S}REG_SZ${S}Quillon 1.0 Type Library" ||
         fail "type library help string"
@@ -103,24 +119,41 @@ ${S}(Default)${S}REG_SZ${S}$winedll"
     done
 
     # Registering again replaces the class key: a stray subkey under it disappears.
-    wine reg add "HKCR\\CLSID\\$clsid\\Stray" /f >/dev/null 2>&1
-    wine regsvr32 /s Ostrel.dll || fail "second regsvr32 returned $?"
+    wine reg add "HKCR\\CLSID\\$clsid\\Stray" $view /f >/dev/null 2>&1
+    wine "$regsvr32" /s Ostrel.dll || fail "second regsvr32 returned $?"
     expect_absent "HKCR\\CLSID\\$clsid\\Stray"
 
-    wine regsvr32 /u /s Ostrel.dll || fail "regsvr32 /u returned $?"
-    wine reg query "HKCR\\Component Categories\\$category" >/dev/null 2>&1 || fail "category key removed"
+    wine "$regsvr32" /u /s Ostrel.dll || fail "regsvr32 /u returned $?"
+    wine reg query "HKCR\\Component Categories\\$category" $view >/dev/null 2>&1 || fail "category key removed"
     expect_dump "HKCR\\Component Categories\\$category" ""
-    wine reg query 'HKCR\CLSID' >/dev/null 2>&1 || fail "CLSID key removed"
+    wine reg query 'HKCR\CLSID' $view >/dev/null 2>&1 || fail "CLSID key removed"
     expect_absent "HKCR\\CLSID\\$clsid"
     expect_absent 'HKCR\Quillon.StatusSink.1'
     expect_absent 'HKCR\Quillon.StatusSink'
     expect_absent "HKCR\\TypeLib\\$libid"
 
+    # The other build's registration (stood in for by its platform's type library key and its
+    # view's class key) outlives this build's unregistration, with the library keys both share.
+    wine "$regsvr32" /s Ostrel.dll || fail "regsvr32 beside the other build returned $?"
+    wine reg add "HKCR\\TypeLib\\$libid\\1.0\\409\\$other_platform" $view /ve /d 'C:\other\Ostrel.dll' /f >/dev/null 2>&1
+    wine reg add "HKCR\\CLSID\\$clsid\\InprocServer32" $other_view /ve /d 'C:\other\Ostrel.dll' /f >/dev/null 2>&1
+    wine "$regsvr32" /u /s Ostrel.dll || fail "regsvr32 /u beside the other build returned $?"
+    expect_absent "HKCR\\TypeLib\\$libid\\1.0\\409\\$platform"
+    dump "HKCR\\TypeLib\\$libid\\1.0" | grep -q "409\\\\$other_platform\$" || fail "the other build's type library key went"
+    for v in $view $other_view; do
+        dump_view() { wine reg query "$1" $v /s 2>/dev/null | tr -d '\r'; }
+        dump_view "HKCR\\Interface\\{075FC453-F236-41DA-B90D-9FBB8BBDC101}\\TypeLib" | grep -q "$libid" ||
+            fail "the shared interface key went from view $v"
+    done
+    wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" $other_view >/dev/null 2>&1 || fail "the other build's class key went"
+    wine reg delete "HKCR\\TypeLib\\$libid" $view /f >/dev/null 2>&1
+    wine reg delete "HKCR\\CLSID\\$clsid" $other_view /f >/dev/null 2>&1
+
     # A ProgID key holding a subkey of someone else's cannot go: unregistration fails.
-    wine regsvr32 /s Ostrel.dll || fail "third regsvr32 returned $?"
-    wine reg add 'HKCR\Quillon.StatusSink\Foreign' /f >/dev/null 2>&1
-    if wine regsvr32 /u /s Ostrel.dll; then fail "unregistration with a foreign subkey succeeded"; fi
-    wine reg query 'HKCR\Quillon.StatusSink\Foreign' >/dev/null 2>&1 || fail "foreign subkey removed"
+    wine "$regsvr32" /s Ostrel.dll || fail "third regsvr32 returned $?"
+    wine reg add 'HKCR\Quillon.StatusSink\Foreign' $view /f >/dev/null 2>&1
+    if wine "$regsvr32" /u /s Ostrel.dll; then fail "unregistration with a foreign subkey succeeded"; fi
+    wine reg query 'HKCR\Quillon.StatusSink\Foreign' $view >/dev/null 2>&1 || fail "foreign subkey removed"
 elif [ "$mode" = end-to-end ]; then
     mkfifo sim.in
     timeout 120 wine lumara-sim.exe --quiet --report-log reports.txt < sim.in > sim.out 2>&1 &

@@ -35,7 +35,7 @@ PipeRecorder::PipeRecorder(bool messageType) {
     }
     thread_ = CreateThread(
         nullptr, 0,
-        [](void* self) -> DWORD {
+        [](void* self) WINAPI -> DWORD {
             static_cast<PipeRecorder*>(self)->Serve();
             return 0;
         },

@@ -30,7 +30,7 @@ class GatedSleeper : public Sleeper {
     // Every sleep asked for so far, in order.
     std::vector<std::uint32_t> Asked() {
         std::lock_guard<std::mutex> guard(lock_);
-        return asked_;
+        return requested_;
     }
 
     // Lets the clock move `milliseconds` further.
@@ -48,6 +48,11 @@ class GatedSleeper : public Sleeper {
         }
         changed_.notify_all();
     }
+    // Whether a sleep of exactly `milliseconds` was asked for.
+    bool Requested(std::uint32_t milliseconds) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return std::find(requested_.begin(), requested_.end(), milliseconds) != requested_.end();
+    }
     // Waits (real time) until at least `count` threads sleep here.
     bool WaitForSleepers(int count) {
         std::unique_lock<std::mutex> lock(lock_);
@@ -58,7 +63,7 @@ class GatedSleeper : public Sleeper {
   private:
     bool GatedSleep(std::uint32_t milliseconds, StopSignal* stop) {
         std::unique_lock<std::mutex> lock(lock_);
-        asked_.push_back(milliseconds);
+        requested_.push_back(milliseconds);
         const std::uint64_t until = clock_.NowMs() + milliseconds;
         ++sleeping_;
         changed_.notify_all();
@@ -74,10 +79,10 @@ class GatedSleeper : public Sleeper {
     }
 
     FakeClock& clock_;
-    std::vector<std::uint32_t> asked_;
     std::mutex lock_;
     std::condition_variable changed_;
     std::uint64_t granted_ = 0;
+    std::vector<std::uint32_t> requested_;
     int sleeping_ = 0;
     bool released_ = false;
 };

@@ -3,6 +3,7 @@
 // (whatever its own result), 1 when it cannot be started.
 #include <windows.h>
 
+#include "common/win_handles_win32.h"
 #include "tools/launcher/launcher_paths.h"
 
 int main() {
@@ -24,8 +25,8 @@ int main() {
         return 1;
     }
 
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const zelk::UniqueKernelHandle thread(process.hThread);
+    const zelk::UniqueKernelHandle child(process.hProcess);
+    WaitForSingleObject(child.Get(), INFINITE);
     return 0;
 }

@@ -5,7 +5,7 @@
 
 #include "common/pipe_message.h"
 #include "common/win_codes.h"
-#include "service/pipe/pipe_client.h"
+#include "common/pipe_client.h"
 #include "tools/sim/sim_options.h"
 
 int main(int argc, char** argv) {

@@ -19,6 +19,7 @@
 #include "service/panel/virtual_panel.h"
 #include "tools/sim/sim_commands.h"
 #include "tools/sim/sim_options.h"
+#include "tools/sim/sim_svg.h"
 #include "tools/sim/sim_terminal.h"
 #include "tools/sim/sim_view.h"
 #include "tools/sim/sim_volume.h"
@@ -142,11 +143,37 @@ struct Simulator {
 
 Simulator* theSimulator = nullptr;
 
+// "snapshot FILE": the panel as it is now, as an SVG picture.
+bool TakeSnapshot(Simulator& sim, const std::string& rest, std::string& error) {
+    const std::size_t start = rest.find_first_not_of(" \t");
+    if (start == std::string::npos) {
+        error = "snapshot needs a file name, for example: snapshot panel.svg";
+        return false;
+    }
+    const std::string path = rest.substr(start);
+    const PanelDevice* panel = sim.service->Panel();
+    const std::size_t columns = panel != nullptr && panel->Config().displayColumns > 0
+                                    ? static_cast<std::size_t>(panel->Config().displayColumns)
+                                    : 12;
+    if (!WritePanelSvg(sim.bus.Picture(), columns, path)) {
+        error = "cannot write the snapshot " + path;
+        return false;
+    }
+    return true;
+}
+
 void ReadCommands(Simulator& sim) {
     std::string line;
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::string error;
+        if (line == "snapshot" || line.rfind("snapshot ", 0) == 0 ||
+            line.rfind("snapshot\t", 0) == 0) {
+            if (!TakeSnapshot(sim, line.substr(8), error)) {
+                std::fprintf(stderr, "lumara-sim: %s\n", error.c_str());
+            }
+            continue;
+        }
         if (!RunSimCommand(line, *sim.service, sim.volume, &sim.bus, error)) {
             std::fprintf(stderr, "lumara-sim: %s\n", error.c_str());
         }

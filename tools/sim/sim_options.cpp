@@ -153,7 +153,7 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
 const char* SimUsage() {
     return "usage: lumara-sim [--props FILE] [--pipe NAME] [--report-log FILE] [--quiet]\n"
            "commands on standard input, one a line: stop, shutdown, suspend, resume,\n"
-           "resume-automatic, control N, volume N, mute 0|1\n";
+           "resume-automatic, control N, volume N, mute 0|1, snapshot FILE (an SVG picture)\n";
 }
 
 const char* SendUsage() {

@@ -1,5 +1,5 @@
 // The one-record client, the same on every platform: a connection of its own per record.
-#include "service/pipe/pipe_client.h"
+#include "common/pipe_client.h"
 
 namespace zelk {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "service/pipe/pipe_client.h"
+#include "common/pipe_client.h"
 
 namespace zelk {
 
@@ -18,8 +18,10 @@ PipeClientConnection::~PipeClientConnection() {
     Close();
 }
 
-std::uint32_t PipeClientConnection::Open(const std::string& name) {
+std::uint32_t PipeClientConnection::Open(const std::string& name, Failure* failure) {
     Close();
+    Failure failed = Failure::kNone;
+    if (failure == nullptr) failure = &failed;
     const std::string path = "\\\\.\\pipe\\" + name;
     for (;;) {
         // Identification only: the server may learn who wrote, never act as the writer.
@@ -28,15 +30,18 @@ std::uint32_t PipeClientConnection::Open(const std::string& name) {
                         SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
             DWORD mode = PIPE_READMODE_MESSAGE;
-            SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+            messageMode_ = SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr) != FALSE;
             handle_ = reinterpret_cast<std::intptr_t>(pipe);
+            *failure = Failure::kNone;
             return 0;
         }
         const DWORD error = GetLastError();
         if (error != ERROR_PIPE_BUSY) {
+            *failure = Failure::kConnect;
             return error;
         }
         if (!WaitNamedPipeA(path.c_str(), kPipeBusyWaitMs)) {
+            *failure = Failure::kBusyWait;
             return GetLastError();
         }
     }
@@ -58,6 +63,7 @@ void PipeClientConnection::Close() {
         CloseHandle(AsHandle(handle_));
         handle_ = -1;
     }
+    messageMode_ = false;
 }
 
 }  // namespace zelk

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "service/core/value_readers.h"
+#include "common/value_readers.h"
 
 namespace zelk {
 namespace {

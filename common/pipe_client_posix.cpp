@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "service/pipe/pipe_client.h"
-#include "service/pipe/socket_address_posix.h"
+#include "common/pipe_client.h"
+#include "common/socket_address_posix.h"
 
 namespace zelk {
 
@@ -21,8 +21,9 @@ PipeClientConnection::~PipeClientConnection() {
     Close();
 }
 
-std::uint32_t PipeClientConnection::Open(const std::string& name) {
+std::uint32_t PipeClientConnection::Open(const std::string& name, Failure* failure) {
     Close();
+    if (failure != nullptr) *failure = Failure::kConnect;
     sockaddr_un address{};
     socklen_t length = 0;
     if (!MakeAbstractAddress(name, address, length)) {
@@ -46,6 +47,8 @@ std::uint32_t PipeClientConnection::Open(const std::string& name) {
         } while (r != 0 && errno == EINTR);
         if (r == 0) {
             handle_ = fd;
+            messageMode_ = true;  // a sequenced-packet socket keeps record boundaries
+            if (failure != nullptr) *failure = Failure::kNone;
             return 0;
         }
         const int error = errno;
@@ -78,6 +81,7 @@ void PipeClientConnection::Close() {
         close(static_cast<int>(handle_));
         handle_ = -1;
     }
+    messageMode_ = false;
 }
 
 }  // namespace zelk

@@ -1,4 +1,5 @@
-// The writer's side of the pipe, for the tools and tests: one connection, one record.
+// The writer's side of the pipe, for the status sink, the tools and the tests: one connection,
+// one record.
 #pragma once
 
 #include <cstddef>
@@ -24,15 +25,20 @@ class PipeClientConnection {
     PipeClientConnection(const PipeClientConnection&) = delete;
     PipeClientConnection& operator=(const PipeClientConnection&) = delete;
 
+    // Where an Open failed: connecting, or waiting for a busy pipe.
+    enum class Failure { kNone, kConnect, kBusyWait };
     // Connects to pipe `name`, waiting while it is busy: 0, 2 when nobody serves it, or
-    // another system error code.
-    std::uint32_t Open(const std::string& name);
+    // another system error code; `failure` (when given) says which step failed.
+    std::uint32_t Open(const std::string& name, Failure* failure = nullptr);
+    // False when the open connection could not be put into message read mode (Windows).
+    bool MessageMode() const { return messageMode_; }
     // One write of `count` bytes: 0 or a system error code.
     std::uint32_t Write(const void* bytes, std::size_t count);
     void Close();
 
   private:
     std::intptr_t handle_ = -1;
+    bool messageMode_ = false;
 };
 
 // Connects to pipe `name`, writes the 264 bytes of `message` in one write and closes. Returns 0

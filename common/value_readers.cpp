@@ -1,4 +1,4 @@
-#include "service/core/value_readers.h"
+#include "common/value_readers.h"
 
 #include <charconv>
 #include <cstdint>

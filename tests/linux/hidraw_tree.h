@@ -1,0 +1,94 @@
+// A prepared hidraw tree: a class folder listing one node with the panel's ids and report
+// descriptor, and the node itself as a FIFO whose reports are decoded by a virtual panel as
+// they arrive.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/panel/virtual_panel.h"
+
+namespace zelk {
+
+class HidrawTree {
+  public:
+    // `withPanel` false: the class folder lists no node.
+    HidrawTree(const std::filesystem::path& root, bool withPanel) : root_(root) {
+        namespace fs = std::filesystem;
+        fs::create_directories(root / "class");
+        fs::create_directories(root / "dev");
+        if (!withPanel) return;
+        const fs::path device = root / "class" / "hidraw3" / "device";
+        fs::create_directories(device);
+        std::ofstream(device / "uevent") << "DRIVER=hid-generic\nHID_ID=0003:00001F3C:00005A41\n";
+        // Output reports 1 and 2 of up to 7 bytes each: 8 bytes with the id.
+        const unsigned char descriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85,
+                                            0x01, 0x75, 0x08, 0x95, 0x07, 0x91, 0x02, 0x85,
+                                            0x02, 0x95, 0x02, 0x91, 0x02, 0xC0};
+        std::ofstream(device / "report_descriptor", std::ios::binary)
+            .write(reinterpret_cast<const char*>(descriptor), sizeof descriptor);
+        const std::string node = (root / "dev" / "hidraw3").string();
+        mkfifo(node.c_str(), 0600);
+        // Our own writer end keeps the FIFO from reporting a hang-up between daemons.
+        readFd_ = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        holdFd_ = open(node.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        wakeFd_ = eventfd(0, EFD_CLOEXEC);
+        device_ = bus_.Open(bus_.EnumerateInterfaces().front());
+        reader_ = std::thread([this] { Read(); });
+    }
+    ~HidrawTree() {
+        if (reader_.joinable()) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+            reader_.join();
+        }
+        for (int fd : {readFd_, holdFd_, wakeFd_}) {
+            if (fd >= 0) close(fd);
+        }
+    }
+
+    std::string ClassDir() const { return (root_ / "class").string(); }
+    std::string DevDir() const { return (root_ / "dev").string(); }
+    PanelPicture Picture() const { return bus_.Picture(); }
+    std::size_t Reports() const { return bus_.ReportCount(); }
+
+  private:
+    void Read() {
+        std::vector<std::uint8_t> pending;
+        for (;;) {
+            pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {readFd_, POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 || fds[0].revents != 0) return;
+            std::uint8_t buffer[4096];
+            const ssize_t n = read(readFd_, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            pending.insert(pending.end(), buffer, buffer + n);
+            std::size_t used = 0;
+            for (; pending.size() - used >= kReportLength; used += kReportLength) {
+                device_->Write(pending.data() + used, kReportLength);
+            }
+            pending.erase(pending.begin(), pending.begin() + static_cast<long>(used));
+        }
+    }
+
+    static constexpr std::size_t kReportLength = 8;
+    std::filesystem::path root_;
+    VirtualPanelBus bus_{VirtualDeviceConfig{}};
+    std::unique_ptr<HidDevice> device_;
+    int readFd_ = -1;
+    int holdFd_ = -1;
+    int wakeFd_ = -1;
+    std::thread reader_;
+};
+
+}  // namespace zelk

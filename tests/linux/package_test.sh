@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The Debian package under build/: lintian finds no error, it holds what it should (with the
+# properties file as a conffile), and its programs run from an extracted tree: lumarad's own
+# test against the installed lumarad on a prepared hidraw tree, and the shipped properties
+# read by the installed lumarad and lumara-sim.
+# Usage: package_test.sh BUILD_DIR LUMARAD_TEST SCRATCH
+# Exits 77 (skipped) when no package was built: cmake --preset package &&
+# cmake --build --preset package --target package.
+set -euo pipefail
+build="$1" lumarad_test="$2" scratch="$3"
+
+shopt -s nullglob
+debs=("$build"/lumara_*_*.deb)
+if [ "${#debs[@]}" -eq 0 ]; then
+    echo "package_test: no lumara_*.deb in $build: build the package first" >&2
+    exit 77
+fi
+deb="${debs[-1]}"
+fail() { echo "package_test: FAILED: $*" >&2; exit 1; }
+
+echo "== $deb ($(stat -c %s "$deb") bytes)"
+set +e
+report="$(lintian --fail-on error "$deb" 2>&1)"
+status=$?
+set -e
+grep -v '^running with root privileges' <<<"$report" || true
+[ "$status" -eq 0 ] || fail "lintian reports errors"
+
+contents="$(dpkg-deb --contents "$deb")"
+for path in ./usr/sbin/lumarad ./usr/bin/lumara-mpris ./usr/bin/lumara-send ./usr/bin/lumara-sim \
+    ./lib/systemd/system/lumarad.service ./usr/lib/systemd/user/lumara-mpris.service \
+    ./lib/udev/rules.d/60-lumara-panel.rules ./usr/lib/sysusers.d/lumara.conf \
+    ./etc/lumara/DisplayProps.xml ./usr/share/man/man8/lumarad.8.gz \
+    ./usr/share/man/man1/lumara-mpris.1.gz ./usr/share/man/man1/lumara-send.1.gz \
+    ./usr/share/man/man1/lumara-sim.1.gz ./usr/share/doc/lumara/copyright; do
+    grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
+done
+[ "$(dpkg-deb --info "$deb" conffiles)" = "/etc/lumara/DisplayProps.xml" ] ||
+    fail "DisplayProps.xml is not the one conffile"
+[ "$(basename "$deb")" = "lumara_$(dpkg-deb -f "$deb" Version)_$(dpkg-deb -f "$deb" Architecture).deb" ] ||
+    fail "the file name is not lumara_<version>_<arch>.deb"
+
+rm -rf "$scratch"
+mkdir -p "$scratch/root" "$scratch/empty"
+dpkg-deb -x "$deb" "$scratch/root"
+root="$scratch/root"
+
+echo "== the installed lumarad on a prepared hidraw tree"
+LUMARAD_PROGRAM="$root/usr/sbin/lumarad" dbus-run-session -- "$lumarad_test" || fail "the installed lumarad"
+
+echo "== the shipped DisplayProps.xml"
+# Read by lumarad: with no panel present it stops on the missing panel, not on the file.
+set +e
+"$root/usr/sbin/lumarad" --props "$root/etc/lumara/DisplayProps.xml" --hidraw-class "$scratch/empty" \
+    --dev-dir "$scratch/empty" --pipe "LUMARA_PACKAGE_TEST_$$" 2>"$scratch/lumarad.err"
+status=$?
+set -e
+[ "$status" -eq 1 ] || fail "lumarad ended with $status"
+grep -q "(event 0xC0000013)" "$scratch/lumarad.err" || fail "lumarad: $(cat "$scratch/lumarad.err")"
+# And by lumara-sim, which finds its virtual panel with the file's ids.
+echo stop | "$root/usr/bin/lumara-sim" --quiet --pipe "LUMARA_PACKAGE_TEST_SIM_$$" \
+    --props "$root/etc/lumara/DisplayProps.xml" || fail "lumara-sim does not take the file"
+"$root/usr/bin/lumara-mpris" --version | grep -q "^lumara-mpris " || fail "lumara-mpris --version"
+echo "package_test: all checks passed"

@@ -1,0 +1,57 @@
+// What hosts the service's Run as a daemon: status reports become systemd notifications
+// (READY, STOPPING), events go to the journal with their id as a field, or to standard error
+// when the daemon does not run under systemd.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "service/core/service_host.h"
+
+namespace zelk {
+
+// One line of the daemon's own log: an event of the service, or a notice of the daemon.
+class DaemonLog {
+  public:
+    // Writes to the journal when standard error is connected to it (JOURNAL_STREAM names it).
+    DaemonLog();
+    bool ToJournal() const { return journal_; }
+
+    // `type` is an event log type (error or information).
+    void Event(std::uint16_t type, std::uint32_t eventId, const std::string& text);
+    // A notice of the daemon itself, with a syslog priority (3 error, 4 warning, 6 info).
+    void Notice(int priority, const std::string& text);
+
+  private:
+    bool journal_ = false;
+    std::mutex lock_;
+};
+
+class DaemonHost : public ServiceHost {
+  public:
+    // `beforeReady` runs when Run reports running, before READY is sent (it waits until the
+    // pipe is served).
+    DaemonHost(DaemonLog& log, std::function<void()> beforeReady)
+        : log_(log), beforeReady_(std::move(beforeReady)) {}
+
+    bool ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
+                      std::uint32_t controlsAccepted) override;
+    void LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) override;
+    void MessageBeep(std::uint32_t) override {}  // no beep on this platform
+    std::recursive_mutex& StatusLock() override { return lock_; }
+    void SetCurrentState(std::uint32_t state) override { state_ = state; }
+    std::uint32_t CurrentState() override { return state_; }
+
+  private:
+    DaemonLog& log_;
+    std::function<void()> beforeReady_;
+    std::recursive_mutex lock_;
+    std::uint32_t state_ = kServiceStopped;
+};
+
+// Sends one notification to the service manager (nothing when NOTIFY_SOCKET is unset).
+void NotifyServiceManager(const std::string& state);
+
+}  // namespace zelk
