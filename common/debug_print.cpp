@@ -33,6 +33,11 @@ void EmitDebugText(const char* text) {
     {
         std::lock_guard<std::mutex> guard(c.lock);
         if (c.depth > 0) {
+            // A capture that nobody empties (a long-running simulator) keeps the newest half.
+            if (c.lines.size() >= kDebugCaptureLimit) {
+                c.lines.erase(c.lines.begin(), c.lines.begin() + static_cast<std::ptrdiff_t>(
+                                                                     kDebugCaptureLimit / 2));
+            }
             c.lines.emplace_back(text);
             pass = c.passThrough;
         }

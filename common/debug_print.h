@@ -20,8 +20,12 @@ void DebugPrint(const char* format, ...)
 // Sends an already formatted text to the platform's debugger output (or the capture below).
 void EmitDebugText(const char* text);
 
-// Collects every trace of the process while it lives (tests); traces still reach the
-// platform output only when `passThrough` is true.
+// Traces a capture holds at most; past it the oldest half is dropped.
+inline constexpr std::size_t kDebugCaptureLimit = 10000;
+
+// Collects every trace of the process while it lives (tests, the simulator), the newest
+// kDebugCaptureLimit at most; traces still reach the platform output only when `passThrough`
+// is true.
 class ScopedDebugCapture {
   public:
     explicit ScopedDebugCapture(bool passThrough = false);

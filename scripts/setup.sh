@@ -12,6 +12,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   nsis
   clang-format
+  clang libclang-rt-14-dev
   dbus-daemon dbus-bin
   dpkg-dev lintian
 )

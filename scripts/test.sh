@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The whole test suite: sets up the machine, builds the host (ASan/UBSan), ThreadSanitizer and
-# Windows (mingw-w64: x64, and the x86 sink) trees and the Debian package, and runs every test of
-# the host, ThreadSanitizer and x64 Windows trees in one ctest run (the Windows tests under Wine,
-# the package's checks in the host tree). Ends with ctest's summary.
+# The whole test suite: sets up the machine, builds the host (ASan/UBSan), ThreadSanitizer,
+# fuzz (clang libFuzzer targets) and Windows (mingw-w64: x64, and the x86 sink) trees and the
+# Debian package, and runs every test of the host, ThreadSanitizer, fuzz and x64 Windows trees
+# in one ctest run (the Windows tests under Wine, each fuzz target for a few seconds over its
+# seed corpus, the package's checks in the host tree). Ends with ctest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ bash scripts/setup.sh
 
 JOBS="${FP_JOBS:-$(nproc)}"
 # windows-x86 (the 32-bit sink and its COM host) comes before windows, whose tests use it.
-for preset in native native-tsan windows-x86 windows; do
+for preset in native native-tsan fuzz windows-x86 windows; do
     echo "== configure and build: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$JOBS"
@@ -22,11 +23,11 @@ echo "== configure and build: package"
 cmake --preset package >/dev/null
 cmake --build --preset package -j "$JOBS" --target package
 
-# One ctest run over the three trees, so the closing summary counts every test.
+# One ctest run over the trees, so the closing summary counts every test.
 mkdir -p build/all
 {
     echo "# Runs the tests of every build tree."
-    for preset in native native-tsan windows; do
+    for preset in native native-tsan fuzz windows; do
         echo "subdirs(\"$(pwd)/build/$preset\")"
     done
 } > build/all/CTestTestfile.cmake

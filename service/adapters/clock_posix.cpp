@@ -74,6 +74,9 @@ class PosixSleeper final : public Sleeper {
     void SleepMs(std::uint32_t milliseconds) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
+    bool SleepUnless(std::uint32_t milliseconds, StopSignal& stop) override {
+        return !stop.WaitFor(milliseconds);
+    }
 };
 
 class PosixClock final : public Clock {

@@ -30,6 +30,9 @@ bool FormatInto(char* buffer, std::size_t size, Format format) {
 class WindowsSleeper final : public Sleeper {
   public:
     void SleepMs(std::uint32_t milliseconds) override { Sleep(milliseconds); }
+    bool SleepUnless(std::uint32_t milliseconds, StopSignal& stop) override {
+        return !stop.WaitFor(milliseconds);
+    }
 };
 
 class WindowsClock final : public Clock {

@@ -1,7 +1,5 @@
 #include "service/core/clock_thread.h"
 
-#include <algorithm>
-
 namespace zelk {
 
 ClockThread::ClockThread(ServiceShared& shared, Clock& clock, Sleeper& sleeper, HaltGate& gate)
@@ -17,7 +15,7 @@ void ClockThread::Start() {
 }
 
 void ClockThread::Quit() {
-    quit_.store(true);
+    quit_.Set();
 }
 
 void ClockThread::Join() {
@@ -36,7 +34,7 @@ void ClockThread::Tick(ServiceShared& shared, Clock& clock) {
 
 void ClockThread::Routine() {
     for (;;) {
-        if (!gate_.Pass() || quit_.load()) {
+        if (!gate_.Pass() || quit_.IsSet()) {
             return;
         }
         Tick(shared_, clock_);
@@ -50,15 +48,14 @@ void ClockThread::Routine() {
 bool ClockThread::SleepPeriod() {
     const std::uint64_t deadline = clock_.NowMs() + kClockPeriodMs;
     for (;;) {
-        if (quit_.load()) {
-            return false;
-        }
         const std::uint64_t now = clock_.NowMs();
         if (now >= deadline) {
-            return true;
+            return !quit_.IsSet();
         }
-        sleeper_.SleepMs(
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(deadline - now, kClockSleepStepMs)));
+        // Normally one wait; a sleep that ends early is followed by one for the rest.
+        if (!sleeper_.SleepUnless(static_cast<std::uint32_t>(deadline - now), quit_)) {
+            return false;
+        }
     }
 }
 

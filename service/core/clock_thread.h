@@ -12,8 +12,6 @@
 namespace zelk {
 
 inline constexpr std::uint32_t kClockPeriodMs = 10000;
-// The period is slept in steps of at most this much so that a quit is seen quickly.
-inline constexpr std::uint32_t kClockSleepStepMs = 100;
 
 class ClockThread {
   public:
@@ -24,7 +22,7 @@ class ClockThread {
     ClockThread& operator=(const ClockThread&) = delete;
 
     void Start();
-    // Ends the thread at its next step (a halted thread also needs its gate shut down).
+    // Ends the thread's sleep at once (a halted thread also needs its gate shut down).
     void Quit();
     void Join();
 
@@ -35,14 +33,14 @@ class ClockThread {
 
   private:
     void Routine();
-    // Sleeps one period; false when told to quit meanwhile.
+    // Sleeps one period in one wait; false when told to quit meanwhile.
     bool SleepPeriod();
 
     ServiceShared& shared_;
     Clock& clock_;
     Sleeper& sleeper_;
     HaltGate& gate_;
-    std::atomic<bool> quit_{false};
+    StopSignal quit_;
     std::atomic<std::uint64_t> ticks_{0};
     std::thread thread_;
 };

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/debug_print.h"
 #include "service/core/display_composition.h"
 
 namespace zelk {
@@ -52,6 +53,15 @@ void LumaraService::Run(int, char**) {
             host_.MessageBeep(kBeepExclamation);
         } else {
             panel_->BeginFrame().ClearPanel(kClearAll, 0);
+            // Told from inside a frame whose write found the panel gone: it only wakes the
+            // watch.
+            panel_->SetLostHandler([this] {
+                {
+                    std::lock_guard<std::mutex> guard(watchLock_);
+                    panelLost_ = true;
+                }
+                watchChanged_.notify_all();
+            });
             published_.store(panel_.get());
             if (StartWorkers()) {
                 host_.ReportStatus(kServiceRunning, 0, kKeepStatusValue, kKeepStatusValue);
@@ -110,6 +120,12 @@ void LumaraService::StartWorkerThreads() {
     clock_->Start();
 
     volumeThread_ = std::thread([this] { VolumeThread(); });
+
+    {
+        std::lock_guard<std::mutex> guard(watchLock_);
+        watchQuit_ = false;
+    }
+    watchThread_ = std::thread([this] { PanelWatchThread(); });
 }
 
 void LumaraService::HaltWorkers() {
@@ -151,6 +167,66 @@ void LumaraService::EndWorkers() {
     if (volumeThread_.joinable()) {
         volumeThread_.join();
     }
+
+    {
+        std::lock_guard<std::mutex> guard(watchLock_);
+        watchQuit_ = true;
+    }
+    watchChanged_.notify_all();
+    if (env_.bus != nullptr) {
+        env_.bus->CancelArrivalWait();
+    }
+    if (watchThread_.joinable()) {
+        watchThread_.join();
+    }
+}
+
+void LumaraService::PanelWatchThread() {
+    std::unique_lock<std::mutex> lock(watchLock_);
+    for (;;) {
+        watchChanged_.wait(lock, [this] { return watchQuit_ || panelLost_; });
+        if (watchQuit_) {
+            return;
+        }
+        panelLost_ = false;
+        lock.unlock();
+        DebugPrint("The panel has gone; waiting for it to come back.\n");
+        // Waits on the bus's arrival notices; without one the bus is scanned again now and
+        // then. A write error that left the panel in place finds it at once.
+        bool reopened = ReopenPanel();
+        while (!reopened) {
+            env_.bus->WaitForArrival(kPanelRescanMs);
+            {
+                std::lock_guard<std::mutex> guard(watchLock_);
+                if (watchQuit_) {
+                    return;
+                }
+            }
+            reopened = ReopenPanel();
+        }
+        lock.lock();
+    }
+}
+
+bool LumaraService::ReopenPanel() {
+    {
+        PanelFrame frame = panel_->BeginFrame();
+        if (!frame.ReopenPanel()) {
+            return false;
+        }
+        // What a fresh start sends: the brightness, then the whole panel cleared.
+        frame.SetBrightness(static_cast<std::uint8_t>(panel_->Config().brightness & 0xFF));
+        frame.ClearPanel(kClearAll, 0);
+    }
+    // In standby the standby screen comes back; otherwise the run loop redraws the whole
+    // picture.
+    if (shared_.standby.load() != 0) {
+        ShowStandbyScreen(*panel_);
+    }
+    reopens_.fetch_add(1);
+    DebugPrint("The panel is back.\n");
+    shared_.wake.Set();
+    return true;
 }
 
 void LumaraService::VolumeThread() {
@@ -256,8 +332,15 @@ std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {
                 ShowStartupScreen(*panel);
             }
             env_.sleeper->SleepMs(kResumeDelayMs);
+            // A panel that lost power in standby gets its brightness again, and from the
+            // redraw that follows the whole picture.
+            if (PanelDevice* panel = published_.load()) {
+                panel->BeginFrame().SetBrightness(
+                    static_cast<std::uint8_t>(panel->Config().brightness & 0xFF));
+            }
             pipeGate_.Open();
             clockGate_.Open();
+            shared_.wake.Set();
         }
     }
     return 0;

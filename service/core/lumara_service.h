@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,6 +50,9 @@ inline constexpr std::uint8_t kBrightnessHigh = 0xAF;
 
 // How long the pipe server and clock stay halted after the start-up screen on resume.
 inline constexpr std::uint32_t kResumeDelayMs = 1500;
+// While the panel is gone the bus is scanned again at least this often, should an arrival
+// notice never come.
+inline constexpr std::uint32_t kPanelRescanMs = 5000;
 
 // Start-up progress reported to the host.
 inline constexpr std::uint32_t kStartWaitHintMs = 1100;
@@ -109,6 +113,8 @@ class LumaraService {
     // The shared state, for tests and the simulator's display.
     ServiceShared& Shared() { return shared_; }
     std::uint64_t Redraws() const { return redraws_.load(); }
+    // Times the panel was opened again after it had gone.
+    std::uint64_t PanelReopens() const { return reopens_.load(); }
     std::uint64_t ClockTicks() const;
     bool PipeHalted() const { return pipeGate_.IsHalted(); }
     bool ClockHalted() const { return clockGate_.IsHalted(); }
@@ -124,6 +130,8 @@ class LumaraService {
     void HaltWorkers();
     void EndWorkers();
     void VolumeThread();
+    void PanelWatchThread();
+    bool ReopenPanel();
     void Redraw(const MediaState& copy);
 
     ServiceHost& host_;
@@ -149,6 +157,15 @@ class LumaraService {
     VolumeMonitor* volumeMonitor_ = nullptr;  // the volume thread's monitor while it runs
     bool volumeQuit_ = false;
     bool workersEnded_ = true;
+
+    // The panel watch: told when a write finds the panel gone, it waits for the bus's arrival
+    // notices and opens the panel again.
+    std::thread watchThread_;
+    std::mutex watchLock_;
+    std::condition_variable watchChanged_;
+    bool panelLost_ = false;  // guarded by watchLock_
+    bool watchQuit_ = false;  // guarded by watchLock_
+    std::atomic<std::uint64_t> reopens_{0};
 };
 
 }  // namespace zelk

@@ -51,17 +51,13 @@ MediaState ServiceShared::Snapshot() {
 std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const MediaState&)>& redraw) {
     std::uint64_t redraws = 0;
     while (shared.stop.load() == 0) {
-        bool woken = true;
-        if (shared.standby.load() == 0) {
-            shared.wake.Wait();
-        } else {
-            // Nothing is drawn over the standby screen; the loop only watches for stop.
-            woken = shared.wake.WaitFor(kStandbyPollMs);
-        }
+        // In standby too the loop blocks until woken: a stop sets the event after the flag.
+        shared.wake.Wait();
         // Reset before the redraw: a change made while it runs sets the event again and so
         // causes one more redraw.
         shared.wake.Reset();
-        if (!woken || shared.stop.load() != 0 || shared.standby.load() != 0) {
+        // Nothing is drawn over the standby screen.
+        if (shared.stop.load() != 0 || shared.standby.load() != 0) {
             continue;
         }
         const MediaState copy = shared.Snapshot();

@@ -66,11 +66,9 @@ struct ServiceShared {
     MediaState Snapshot() EXCLUDES(stateLock);
 };
 
-// How long a pass of the loop waits for the wake event while in standby.
-inline constexpr std::uint32_t kStandbyPollMs = 250;
-
 // Runs until the stop flag is 1: waits for the wake event, resets it, and redraws from a copy
-// of the state, except while in standby or stopping. Returns the number of redraws.
+// of the state, except while in standby or stopping. Whoever sets the stop flag sets the wake
+// event after it. Returns the number of redraws.
 std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const MediaState&)>& redraw);
 
 }  // namespace zelk

@@ -2,6 +2,8 @@
 // platform's (xml_loader_*); everything from the document element on is shared.
 #include "service/panel/display_props.h"
 
+#include <new>
+
 #include "common/win_codes.h"
 #include "common/value_readers.h"
 
@@ -100,14 +102,20 @@ std::uint32_t ReadDisplayProps(const std::string& path, XmlLoader& loader, Panel
     // An empty path is what DefaultDisplayPropsPath gives when the path does not fit.
     if (path.empty()) return kErrorFileNotFound;
 
-    XmlNode root;
-    std::uint32_t loadError = 0;
-    // Whatever keeps the document from being read (no parser, a failed load call, a missing or
-    // malformed file) is the same to the caller: the properties cannot be loaded. The service
-    // then reports it and stops rather than running on without a panel.
-    if (loader.Load(path, root, loadError) != XmlLoadStatus::kLoaded) return kErrorFileNotFound;
-
-    StoreProperties(root, config);
+    // Whatever keeps the document from being read (no parser, a failed load call, a missing,
+    // malformed or over-long file, no memory for it) is the same to the caller: the properties
+    // cannot be loaded. The service then reports it and stops rather than running on without
+    // a panel. `config` changes only once the whole file is read.
+    try {
+        XmlNode root;
+        std::uint32_t loadError = 0;
+        if (loader.Load(path, root, loadError) != XmlLoadStatus::kLoaded) return kErrorFileNotFound;
+        PanelConfig read = config;
+        StoreProperties(root, read);
+        config = read;
+    } catch (const std::bad_alloc&) {
+        return kErrorFileNotFound;
+    }
     return kErrorSuccess;
 }
 

@@ -17,9 +17,14 @@ struct XmlNode {
     bool isElement = false;
     std::string tagName;
     bool hasStringValue = true;  // false when the element declares a non-string data type
-    std::string text;            // the element's text (its typed value when that is a string)
+    // The element's own text (its typed value when that is a string); the text of elements
+    // inside it is theirs only.
+    std::string text;
     std::vector<XmlNode> children;
 };
+
+// The largest DisplayProps.xml the loaders read; a longer file is not loaded.
+inline constexpr std::uint64_t kMaxDisplayPropsBytes = 1u << 20;
 
 enum class XmlLoadStatus {
     kLoaded,
@@ -31,7 +36,8 @@ enum class XmlLoadStatus {
 class XmlLoader {
   public:
     virtual ~XmlLoader() = default;
-    // Loads `path` completely; on kLoaded `root` is the document element.
+    // Loads `path` completely; on kLoaded `root` is the document element. A file longer than
+    // kMaxDisplayPropsBytes is kNotLoaded, read no further.
     virtual XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) = 0;
 };
 
@@ -42,9 +48,10 @@ std::unique_ptr<XmlLoader> CreateSystemXmlLoader();
 std::string DefaultDisplayPropsPath();
 
 // Reads the nine properties from the file at `path` into `config`. Returns 0, or 2 when the file
-// cannot be loaded (missing, malformed, no parser, a failed load call, or an empty path); then
-// `config` is left as it was. A named value ("True", "Graphic", ...) that the file does not
-// give exactly keeps what `config` held; a number the file does not give becomes 0.
+// cannot be loaded (missing, malformed or longer than kMaxDisplayPropsBytes, no parser, a failed
+// load call, memory running out, or an empty path); then `config` is left as it was. A named
+// value ("True", "Graphic", ...) that the file does not give exactly keeps what `config` held; a
+// number the file does not give becomes 0.
 std::uint32_t ReadDisplayProps(const std::string& path, XmlLoader& loader, PanelConfig& config);
 
 }  // namespace zelk

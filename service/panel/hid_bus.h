@@ -1,7 +1,8 @@
-// The six abilities the panel needs from the HID layer: list present interfaces, open one for
+// The abilities the panel needs from the HID layer: list present interfaces, open one for
 // reading and writing, read its vendor and product id, read its output report length, write
-// one output report synchronously, close it (destruction). One backend file per platform
-// (SetupAPI/HID on Windows, hidraw on Linux) plus the in-memory virtual panel.
+// one output report synchronously, close it (destruction), and wait for interfaces to arrive.
+// One backend file per platform (SetupAPI/HID on Windows, hidraw on Linux) plus the in-memory
+// virtual panel.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "service/adapters/clock.h"
 
 namespace zelk {
 
@@ -31,6 +34,21 @@ class HidBus {
     virtual std::vector<std::string> EnumerateInterfaces() = 0;
     // Opens one interface for reading and writing, sharing both; null when it cannot be opened.
     virtual std::unique_ptr<HidDevice> Open(const std::string& path) = 0;
+
+    // Waits up to `timeoutMs` for a notice that an interface may have arrived: true on one (the
+    // caller enumerates again), false when the time passed or the wait was cancelled. A bus
+    // with notices sets up its watch at the first call and returns true at once, so that the
+    // enumeration after it finds whatever came before the watch. Called from one thread at a
+    // time. This default has no notices and only waits out the time.
+    virtual bool WaitForArrival(std::uint32_t timeoutMs) {
+        cancelled_.WaitFor(timeoutMs);
+        return false;
+    }
+    // From any thread: ends the wait in progress and every later one at once, for good.
+    virtual void CancelArrivalWait() { cancelled_.Set(); }
+
+  private:
+    StopSignal cancelled_;
 };
 
 // The platform's HID bus (SetupAPI and HID on Windows, /sys/class/hidraw on Linux).

@@ -5,11 +5,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -32,6 +36,7 @@ std::uint32_t ErrorFromErrno(int error) {
         case ENXIO:
         case ESHUTDOWN:
         case EPIPE:
+        case EIO:  // what a write to an unplugged device's node gives
             return kErrorDeviceNotConnected;
         case EACCES:
         case EPERM:
@@ -152,7 +157,49 @@ class HidrawDevice : public HidDevice {
 class HidrawBus : public HidBus {
   public:
     HidrawBus(std::string classDir, std::string devDir)
-        : classDir_(std::move(classDir)), devDir_(std::move(devDir)) {}
+        : classDir_(std::move(classDir)),
+          devDir_(std::move(devDir)),
+          cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~HidrawBus() override {
+        if (watchFd_ >= 0) ::close(watchFd_);
+        if (cancelFd_ >= 0) ::close(cancelFd_);
+    }
+    HidrawBus(const HidrawBus&) = delete;
+    HidrawBus& operator=(const HidrawBus&) = delete;
+
+    // Notices are the hidraw nodes that appear in the device folder, or get their permissions
+    // set (udev does that just after creating them), seen through inotify.
+    bool WaitForArrival(std::uint32_t timeoutMs) override {
+        if (cancelFd_ < 0) return HidBus::WaitForArrival(timeoutMs);
+        if (watchFd_ < 0) {
+            watchFd_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+            if (watchFd_ >= 0 && ::inotify_add_watch(watchFd_, devDir_.c_str(),
+                                                     IN_CREATE | IN_ATTRIB | IN_MOVED_TO) < 0) {
+                ::close(watchFd_);
+                watchFd_ = -1;
+            }
+            if (watchFd_ >= 0) return true;
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd fds[2] = {{cancelFd_, POLLIN, 0}, {watchFd_, POLLIN, 0}};
+            const int ready = ::poll(fds, watchFd_ >= 0 ? 2 : 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0 || fds[0].revents != 0) return false;
+            if (NodeEventRead()) return true;
+        }
+    }
+
+    void CancelArrivalWait() override {
+        const std::uint64_t one = 1;
+        if (cancelFd_ >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(cancelFd_, &one, sizeof one);
+        }
+    }
 
     // The nodes in the order of their numbers (hidraw2 before hidraw10).
     std::vector<std::string> EnumerateInterfaces() override {
@@ -184,8 +231,29 @@ class HidrawBus : public HidBus {
     }
 
   private:
+    // Reads the waiting inotify events; true when one names a hidraw node (or events were
+    // lost, when one may have).
+    bool NodeEventRead() {
+        alignas(inotify_event) char buffer[4096];
+        bool node = false;
+        for (;;) {
+            const ssize_t n = ::read(watchFd_, buffer, sizeof buffer);
+            if (n <= 0) return node;
+            for (ssize_t pos = 0; pos < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + pos);
+                if ((event->mask & IN_Q_OVERFLOW) != 0 ||
+                    (event->len > 0 && NodeNumber(event->name) >= 0)) {
+                    node = true;
+                }
+                pos += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
     std::string classDir_;
     std::string devDir_;
+    int cancelFd_;
+    int watchFd_ = -1;
 };
 
 }  // namespace

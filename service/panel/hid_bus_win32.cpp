@@ -1,6 +1,7 @@
 // The HID bus on Windows: SetupAPI lists the present HID interfaces, the HID class driver
 // gives their ids and capabilities, and reports are written with WriteFile.
 #include <windows.h>
+#include <dbt.h>
 #include <setupapi.h>
 
 extern "C" {
@@ -72,8 +73,57 @@ class Win32HidDevice : public HidDevice {
     HANDLE handle_;
 };
 
+// The window class of the arrival notices' message-only window.
+constexpr const char* kNoticeWindowClass = "LumaraHidArrivalNotices";
+
+LRESULT CALLBACK NoticeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEARRIVAL) {
+        if (auto* arrived = reinterpret_cast<bool*>(GetWindowLongPtrA(window, GWLP_USERDATA))) {
+            *arrived = true;
+        }
+        return TRUE;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
 class Win32HidBus : public HidBus {
   public:
+    Win32HidBus() : cancelEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Win32HidBus() override {
+        if (notification_ != nullptr) UnregisterDeviceNotification(notification_);
+        if (window_ != nullptr) DestroyWindow(window_);
+        if (cancelEvent_ != nullptr) CloseHandle(cancelEvent_);
+    }
+    Win32HidBus(const Win32HidBus&) = delete;
+    Win32HidBus& operator=(const Win32HidBus&) = delete;
+
+    // Notices are the HID interface arrivals the system sends to a message-only window of the
+    // waiting thread.
+    bool WaitForArrival(std::uint32_t timeoutMs) override {
+        if (cancelEvent_ == nullptr) return HidBus::WaitForArrival(timeoutMs);
+        if (window_ == nullptr && !watchFailed_) {
+            if (StartWatch()) return true;
+            watchFailed_ = true;
+        }
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        arrived_ = false;
+        for (;;) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline) return false;
+            const DWORD r = MsgWaitForMultipleObjects(
+                1, &cancelEvent_, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+            if (r != WAIT_OBJECT_0 + 1) return false;  // cancelled, timed out or failed
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageA(&message);
+            }
+            if (arrived_) return true;
+        }
+    }
+
+    void CancelArrivalWait() override {
+        if (cancelEvent_ != nullptr) SetEvent(cancelEvent_);
+    }
     std::vector<std::string> EnumerateInterfaces() override {
         std::vector<std::string> paths;
         GUID hidGuid;
@@ -116,6 +166,36 @@ class Win32HidBus : public HidBus {
         }
         return std::make_unique<Win32HidDevice>(handle);
     }
+
+  private:
+    bool StartWatch() {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &NoticeWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = kNoticeWindowClass;
+        RegisterClassA(&windowClass);  // fails harmlessly when already registered
+        window_ = CreateWindowExA(0, kNoticeWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+        if (window_ == nullptr) return false;
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&arrived_));
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        HidD_GetHidGuid(&filter.dbcc_classguid);
+        notification_ = RegisterDeviceNotificationA(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        if (notification_ == nullptr) {
+            DestroyWindow(window_);
+            window_ = nullptr;
+            return false;
+        }
+        return true;
+    }
+
+    HANDLE cancelEvent_;
+    HWND window_ = nullptr;  // owned by the waiting thread
+    HDEVNOTIFY notification_ = nullptr;
+    bool watchFailed_ = false;
+    bool arrived_ = false;
 };
 
 }  // namespace

@@ -81,6 +81,13 @@ bool PanelFrame::OpenPanel(const PanelConfig& config) {
     PanelDevice& panel = *panel_;
     panel.lock_.AssertHeld();
     panel.config_ = config;
+    return ReopenPanel();
+}
+
+bool PanelFrame::ReopenPanel() {
+    PanelDevice& panel = *panel_;
+    panel.lock_.AssertHeld();
+    const PanelConfig& config = panel.config_;
     panel.device_.reset();
     panel.open_.store(false);
     for (const std::string& path : panel.bus_.EnumerateInterfaces()) {
@@ -108,8 +115,21 @@ std::uint32_t PanelFrame::WriteReport(const std::uint8_t (&report)[kReportSize])
     if (device == nullptr) {
         return kErrorInvalidHandle;
     }
+    const std::uint32_t result = WriteTo(*device, report);
+    if (IsPanelGone(result)) {
+        // Nothing more goes to a dead handle; the lost handler has the panel found again.
+        panel_->device_.reset();
+        panel_->open_.store(false);
+        if (panel_->lostHandler_) {
+            panel_->lostHandler_();
+        }
+    }
+    return result;
+}
+
+std::uint32_t PanelFrame::WriteTo(HidDevice& device, const std::uint8_t (&report)[kReportSize]) {
     std::uint16_t length = 0;
-    const std::uint32_t result = device->GetOutputReportLength(length);
+    const std::uint32_t result = device.GetOutputReportLength(length);
     if (result != kErrorSuccess) {
         return result;
     }
@@ -117,12 +137,12 @@ std::uint32_t PanelFrame::WriteReport(const std::uint8_t (&report)[kReportSize])
         return kErrorGenFailure;  // an interface without output reports cannot take ours
     }
     if (length <= kReportSize) {
-        return device->Write(report, length);
+        return device.Write(report, length);
     }
     // A panel with longer reports gets ours zero-padded to its length.
     std::vector<std::uint8_t> padded(length, 0);
     std::copy(std::begin(report), std::end(report), padded.begin());
-    return device->Write(padded.data(), padded.size());
+    return device.Write(padded.data(), padded.size());
 }
 
 }  // namespace zelk

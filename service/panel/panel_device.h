@@ -15,11 +15,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "common/mutex.h"
 #include "common/thread_annotations.h"
+#include "common/win_codes.h"
 #include "service/adapters/clock.h"
 #include "service/adapters/text_converter.h"
 #include "service/panel/hid_bus.h"
@@ -61,9 +63,12 @@ class PanelFrame {
     // Takes `config` as the panel's properties and keeps open the first present interface with
     // its ids. Called once, at start-up, before the panel is shared with other threads.
     bool OpenPanel(const PanelConfig& config);
+    // Opens the panel again, by the same rules and properties, after it had gone.
+    bool ReopenPanel();
 
     // Writes one 8-byte report (the panel's output report length of it, zero-padded when the
-    // panel's reports are longer): 0, 6 without a device, or the system error code.
+    // panel's reports are longer): 0, 6 without a device, or the system error code. A write
+    // that finds the panel gone (IsPanelGone) closes the device and calls the lost handler.
     std::uint32_t WriteReport(const std::uint8_t (&report)[kReportSize]);
 
     // Writes one whole line. When `lineCode` is the line scrolled last, the scroll is ended
@@ -84,12 +89,18 @@ class PanelFrame {
     friend class LineScroller;
     explicit PanelFrame(PanelDevice& panel);  // the panel's lock is already held
 
+    static std::uint32_t WriteTo(HidDevice& device, const std::uint8_t (&report)[kReportSize]);
     // The scroll thread's line write: no handshake with itself.
     std::uint32_t WriteScrollStep(const char* text, std::uint8_t lineCode);
     std::uint32_t WriteColumns(const char* converted, std::size_t length, std::uint8_t lineCode);
 
     PanelDevice* panel_;  // null once moved from
 };
+
+// Write results that mean the panel has gone (unplugged, powered off, its handle invalidated).
+inline bool IsPanelGone(std::uint32_t error) {
+    return error == kErrorDeviceNotConnected || error == kErrorInvalidHandle;
+}
 
 class PanelDevice {
   public:
@@ -114,6 +125,10 @@ class PanelDevice {
 
     TextConverter& Converter() { return *converter_; }
 
+    // Called, inside the frame, each time a write has found the panel gone and closed it. Set
+    // before the panel is shared with other threads.
+    void SetLostHandler(std::function<void()> handler) { lostHandler_ = std::move(handler); }
+
     std::uint8_t StatusIconByte() const { return statusIcons_.load(); }
     std::uint8_t MediaIconByte() const { return mediaIcons_.load(); }
 
@@ -134,6 +149,8 @@ class PanelDevice {
     PanelConfig config_;
     std::unique_ptr<HidDevice> device_ GUARDED_BY(lock_);
     std::atomic<bool> open_{false};  // device_ is set; readable without the lock
+    // Set before the panel is shared; read-only afterwards.
+    std::function<void()> lostHandler_;
     // The icon bytes, changed only inside a frame; atomic so that they can be read without one.
     std::atomic<std::uint8_t> statusIcons_{0};
     std::atomic<std::uint8_t> mediaIcons_{0};

@@ -28,6 +28,10 @@ bool ParseHexField(const std::string& text, std::size_t begin, std::size_t end,
     return true;
 }
 
+// Output bits past this make a report longer than any length the HID stack can give; sums
+// stop here instead of wrapping.
+constexpr std::uint64_t kBitsPastAnyLength = (std::uint64_t{0xFFFF} + 1) * 8;
+
 // Global items that the output length depends on.
 struct GlobalState {
     std::uint32_t reportSize = 0;
@@ -126,10 +130,14 @@ std::uint16_t OutputReportLengthFromDescriptor(const std::uint8_t* descriptor, s
                     stack.pop_back();
                 }
                 break;
-            case 0x90:  // Output
-                outputBits[state.reportId] +=
+            case 0x90: {  // Output
+                // 32 x 32 bits fit 64; the sum is held at the cap.
+                const std::uint64_t bits =
                     static_cast<std::uint64_t>(state.reportSize) * state.reportCount;
+                std::uint64_t& total = outputBits[state.reportId];
+                total = std::min(kBitsPastAnyLength, total + std::min(bits, kBitsPastAnyLength));
                 break;
+            }
             default:
                 break;
         }
@@ -143,7 +151,8 @@ std::uint16_t OutputReportLengthFromDescriptor(const std::uint8_t* descriptor, s
     for (const auto& [id, bits] : outputBits) {
         longest = std::max(longest, (bits + 7) / 8);
     }
-    return static_cast<std::uint16_t>(std::min<std::uint64_t>(longest + 1, 0xFFFF));
+    // With the id byte the length must fit 16 bits; a longer report is not one we can write.
+    return longest + 1 <= 0xFFFF ? static_cast<std::uint16_t>(longest + 1) : 0;
 }
 
 }  // namespace zelk

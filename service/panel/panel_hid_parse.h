@@ -15,8 +15,8 @@ bool ParseUeventHidId(const std::string& uevent, std::uint16_t& vendorId, std::u
 
 // The length of the longest output report the descriptor declares, in bytes, plus one for the
 // report id byte (the byte is always counted, as the HID class driver does). 0 when the
-// descriptor declares no output report. A truncated descriptor is read up to its last whole
-// item. Lengths above 65535 are given as 65535.
+// descriptor declares no output report, or one whose length does not fit 16 bits (such a device
+// is not written to). A truncated descriptor is read up to its last whole item.
 std::uint16_t OutputReportLengthFromDescriptor(const std::uint8_t* descriptor, std::size_t size);
 
 }  // namespace zelk

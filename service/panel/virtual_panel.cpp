@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <utility>
 
@@ -13,7 +14,8 @@ struct VirtualDevice {
     bool unplugged = false;
     std::uint32_t unpluggedError = kErrorDeviceNotConnected;
     PanelPicture picture;
-    std::vector<std::vector<std::uint8_t>> log;
+    std::deque<std::vector<std::uint8_t>> log;  // the last kVirtualPanelHistory reports
+    std::size_t logged = 0;                     // reports since the log was last cleared
     std::size_t accesses = 0;
     std::size_t opens = 0;
 };
@@ -126,6 +128,11 @@ struct VirtualPanelBus::Shared {
     mutable std::mutex observerLock;
     mutable std::mutex lock;
     mutable std::condition_variable reportArrived;
+    std::condition_variable arrivalNoticed;  // under `lock`
+    std::uint64_t arrivals = 0;              // notices given so far
+    std::uint64_t arrivalsSeen = 0;          // notices a wait has returned for
+    bool watching = false;                   // a wait has set up the watch
+    bool cancelled = false;
     std::vector<VirtualDevice> devices;
     ReportObserver observer;
 
@@ -184,6 +191,10 @@ class VirtualPanelBus::Handle : public HidDevice {
             report.assign(data, data + length);
             Decode(report, device.picture);
             device.log.push_back(report);
+            if (device.log.size() > kVirtualPanelHistory) {
+                device.log.pop_front();
+            }
+            ++device.logged;
             picture = device.picture;
             observer = shared_->observer;
         }
@@ -215,6 +226,8 @@ std::size_t VirtualPanelBus::AddDevice(const VirtualDeviceConfig& config) {
         device.config.path = "virtual-hid#" + std::to_string(shared_->devices.size());
     }
     shared_->devices.push_back(std::move(device));
+    ++shared_->arrivals;
+    shared_->arrivalNoticed.notify_all();
     return shared_->devices.size() - 1;
 }
 
@@ -254,9 +267,43 @@ std::unique_ptr<HidDevice> VirtualPanelBus::Open(const std::string& path) {
 void VirtualPanelBus::SetUnplugged(std::size_t device, bool unplugged, std::uint32_t error) {
     std::lock_guard<std::mutex> guard(shared_->lock);
     if (VirtualDevice* d = shared_->Find(device)) {
+        if (d->unplugged && !unplugged) {
+            ++shared_->arrivals;
+            shared_->arrivalNoticed.notify_all();
+        }
         d->unplugged = unplugged;
         d->unpluggedError = error == 0 ? kErrorGenFailure : error;
     }
+}
+
+bool VirtualPanelBus::IsUnplugged(std::size_t device) const {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    const VirtualDevice* d = shared_->Find(device);
+    return d != nullptr && d->unplugged;
+}
+
+bool VirtualPanelBus::WaitForArrival(std::uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(shared_->lock);
+    if (shared_->cancelled) return false;
+    if (!shared_->watching) {
+        shared_->watching = true;
+        shared_->arrivalsSeen = shared_->arrivals;
+        return true;
+    }
+    const bool noticed = shared_->arrivalNoticed.wait_for(
+        lock, std::chrono::milliseconds(timeoutMs),
+        [this] { return shared_->cancelled || shared_->arrivals != shared_->arrivalsSeen; });
+    if (!noticed || shared_->cancelled) return false;
+    shared_->arrivalsSeen = shared_->arrivals;
+    return true;
+}
+
+void VirtualPanelBus::CancelArrivalWait() {
+    {
+        std::lock_guard<std::mutex> guard(shared_->lock);
+        shared_->cancelled = true;
+    }
+    shared_->arrivalNoticed.notify_all();
 }
 
 void VirtualPanelBus::SetObserver(ReportObserver observer) {
@@ -274,19 +321,21 @@ PanelPicture VirtualPanelBus::Picture(std::size_t device) const {
 std::vector<std::vector<std::uint8_t>> VirtualPanelBus::Reports(std::size_t device) const {
     std::lock_guard<std::mutex> guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
-    return d ? d->log : std::vector<std::vector<std::uint8_t>>();
+    return d ? std::vector<std::vector<std::uint8_t>>(d->log.begin(), d->log.end())
+             : std::vector<std::vector<std::uint8_t>>();
 }
 
 std::size_t VirtualPanelBus::ReportCount(std::size_t device) const {
     std::lock_guard<std::mutex> guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
-    return d ? d->log.size() : 0;
+    return d ? d->logged : 0;
 }
 
 void VirtualPanelBus::ClearReports(std::size_t device) {
     std::lock_guard<std::mutex> guard(shared_->lock);
     if (VirtualDevice* d = shared_->Find(device)) {
         d->log.clear();
+        d->logged = 0;
     }
 }
 
@@ -295,7 +344,7 @@ bool VirtualPanelBus::WaitForReportCount(std::size_t count, std::chrono::millise
     std::unique_lock<std::mutex> guard(shared_->lock);
     return shared_->reportArrived.wait_for(guard, timeout, [&] {
         const VirtualDevice* d = shared_->Find(device);
-        return d != nullptr && d->log.size() >= count;
+        return d != nullptr && d->logged >= count;
     });
 }
 

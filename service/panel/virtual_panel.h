@@ -1,7 +1,7 @@
 // An in-memory HID bus with one or more panels on it. Each panel decodes every output report it
 // receives into what the real panel would show (both text lines, the icon bytes, the volume
-// bar, brightness and display control value) and keeps the raw report log. Used by the tests
-// and by the simulator, which can draw the picture live through the report observer.
+// bar, brightness and display control value) and keeps the last reports it received. Used by the
+// tests and by the simulator, which can draw the picture live through the report observer.
 #pragma once
 
 #include <array>
@@ -18,6 +18,9 @@
 #include "service/panel/panel_icons.h"
 
 namespace zelk {
+
+// Reports each virtual panel keeps in its log: the newest ones, however long it runs.
+inline constexpr std::size_t kVirtualPanelHistory = 10000;
 
 // The most columns a line code can address (its low 6 bits).
 inline constexpr std::size_t kVirtualPanelColumns = 64;
@@ -95,17 +98,23 @@ class VirtualPanelBus : public HidBus {
     std::unique_ptr<HidDevice> Open(const std::string& path) override;
 
     // Unplugs (or plugs back) a device: an unplugged one is not listed, cannot be opened, and
-    // every call on a handle already open fails with `error`.
+    // every call on a handle already open fails with `error`. Plugging back (and adding a
+    // device) is an arrival notice.
     void SetUnplugged(std::size_t device, bool unplugged,
                       std::uint32_t error = kErrorDeviceNotConnected);
+    bool IsUnplugged(std::size_t device = 0) const;
+    bool WaitForArrival(std::uint32_t timeoutMs) override;
+    void CancelArrivalWait() override;
     void SetObserver(ReportObserver observer);
 
     // Out-of-range device indexes give an empty picture / log and zero counts.
     PanelPicture Picture(std::size_t device = 0) const;
+    // The last (at most kVirtualPanelHistory) reports, oldest first.
     std::vector<std::vector<std::uint8_t>> Reports(std::size_t device = 0) const;
+    // Every report received since the log was last cleared, kept or not.
     std::size_t ReportCount(std::size_t device = 0) const;
-    void ClearReports(std::size_t device = 0);  // the log only; the picture stays
-    // Waits until the device's log holds at least `count` reports; false on timeout.
+    void ClearReports(std::size_t device = 0);  // the log and its count; the picture stays
+    // Waits until ReportCount reaches at least `count`; false on timeout.
     bool WaitForReportCount(std::size_t count, std::chrono::milliseconds timeout,
                             std::size_t device = 0) const;
 

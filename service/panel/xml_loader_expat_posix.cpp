@@ -2,25 +2,30 @@
 //
 // The tree follows what MSXML's DOM gives the lookups:
 // - tag names are the qualified names as written ("prefix:local" or "local"), in UTF-8;
-// - an element's text is its text content: the character data (text and CDATA sections) of all
-//   its descendants, in document order, with leading and trailing white space removed, as
-//   MSXML's typed value of an element without a data type reads with white space not preserved;
+// - an element's text is its own character data (text and CDATA sections directly inside it),
+//   in document order, with leading and trailing white space removed, as MSXML's typed value
+//   of an element without a data type reads with white space not preserved;
 // - an element carrying a data type other than "string" (the attribute "dt" of the namespace
 //   urn:schemas-microsoft-com:datatypes) has no string value; one declared as "string" keeps
 //   its text with the white space around it;
 // - text, comments and processing instructions are kept as non-element children (white-space
 //   text included, which MSXML drops; the lookups pass over every non-element alike).
-// Only the texts of elements that hold other elements may differ from MSXML's (in the white
-// space between the parts); property elements hold text only.
+// Only the texts of elements that hold other elements differ from MSXML's (they leave out the
+// inner elements' text, so a document costs memory in proportion to its size, not its size
+// times its depth); property elements hold text only.
+// The file is read whole (at most kMaxDisplayPropsBytes) and parsed in one call.
 // A document type declaration is read past; a document that declares an entity (general or
 // parameter) is refused as not loaded, so no entity is ever expanded or fetched, nor is an
 // external DTD; so is a document nested deeper than kMaxDepth.
 #include <expat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -112,20 +117,32 @@ class TreeBuilder {
     bool refused() const { return refused_; }
     XmlNode& document() { return document_; }
 
+    // No exception may cross expat's C frames: running out of memory in a handler stops the
+    // parse and refuses the document.
+    template <typename Step>
+    static void Guarded(void* data, Step&& step) {
+        auto* builder = static_cast<TreeBuilder*>(data);
+        try {
+            step(*builder);
+        } catch (const std::bad_alloc&) {
+            builder->Refuse();
+        }
+    }
+
     static void XMLCALL OnStartElement(void* data, const XML_Char* name, const XML_Char** atts) {
-        static_cast<TreeBuilder*>(data)->StartElement(name, atts);
+        Guarded(data, [&](TreeBuilder& b) { b.StartElement(name, atts); });
     }
     static void XMLCALL OnEndElement(void* data, const XML_Char*) {
-        static_cast<TreeBuilder*>(data)->EndElement();
+        Guarded(data, [](TreeBuilder& b) { b.EndElement(); });
     }
     static void XMLCALL OnCharacters(void* data, const XML_Char* text, int length) {
-        static_cast<TreeBuilder*>(data)->Characters(text, length);
+        Guarded(data, [&](TreeBuilder& b) { b.Characters(text, length); });
     }
     static void XMLCALL OnComment(void* data, const XML_Char*) {
-        static_cast<TreeBuilder*>(data)->AddOther();
+        Guarded(data, [](TreeBuilder& b) { b.AddOther(); });
     }
     static void XMLCALL OnProcessingInstruction(void* data, const XML_Char*, const XML_Char*) {
-        static_cast<TreeBuilder*>(data)->AddOther();
+        Guarded(data, [](TreeBuilder& b) { b.AddOther(); });
     }
     static void XMLCALL OnEntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int,
                                             const XML_Char*, const XML_Char*, const XML_Char*,
@@ -137,38 +154,29 @@ class TreeBuilder {
         return XML_STATUS_ERROR;  // never fetched
     }
 
-    // Gives every element its text content, bottom up without recursion.
+    // Gives every element its own text: the character data of its direct text children, in
+    // document order, without recursion. The text children give theirs up.
     void FinishTexts() {
-        struct Frame {
-            XmlNode* node;
-            std::size_t next;
-            bool keepSpace;       // declared as a string: its typed value is kept as it stands
-            std::string content;  // character data of the node's descendants so far
-        };
         std::size_t elementIndex = 0;  // document order, as declaredString_ was filled
-        auto declaredString = [this, &elementIndex]() {
+        std::vector<XmlNode*> pending{&document_};
+        while (!pending.empty()) {
+            XmlNode* node = pending.back();
+            pending.pop_back();
             const std::size_t index = elementIndex++;
-            return index < declaredString_.size() && declaredString_[index];
-        };
-        std::vector<Frame> stack;
-        stack.push_back({&document_, 0, declaredString(), std::string()});
-        while (!stack.empty()) {
-            Frame& frame = stack.back();
-            if (frame.next < frame.node->children.size()) {
-                XmlNode& child = frame.node->children[frame.next++];
-                if (child.isElement) {
-                    stack.push_back({&child, 0, declaredString(), std::string()});
-                } else {
-                    frame.content += child.text;  // empty for comments and PIs
+            const bool keepSpace = index < declaredString_.size() && declaredString_[index];
+            std::string content;
+            for (XmlNode& child : node->children) {
+                if (!child.isElement) {
+                    content += child.text;  // empty for comments and PIs
+                    std::string().swap(child.text);
                 }
-                continue;
             }
-            XmlNode* node = frame.node;
-            const bool keepSpace = frame.keepSpace;
-            std::string content = std::move(frame.content);
-            stack.pop_back();
-            if (node->hasStringValue) node->text = keepSpace ? content : Trimmed(content);
-            if (!stack.empty()) stack.back().content += content;
+            if (node->hasStringValue)
+                node->text = keepSpace ? std::move(content) : Trimmed(content);
+            // Children go on in reverse so that they come off in document order.
+            for (auto child = node->children.rbegin(); child != node->children.rend(); ++child) {
+                if (child->isElement) pending.push_back(&*child);
+            }
         }
     }
 
@@ -249,17 +257,48 @@ class ExpatXmlLoader final : public XmlLoader {
   public:
     XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) override {
         error = 0;
+        std::string text;
+        const XmlLoadStatus read = ReadWhole(path, text, error);
+        if (read != XmlLoadStatus::kLoaded) return read;
+        return Parse(text, root);
+    }
+
+  private:
+    // The whole file, refused unread past kMaxDisplayPropsBytes.
+    static XmlLoadStatus ReadWhole(const std::string& path, std::string& text,
+                                   std::uint32_t& error) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (file == nullptr) return XmlLoadStatus::kNotLoaded;
-        const XmlLoadStatus status = Parse(file, root, error);
+        XmlLoadStatus status = XmlLoadStatus::kLoaded;
+        // In pieces, so that memory follows the file's size; one byte past the limit is enough
+        // to refuse it.
+        char piece[65536];
+        for (;;) {
+            const std::size_t count = std::fread(piece, 1, sizeof piece, file);
+            text.append(piece,
+                        std::min<std::size_t>(count, kMaxDisplayPropsBytes + 1 - text.size()));
+            if (text.size() > kMaxDisplayPropsBytes) {
+                status = XmlLoadStatus::kNotLoaded;
+                break;
+            }
+            if (count < sizeof piece) {
+                if (std::ferror(file)) {
+                    error = errno != 0 ? static_cast<std::uint32_t>(errno) : 31u;
+                    status = XmlLoadStatus::kCallFailed;
+                }
+                break;
+            }
+        }
         std::fclose(file);
         return status;
     }
 
-  private:
-    static XmlLoadStatus Parse(std::FILE* file, XmlNode& root, std::uint32_t& error) {
+    // Parses the text in one call.
+    static XmlLoadStatus Parse(const std::string& text, XmlNode& root) {
         XML_Parser parser = XML_ParserCreateNS(nullptr, kNamespaceSeparator);
         if (parser == nullptr) return XmlLoadStatus::kCannotCreate;
+        const std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> owner(parser,
+                                                                            &XML_ParserFree);
         XML_SetReturnNSTriplet(parser, XML_TRUE);
         XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
 
@@ -274,28 +313,15 @@ class ExpatXmlLoader final : public XmlLoader {
         XML_SetUnknownEncodingHandler(parser, &OnUnknownEncoding, nullptr);
 
         XmlLoadStatus status = XmlLoadStatus::kLoaded;
-        char buffer[8192];
-        for (;;) {
-            const std::size_t count = std::fread(buffer, 1, sizeof buffer, file);
-            if (count < sizeof buffer && std::ferror(file)) {
-                error = errno != 0 ? static_cast<std::uint32_t>(errno) : 31u;
-                status = XmlLoadStatus::kCallFailed;
-                break;
-            }
-            const bool last = count < sizeof buffer;
-            if (XML_Parse(parser, buffer, static_cast<int>(count), last ? XML_TRUE : XML_FALSE) !=
-                XML_STATUS_OK) {
-                status = XmlLoadStatus::kNotLoaded;
-                break;
-            }
-            if (last) break;
+        if (XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) !=
+            XML_STATUS_OK) {
+            status = XmlLoadStatus::kNotLoaded;
         }
         if (builder.refused()) status = XmlLoadStatus::kNotLoaded;
         if (status == XmlLoadStatus::kLoaded) {
             builder.FinishTexts();
             root = std::move(builder.document());
         }
-        XML_ParserFree(parser);
         return status;
     }
 };

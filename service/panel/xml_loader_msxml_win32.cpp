@@ -2,7 +2,9 @@
 // running executable.
 //
 // The DOM is walked once into an XmlNode tree: tag names and texts become UTF-8; an element's
-// text is its typed value when that is a string (VT_BSTR), otherwise it has no string value.
+// text is its typed value when that is a string (VT_BSTR), otherwise it has no string value;
+// an element that holds other elements keeps only its own text. A file longer than
+// kMaxDisplayPropsBytes is not loaded.
 // A document type without entity declarations is read past. A file that declares an entity is
 // refused as not loaded before the parser sees it (no entity is ever expanded or fetched), and
 // again after the load should the parsed document type still list one. The document is loaded
@@ -96,6 +98,18 @@ std::wstring Wide(const std::string& ansi) {
     return result;
 }
 
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string Trimmed(const std::string& text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsXmlSpace(text[begin])) ++begin;
+    while (end > begin && IsXmlSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
 // Copies `node` (an element) and its descendants into `out`. False when the document is nested
 // deeper than kMaxDepth or a DOM call fails.
 bool ConvertElement(IXMLDOMNode* node, XmlNode& out, std::size_t depth) {
@@ -110,6 +124,39 @@ bool ConvertElement(IXMLDOMNode* node, XmlNode& out, std::size_t depth) {
     if (FAILED(element->get_tagName(tagName.put()))) return false;
     out.tagName = Utf8(tagName.get());
 
+    ComRef<IXMLDOMNodeList> children;
+    if (FAILED(node->get_childNodes(children.put())) || !children) return false;
+    long length = 0;
+    if (FAILED(children->get_length(&length))) return false;
+    out.children.reserve(static_cast<std::size_t>(length > 0 ? length : 0));
+    bool holdsElements = false;
+    std::string ownText;
+    for (long index = 0; index < length; ++index) {
+        ComRef<IXMLDOMNode> child;
+        if (FAILED(children->get_item(index, child.put())) || !child) return false;
+        DOMNodeType type = NODE_INVALID;
+        if (FAILED(child->get_nodeType(&type))) return false;
+        XmlNode converted;
+        if (type == NODE_ELEMENT) {
+            if (!ConvertElement(child.get(), converted, depth + 1)) return false;
+            holdsElements = true;
+        } else {
+            converted.isElement = false;
+            if (type == NODE_TEXT || type == NODE_CDATA_SECTION) {
+                Bstr text;
+                if (SUCCEEDED(child->get_text(text.put()))) ownText += Utf8(text.get());
+            }
+        }
+        out.children.push_back(std::move(converted));
+    }
+
+    // An element that holds others keeps its own text only: the DOM's typed value would repeat
+    // every inner element's text in each of its ancestors.
+    if (holdsElements) {
+        out.hasStringValue = true;
+        out.text = Trimmed(ownText);
+        return true;
+    }
     VARIANT value;
     VariantInit(&value);
     if (SUCCEEDED(element->get_nodeTypedValue(&value)) && value.vt == VT_BSTR) {
@@ -120,25 +167,6 @@ bool ConvertElement(IXMLDOMNode* node, XmlNode& out, std::size_t depth) {
         out.text.clear();
     }
     VariantClear(&value);
-
-    ComRef<IXMLDOMNodeList> children;
-    if (FAILED(node->get_childNodes(children.put())) || !children) return false;
-    long length = 0;
-    if (FAILED(children->get_length(&length))) return false;
-    out.children.reserve(static_cast<std::size_t>(length > 0 ? length : 0));
-    for (long index = 0; index < length; ++index) {
-        ComRef<IXMLDOMNode> child;
-        if (FAILED(children->get_item(index, child.put())) || !child) return false;
-        DOMNodeType type = NODE_INVALID;
-        if (FAILED(child->get_nodeType(&type))) return false;
-        XmlNode converted;
-        if (type == NODE_ELEMENT) {
-            if (!ConvertElement(child.get(), converted, depth + 1)) return false;
-        } else {
-            converted.isElement = false;
-        }
-        out.children.push_back(std::move(converted));
-    }
     return true;
 }
 
@@ -208,6 +236,13 @@ class MsxmlLoader final : public XmlLoader {
             }
         }
 
+        // A file past the limit is refused before the parser sees it.
+        WIN32_FILE_ATTRIBUTE_DATA attributes{};
+        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) &&
+            ((static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32) |
+             attributes.nFileSizeLow) > kMaxDisplayPropsBytes) {
+            return XmlLoadStatus::kNotLoaded;
+        }
         if (DeclaresEntity(path)) return XmlLoadStatus::kNotLoaded;
         Bstr file(Wide(path));
         if (file.get() == nullptr) return XmlLoadStatus::kNotLoaded;

@@ -1,6 +1,7 @@
-// The server end of the front-panel pipe, one connection at a time. Windows: a named pipe of
-// one instance. Elsewhere: an abstract-namespace SOCK_SEQPACKET socket named "\0" + the pipe
-// name. The serving logic (pipe_server.h) is the same over both.
+// The server end of the front-panel pipe. Windows: a named pipe of several instances. Elsewhere:
+// an abstract-namespace SOCK_SEQPACKET socket named "\0" + the pipe name. Either way several
+// clients are connected at once, each carrying one record; the serving logic (pipe_server.h)
+// is the same over both.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,9 @@ namespace zelk {
 inline constexpr std::size_t kPipeReceiveBufferSize = 4096;
 // How long a connected client may take to write its record before it is dropped.
 inline constexpr std::uint32_t kPipeReadTimeoutMs = 2000;
+// Connections held at once. Clients past them wait for a free one (the listen queue, or a
+// busy pipe), as clients of a busy pipe do.
+inline constexpr std::size_t kPipeMaxConnections = 64;
 
 enum class PipeCreateResult {
     kCreated,
@@ -21,17 +25,14 @@ enum class PipeCreateResult {
     kCreateFailed,      // the pipe itself could not be created (name taken, no resources)
 };
 
-enum class PipeWaitResult {
-    kConnected,  // a client is connected (it may already have written and gone)
-    kFailed,     // the wait failed: the server gives up
-    kClosed,     // Close() was called
-};
-
-enum class PipeReadResult {
-    kRead,    // `count` bytes arrived (at least one)
-    kFailed,  // nothing usable: the client went away, wrote nothing in time, or the read failed
+enum class PipeReceiveResult {
+    kRecord,  // a connection's first bytes arrived (at least one)
+    kFailed,  // waiting failed: the server gives up
     kClosed,  // Close() was called
 };
+
+// Names one connection between Receive and Disconnect.
+using PipeConnectionId = std::uint32_t;
 
 class PipeEndpoint {
   public:
@@ -39,17 +40,19 @@ class PipeEndpoint {
 
     // Creates the server end of pipe `name` (without any prefix).
     virtual PipeCreateResult Create(const std::string& name) = 0;
-    // Waits for the next client.
-    virtual PipeWaitResult WaitForClient() = 0;
-    // Reads once, at most `size` bytes, waiting at most `timeoutMs` for the client's data.
-    virtual PipeReadResult Read(void* buffer, std::size_t size, std::size_t& count,
-                                std::uint32_t timeoutMs) = 0;
-    // Ends the current connection; false when that fails.
-    virtual bool Disconnect() = 0;
+    // Waits until a connected client has written and reads once, at most `size` bytes, from
+    // it. Meanwhile it takes new clients (up to kPipeMaxConnections at once) and drops those
+    // that go away without writing or write nothing within kPipeReadTimeoutMs. Records are
+    // given in the order their bytes arrived, so a client that writes, closes and connects
+    // again has its records given in order.
+    virtual PipeReceiveResult Receive(void* buffer, std::size_t size, std::size_t& count,
+                                      PipeConnectionId& connection) = 0;
+    // Ends a connection Receive gave; false when that fails.
+    virtual bool Disconnect(PipeConnectionId connection) = 0;
     // Closes the pipe itself: called by the server thread as it ends, so the name is free and
     // clients find nobody serving.
     virtual void Release() = 0;
-    // From any thread: the wait or read in progress and every later one return kClosed.
+    // From any thread: the Receive in progress and every later one return kClosed.
     virtual void Close() = 0;
 };
 

@@ -33,29 +33,22 @@ void PipeServer::ServeUntilDone() {
     }
 
     for (;;) {
-        if (endpoint_.WaitForClient() != PipeWaitResult::kConnected) {
-            return;
-        }
-        connections_.fetch_add(1);
-
         std::size_t count = 0;
-        const PipeReadResult read =
-            endpoint_.Read(buffer.data(), buffer.size(), count, kPipeReadTimeoutMs);
-        if (read == PipeReadResult::kClosed) {
-            return;
+        PipeConnectionId connection = 0;
+        if (endpoint_.Receive(buffer.data(), buffer.size(), count, connection) !=
+            PipeReceiveResult::kRecord) {
+            return;  // closed, or the wait failed
         }
-        if (read == PipeReadResult::kRead) {
-            if (gate_ != nullptr && !gate_->Pass()) {
-                return;  // shut down while halted
-            }
-            PipeMessage message;
-            if (ReadPipeRecord(buffer.data(), count, message)) {
-                apply_(message);
-                applied_.fetch_add(1);
-            }
+        received_.fetch_add(1);
+        if (gate_ != nullptr && !gate_->Pass()) {
+            return;  // shut down while halted
         }
-
-        if (!endpoint_.Disconnect()) {
+        PipeMessage message;
+        if (ReadPipeRecord(buffer.data(), count, message)) {
+            apply_(message);
+            applied_.fetch_add(1);
+        }
+        if (!endpoint_.Disconnect(connection)) {
             DebugPrint("Failed to disconnect client.\n");
             return;
         }

@@ -1,5 +1,5 @@
-// The pipe server: serves one client after another on a PipeEndpoint, one record each, and
-// hands every well-formed record to the service.
+// The pipe server: takes the records of the endpoint's clients (several connected at once, one
+// record each) in the order they arrive, and hands every well-formed one to the service.
 #pragma once
 
 #include <atomic>
@@ -25,8 +25,8 @@ class PipeServer {
     // and releases the pipe either way.
     void Serve();
 
-    // Connections served and records applied so far (tests, benchmarks).
-    std::uint64_t Connections() const { return connections_.load(); }
+    // Connections that wrote, and records applied, so far (tests, benchmarks).
+    std::uint64_t Received() const { return received_.load(); }
     std::uint64_t RecordsApplied() const { return applied_.load(); }
 
   private:
@@ -36,7 +36,7 @@ class PipeServer {
     std::string name_;
     std::function<void(const PipeMessage&)> apply_;
     HaltGate* gate_;
-    std::atomic<std::uint64_t> connections_{0};
+    std::atomic<std::uint64_t> received_{0};
     std::atomic<std::uint64_t> applied_{0};
 };
 

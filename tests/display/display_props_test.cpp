@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "common/win_codes.h"
@@ -24,6 +25,12 @@ std::string Document(const std::string& displayBody) {
            "  </Display>\n</FrontPanel>\n";
 }
 const std::string kIds = "<VID>1F3C</VID><PID>5A41</PID><DisplayColumns>12</DisplayColumns>\n";
+
+// `xml` with a comment after its root that makes it `size` bytes long.
+std::string Padded(const std::string& xml, std::uint64_t size) {
+    const std::size_t filler = static_cast<std::size_t>(size) - xml.size() - 7;
+    return xml + "<!--" + std::string(filler, 'x') + "-->";
+}
 
 // One panel with a recording converter, on a virtual bus with one device 1F3C:5A41.
 struct PanelUnderTest {
@@ -112,6 +119,11 @@ const PropsCase kPropsCases[] = {
     {"BareDocumentType",
      "<!DOCTYPE FrontPanel><FrontPanel><Display>" + kIds + "</Display></FrontPanel>", 0,
      "1F3C:5A41 0 12 0 0 0 0 0"},
+    {"AnElementsTextIsItsOwnNotItsInnerElements",
+     Document("<VID>1F<Note>99</Note>3C</VID><PID>5A41</PID><DisplayColumns>12</DisplayColumns>"),
+     0, "1F3C:5A41 0 12 0 0 0 0 0"},
+    {"OneMebibyteExactlyStillLoads", Padded(Document(kIds), kMaxDisplayPropsBytes), 0,
+     "1F3C:5A41 0 12 0 0 0 0 0"},
 };
 TEST(DisplayPropsFiles, StoreTheValuesOpenThePanelAndPrepareTheConverter) {
     for (const PropsCase& c : kPropsCases) {
@@ -125,11 +137,9 @@ TEST(DisplayPropsFiles, StoreTheValuesOpenThePanelAndPrepareTheConverter) {
         EXPECT_EQ(t.converter->codePages, "1252->850/16");
         // The brightness report reaches the panel when there is one.
         EXPECT_EQ(t.panel->IsOpen(), c.result == kErrorSuccess);
-        const auto brightness = test::Stream()
-                                    .Add(2, static_cast<std::uint8_t>(t.panel->Config().brightness))
-                                    .reports;
-        EXPECT_EQ(t.bus.Reports(),
-                  c.result == kErrorSuccess ? brightness : test::ReportStream());
+        const auto brightness =
+            test::Stream().Add(2, static_cast<std::uint8_t>(t.panel->Config().brightness)).reports;
+        EXPECT_EQ(t.bus.Reports(), c.result == kErrorSuccess ? brightness : test::ReportStream());
     }
 }
 
@@ -160,13 +170,16 @@ const std::pair<const char*, std::string> kUnloadable[] = {
     {"ParameterEntity", "<!DOCTYPE FrontPanel [<!ENTITY % p \"x\">]><FrontPanel><Display>" + kIds +
                             "</Display></FrontPanel>"},
     {"NestedTooDeeply", Nested(300)},
+    {"OneByteOverAMebibyte", Padded(Document(kIds), kMaxDisplayPropsBytes + 1)},
 };
 
-// A loader that fails as a parser that cannot be made, or whose load call fails, would.
+// A loader that fails as a parser that cannot be made, or whose load call fails, would; or that
+// runs out of memory.
 class FailingLoader final : public XmlLoader {
   public:
     explicit FailingLoader(XmlLoadStatus status) : status_(status) {}
     XmlLoadStatus Load(const std::string&, XmlNode&, std::uint32_t& error) override {
+        if (status_ == XmlLoadStatus::kLoaded) throw std::bad_alloc();
         error = 5;
         return status_;
     }
@@ -186,12 +199,14 @@ TEST(DisplayPropsLoad, UnloadableFilesNoParserOrAFailedLoadCallGiveTwoAndTouchNo
     std::filesystem::remove(folder.PathOf("DisplayProps.xml"));
     FailingLoader noParser(XmlLoadStatus::kCannotCreate);
     FailingLoader callFailed(XmlLoadStatus::kCallFailed);
+    FailingLoader noMemory(XmlLoadStatus::kLoaded);
     const std::unique_ptr<XmlLoader> system = CreateSystemXmlLoader();
     const std::pair<std::string, XmlLoader*> cases[] = {
         {folder.PathOf("DisplayProps.xml"), system.get()},
         {"", system.get()},
         {"DisplayProps.xml", &noParser},
-        {"DisplayProps.xml", &callFailed}};
+        {"DisplayProps.xml", &callFailed},
+        {"DisplayProps.xml", &noMemory}};
     for (const auto& [path, loader] : cases) {
         SCOPED_TRACE(&path - &cases[0].first);
         PanelUnderTest t;

@@ -121,26 +121,38 @@ TEST_F(PanelTest, ReportLengthShortIsCutLongIsZeroPaddedNoneIsAnError) {
     }
 }
 
-TEST_F(PanelTest, UnpluggedPanelFailsEveryWriteAndIsNotReopened) {
+TEST_F(PanelTest, AWriteThatFindsThePanelGoneClosesItOtherFailuresDoNot) {
     bus.AddDevice(Device(0x1F3C, 0x5A41));
     auto panel = MakePanel();
+    int lost = 0;
+    panel->SetLostHandler([&lost] { ++lost; });
     ASSERT_TRUE(panel->OpenPanel());
-    bus.SetUnplugged(0, true);
-    EXPECT_EQ(panel->BeginFrame().WriteReport(report), kErrorDeviceNotConnected);
-    EXPECT_EQ(panel->BeginFrame().WriteLine("abc", kSecondLine), kErrorDeviceNotConnected);
-    const std::size_t opens = bus.OpenCount(0);
-    bus.SetUnplugged(0, false);
-    EXPECT_EQ(panel->BeginFrame().WriteReport(report),
-              kErrorSuccess);  // the same handle, back again
-    EXPECT_EQ(bus.OpenCount(0), opens);
 
-    bus.SetUnplugged(0, true, 22);  // a line stops at its first failed character
+    bus.SetUnplugged(0, true, 22);  // not a sign of a gone panel: a line stops at its failure
     const std::size_t accesses = bus.AccessCount(0);
     EXPECT_EQ(panel->BeginFrame().WriteLine("abc", kFirstLine), 22u);
     EXPECT_EQ(bus.AccessCount(0), accesses + 1);
-    bus.SetUnplugged(0, true, 1167);  // clearing gives the last report's result
-    EXPECT_EQ(panel->BeginFrame().ClearPanel(kClearAll, 0), 1167u);
-    EXPECT_EQ(panel->BeginFrame().ClearPanel(0, 0), kErrorSuccess);
+    EXPECT_TRUE(panel->IsOpen());
+    EXPECT_EQ(lost, 0);
+
+    for (std::uint32_t gone : {kErrorDeviceNotConnected, kErrorInvalidHandle}) {
+        SCOPED_TRACE(gone);
+        lost = 0;
+        bus.SetUnplugged(0, false);
+        ASSERT_TRUE(panel->OpenPanel());
+        bus.SetUnplugged(0, true, gone);
+        EXPECT_EQ(panel->BeginFrame().WriteReport(report), gone);
+        EXPECT_FALSE(panel->IsOpen());
+        EXPECT_EQ(lost, 1);
+        // Nothing more reaches the device, not even when it is back: only a new open does.
+        const std::size_t touched = bus.AccessCount(0);
+        bus.SetUnplugged(0, false);
+        EXPECT_EQ(panel->BeginFrame().ClearPanel(kClearAll, 0), kErrorInvalidHandle);
+        EXPECT_EQ(bus.AccessCount(0), touched);
+        EXPECT_EQ(lost, 1);
+    }
+    ASSERT_TRUE(panel->OpenPanel());
+    EXPECT_EQ(panel->BeginFrame().WriteReport(report), kErrorSuccess);
 }
 
 class PanelCommandsTest : public PanelTest {
@@ -325,6 +337,26 @@ TEST(VirtualPanel, HandlesOutliveTheBusAndUnpluggedDevicesAreNotListed) {
     }
     const std::uint8_t report[] = {5, 1};
     EXPECT_EQ(device->Write(report, 2), 0u);
+}
+
+TEST(VirtualPanel, KeepsOnlyTheNewestReportsButCountsThemAll) {
+    VirtualPanelBus bus(VirtualDeviceConfig{});
+    std::unique_ptr<HidDevice> device = bus.Open("virtual-hid#0");
+    ASSERT_NE(device, nullptr);
+    const std::size_t total = kVirtualPanelHistory + 50;
+    for (std::size_t i = 0; i < total; ++i) {
+        const std::uint8_t report[] = {kVolumeBarReport, static_cast<std::uint8_t>(i),
+                                       static_cast<std::uint8_t>(i >> 8)};
+        ASSERT_EQ(device->Write(report, sizeof report), 0u);
+    }
+    EXPECT_EQ(bus.ReportCount(), total);
+    const auto reports = bus.Reports();
+    ASSERT_EQ(reports.size(), kVirtualPanelHistory);
+    EXPECT_EQ(reports.front(), (std::vector<std::uint8_t>{kVolumeBarReport, 50, 0}));
+    EXPECT_EQ(reports.back()[1] | reports.back()[2] << 8, static_cast<int>(total - 1));
+    bus.ClearReports();
+    EXPECT_EQ(bus.ReportCount(), 0u);
+    EXPECT_TRUE(bus.Reports().empty());
 }
 
 }  // namespace

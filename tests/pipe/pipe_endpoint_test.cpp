@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -107,24 +109,62 @@ TEST(PipeEndpoint, ASecondServerOfTheSameNameIsRefused) {
     EXPECT_TRUE(pipe.WaitForApplied(2));
 }
 
-TEST(PipeEndpoint, AnIdleClientIsDroppedAndTheNextOneServed) {
+// Silent clients connected ahead of a writer, held open until the object ends.
+std::vector<std::unique_ptr<PipeClientConnection>> SilentClients(const std::string& name,
+                                                                 int count) {
+    std::vector<std::unique_ptr<PipeClientConnection>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<PipeClientConnection>());
+        EXPECT_EQ(clients.back()->Open(name), 0u);
+    }
+    return clients;
+}
+
+TEST(PipeEndpoint, AWriterIsServedAtOnceBehindSilentClientsThatAreDroppedLater) {
     ServedPipe pipe;
-    PipeClientConnection idle;
-    ASSERT_EQ(idle.Open(pipe.Name()), 0u);
+    auto silent = SilentClients(pipe.Name(), 50);
     const auto start = Clock::now();
-    // Blocks (or queues) behind the idle client until the server gives up on it.
-    ASSERT_EQ(SendPipeRecord(pipe.Name(), Record(2, 0x2019, "after idle")), 0u);
+    ASSERT_EQ(SendPipeRecord(pipe.Name(), Record(2, 0x2019, "past the silent")), 0u);
     ASSERT_TRUE(pipe.WaitForApplied(2));
-    const auto waited = Clock::now() - start;
-    EXPECT_GE(waited, milliseconds(kPipeReadTimeoutMs - 300));
-    EXPECT_LT(waited, milliseconds(kPipeReadTimeoutMs + 2500));
-    EXPECT_STREQ(pipe.Applied()[1].text, "after idle");
-    // Whatever the idle client writes later goes nowhere.
+    // One served at a time, the writer would wait out the silent clients' time.
+    EXPECT_LT(Clock::now() - start, milliseconds(kPipeReadTimeoutMs / 2));
+    EXPECT_STREQ(pipe.Applied()[1].text, "past the silent");
+
+    // Past their time the silent clients are dropped: what they write later goes nowhere.
+    std::this_thread::sleep_for(milliseconds(kPipeReadTimeoutMs + 500));
     const PipeMessage late = Record(3, 1, "");
-    idle.Write(&late, sizeof late);
-    idle.Close();
-    std::this_thread::sleep_for(milliseconds(50));
-    EXPECT_EQ(pipe.Applied().size(), 2u);
+    for (auto& client : silent) client->Write(&late, sizeof late);
+    silent.clear();
+    ASSERT_EQ(SendPipeRecord(pipe.Name(), Record(4, 1, "")), 0u);
+    ASSERT_TRUE(pipe.WaitForApplied(3));
+    EXPECT_EQ(pipe.Applied().size(), 3u);
+    EXPECT_EQ(pipe.Applied()[2].sessionNumber, 4);
+}
+
+TEST(PipeEndpoint, EachClientsRecordsArriveInTheOrderItSentThem) {
+    ServedPipe pipe;
+    auto silent = SilentClients(pipe.Name(), 10);
+    constexpr int kWriters = 4;
+    constexpr int kRecords = 100;
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&pipe, w] {
+            for (int i = 0; i < kRecords; ++i) {
+                const std::string text = std::to_string(i);
+                EXPECT_EQ(SendPipeRecord(pipe.Name(), Record(10 + w, 0x2019, text.c_str())), 0u);
+            }
+        });
+    }
+    for (std::thread& t : writers) t.join();
+    ASSERT_TRUE(pipe.WaitForApplied(1 + kWriters * kRecords));
+    int next[kWriters] = {};
+    for (const PipeMessage& m : pipe.Applied()) {
+        if (m.sessionNumber < 10) continue;
+        const int w = m.sessionNumber - 10;
+        ASSERT_EQ(std::atoi(m.text), next[w]) << "writer " << w;
+        ++next[w];
+    }
+    for (int w = 0; w < kWriters; ++w) EXPECT_EQ(next[w], kRecords);
 }
 
 TEST(PipeEndpoint, ClosingEndsAServerWaitingForClients) {

@@ -15,9 +15,8 @@
 namespace zelk {
 namespace {
 
-// One scripted connection: what the read returns, and whether the disconnect works.
+// One scripted connection that wrote: its bytes, and whether its disconnect works.
 struct Connection {
-    PipeReadResult read = PipeReadResult::kRead;
     std::vector<unsigned char> bytes;
     bool disconnects = true;
 };
@@ -26,31 +25,28 @@ class ScriptedEndpoint : public PipeEndpoint {
   public:
     PipeCreateResult createResult = PipeCreateResult::kCreated;
     std::deque<Connection> connections;
-    PipeWaitResult afterScript = PipeWaitResult::kFailed;
+    PipeReceiveResult afterScript = PipeReceiveResult::kFailed;
     std::string createdName;
-    int waits = 0, disconnects = 0, releases = 0;
-    std::uint32_t lastTimeout = 0;
+    int receives = 0, releases = 0;
+    std::vector<PipeConnectionId> disconnected;
 
     PipeCreateResult Create(const std::string& name) override {
         createdName = name;
         return createResult;
     }
-    PipeWaitResult WaitForClient() override {
-        ++waits;
+    PipeReceiveResult Receive(void* buffer, std::size_t size, std::size_t& count,
+                              PipeConnectionId& connection) override {
+        ++receives;
         if (connections.empty()) return afterScript;
         current_ = connections.front();
         connections.pop_front();
-        return PipeWaitResult::kConnected;
-    }
-    PipeReadResult Read(void* buffer, std::size_t size, std::size_t& count,
-                        std::uint32_t timeoutMs) override {
-        lastTimeout = timeoutMs;
-        count = current_.read == PipeReadResult::kRead ? std::min(size, current_.bytes.size()) : 0;
+        count = std::min(size, current_.bytes.size());
         if (count != 0) std::memcpy(buffer, current_.bytes.data(), count);
-        return current_.read;
+        connection = static_cast<PipeConnectionId>(100 + receives);
+        return PipeReceiveResult::kRecord;
     }
-    bool Disconnect() override {
-        ++disconnects;
+    bool Disconnect(PipeConnectionId connection) override {
+        disconnected.push_back(connection);
         return current_.disconnects;
     }
     void Release() override { ++releases; }
@@ -84,7 +80,7 @@ TEST(PipeServer, CreationFailuresEndTheServerWithTheirTraces) {
         std::vector<PipeMessage> applied;
         PipeServer(endpoint, "ZELK_FRONTPANEL_PIPE", Into(applied)).Serve();
         EXPECT_EQ(endpoint.createdName, "ZELK_FRONTPANEL_PIPE");
-        EXPECT_EQ(endpoint.waits, 0);
+        EXPECT_EQ(endpoint.receives, 0);
         EXPECT_EQ(endpoint.releases, 1);
         EXPECT_EQ(capture.Lines(), std::vector<std::string>{trace});
     }
@@ -97,12 +93,11 @@ TEST(PipeServer, ServesOneRecordPerConnectionAndSkipsWhatIsNoRecord) {
     noNul.resize(8);
     noNul.resize(8 + 20, 'x');  // text without its NUL within the bytes read
     endpoint.connections = {
-        {PipeReadResult::kRead, RecordBytes(1, 1, ""), true},
-        {PipeReadResult::kFailed, {}, true},  // idle client dropped, or went away unwritten
-        {PipeReadResult::kRead, {1, 0, 0, 0, 2, 0, 0}, true},           // 7 bytes: no record
-        {PipeReadResult::kRead, {5, 0, 0, 0, 0x01, 0x10, 0, 0}, true},  // header only
-        {PipeReadResult::kRead, noNul, true},
-        {PipeReadResult::kRead, RecordBytes(1, 0x2019, "Track"), true},
+        {RecordBytes(1, 1, ""), true},
+        {{1, 0, 0, 0, 2, 0, 0}, true},           // 7 bytes: no record
+        {{5, 0, 0, 0, 0x01, 0x10, 0, 0}, true},  // header only
+        {noNul, true},
+        {RecordBytes(1, 0x2019, "Track"), true},
     };
     std::vector<PipeMessage> applied;
     PipeServer server(endpoint, "p", Into(applied));
@@ -115,11 +110,11 @@ TEST(PipeServer, ServesOneRecordPerConnectionAndSkipsWhatIsNoRecord) {
     EXPECT_STREQ(applied[1].text, "");
     EXPECT_EQ(std::string(applied[2].text), std::string(20, 'x'));
     EXPECT_STREQ(applied[3].text, "Track");
-    // Every connection was disconnected, the seventh wait failed and ended the server quietly.
-    EXPECT_EQ(endpoint.disconnects, 6);
-    EXPECT_EQ(endpoint.waits, 7);
-    EXPECT_EQ(server.Connections(), 6u);
-    EXPECT_EQ(endpoint.lastTimeout, kPipeReadTimeoutMs);
+    // Every connection was disconnected by its own id; the sixth wait failed and ended the
+    // server quietly.
+    EXPECT_EQ(endpoint.disconnected, (std::vector<PipeConnectionId>{101, 102, 103, 104, 105}));
+    EXPECT_EQ(endpoint.receives, 6);
+    EXPECT_EQ(server.Received(), 5u);
     EXPECT_TRUE(capture.Lines().empty());
 }
 
@@ -127,37 +122,29 @@ TEST(PipeServer, AFailedDisconnectOrAClosedEndpointEndsTheServer) {
     {
         ScopedDebugCapture capture;
         ScriptedEndpoint endpoint;
-        endpoint.connections = {{PipeReadResult::kRead, RecordBytes(1, 1, ""), false},
-                                {PipeReadResult::kRead, RecordBytes(1, 1, ""), true}};
+        endpoint.connections = {{RecordBytes(1, 1, ""), false}, {RecordBytes(1, 1, ""), true}};
         std::vector<PipeMessage> applied;
         PipeServer(endpoint, "p", Into(applied)).Serve();
         EXPECT_EQ(applied.size(), 1u);
-        EXPECT_EQ(endpoint.waits, 1);
+        EXPECT_EQ(endpoint.receives, 1);
         EXPECT_EQ(endpoint.releases, 1);
         EXPECT_EQ(capture.Lines(), std::vector<std::string>{"Failed to disconnect client.\n"});
     }
-    // Closed while waiting for a client, or while reading (then nothing is disconnected).
+    // Closed while waiting: nothing is disconnected.
     ScriptedEndpoint waiting;
-    waiting.afterScript = PipeWaitResult::kClosed;
-    ScriptedEndpoint reading;
-    reading.connections = {{PipeReadResult::kClosed, {}, true}};
-    reading.afterScript = PipeWaitResult::kConnected;  // never reached
-    for (ScriptedEndpoint* endpoint : {&waiting, &reading}) {
-        std::vector<PipeMessage> applied;
-        PipeServer(*endpoint, "p", Into(applied)).Serve();
-        EXPECT_EQ(endpoint->waits, 1);
-        EXPECT_EQ(endpoint->disconnects, 0);
-        EXPECT_EQ(applied.size(), 0u);
-    }
+    waiting.afterScript = PipeReceiveResult::kClosed;
+    std::vector<PipeMessage> applied;
+    PipeServer(waiting, "p", Into(applied)).Serve();
+    EXPECT_EQ(waiting.receives, 1);
+    EXPECT_TRUE(waiting.disconnected.empty());
+    EXPECT_EQ(waiting.releases, 1);
 }
 
 TEST(PipeServer, AHaltedGateHoldsTheReadRecordUntilOpenedOrShut) {
     for (bool open : {true, false}) {
         SCOPED_TRACE(open ? "opened" : "shut");
         ScriptedEndpoint endpoint;
-        endpoint.connections = {{PipeReadResult::kRead, RecordBytes(3, 0x1001, "True"), true}};
-        // Once shut, a server that went on would read this endless stream of clients.
-        endpoint.afterScript = open ? PipeWaitResult::kFailed : PipeWaitResult::kConnected;
+        endpoint.connections = {{RecordBytes(3, 0x1001, "True"), true}};
         std::vector<PipeMessage> applied;
         HaltGate gate;
         gate.Halt();
@@ -179,7 +166,8 @@ TEST(PipeServer, AHaltedGateHoldsTheReadRecordUntilOpenedOrShut) {
         if (open) {
             EXPECT_EQ(applied[0].sessionNumber, 3);
         }
-        EXPECT_EQ(endpoint.disconnects, open ? 1 : 0);
+        EXPECT_EQ(endpoint.disconnected.size(), open ? 1u : 0u);
+        EXPECT_EQ(endpoint.receives, open ? 2 : 1);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "common/debug_print.h"
 #include "common/media_status_tags.h"
+#include "service/core/display_composition.h"
 #include "service/core/lumara_service.h"
 #include "service/core/service_host.h"
 #include "service/panel/display_props.h"
@@ -592,6 +593,104 @@ TEST(ServiceControls, CustomControlsSetTheBrightnessAndPauseChangesOnlyTheState)
     EXPECT_TRUE(WaitUntil([&] { return rig.Picture().mediaIcons == 0x08; }));
     rig.service->OnContinue();
     EXPECT_EQ(StateOf(rig.host), kServiceContinuePending);
+}
+
+// ---- The panel going and coming back ----
+
+// What a panel of the rig's properties receives for `steps`, drawn on a bus of its own by the
+// same commands; its icon bytes first set by drawing `state`, as the service's were by the
+// redraws before.
+std::vector<Report> ModelStream(const MediaState& state,
+                                const std::function<void(PanelFrame&)>& steps) {
+    VirtualPanelBus bus{VirtualDeviceConfig{}};
+    FakeSleeper sleeper;
+    PanelDevice model(bus, CreateSystemTextConverter(), sleeper);
+    PanelConfig config;
+    config.brightness = 51;
+    model.OpenPanel(config);
+    model.Converter().Open();
+    model.Converter().SetCodePages(kCodePageWindowsLatin1, kCodePageDosLatin1,
+                                   kConvertNoBestFitChars);
+    {
+        PanelFrame frame = model.BeginFrame();
+        ShowMediaState(frame, state);
+    }
+    bus.ClearReports();
+    {
+        PanelFrame frame = model.BeginFrame();
+        steps(frame);
+    }
+    return bus.Reports();
+}
+
+TEST(ServicePanel, UnpluggedTheServiceGoesOnPluggedItGetsTheStartReportsAndAWholeRedraw) {
+    ServiceRig rig;
+    rig.Start();
+    ASSERT_EQ(rig.Send(MSPROPTAG_CD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "61"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return rig.Line(1) == "01:01       "; }));
+    rig.Settle();
+
+    // The first write after the unplug fails and closes the panel; the records still count.
+    rig.bus.SetUnplugged(0, true);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "62"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return !rig.service->Panel()->IsOpen(); }));
+    rig.Settle();
+    const std::size_t touched = rig.bus.AccessCount(0);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "63"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return rig.service->Shared().Snapshot().trackSeconds == 63; }));
+    rig.Settle();
+    EXPECT_EQ(rig.bus.AccessCount(0), touched) << "nothing is written to a gone panel";
+    EXPECT_EQ(rig.service->PanelReopens(), 0u);
+
+    // Back: brightness, the whole panel cleared, then the whole picture, at once.
+    rig.bus.ClearReports();
+    const auto plugged = std::chrono::steady_clock::now();
+    rig.bus.SetUnplugged(0, false);
+    ASSERT_TRUE(WaitUntil([&] { return rig.Line(1) == "01:03       "; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - plugged, milliseconds(2000));
+    rig.Settle();
+    EXPECT_EQ(rig.service->PanelReopens(), 1u);
+    const MediaState state = rig.service->Shared().Snapshot();
+    EXPECT_EQ(rig.bus.Reports(), ModelStream(state, [&state](PanelFrame& frame) {
+                  frame.SetBrightness(51);
+                  frame.ClearPanel(kClearAll, 0);
+                  ShowMediaState(frame, state);
+              }));
+    ASSERT_TRUE(rig.Stop());
+}
+
+TEST(ServicePanel, ResumeResendsTheBrightnessAndRedrawsTheWholePicture) {
+    ServiceRig rig;
+    rig.Start();
+    ASSERT_EQ(rig.Send(MSPROPTAG_CD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "61"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return rig.Line(1) == "01:01       "; }));
+    rig.Settle();
+    rig.service->OnPowerEvent(kPowerSuspend, nullptr);
+    std::thread resumer([&] { rig.service->OnPowerEvent(kPowerResumeSuspend, nullptr); });
+    ASSERT_TRUE(WaitUntil([&] { return rig.Line(1) == "Starting Up "; }));
+    rig.bus.ClearReports();
+    rig.sleeper.Grant(kResumeDelayMs);
+    resumer.join();
+    ASSERT_TRUE(WaitUntil([&] { return rig.Line(1) == "01:01       "; }));
+    rig.Settle();
+    // The brightness first; then redraws of the whole picture (the clock's tick may make it
+    // two), each the stream a redraw of the state gives.
+    const MediaState state = rig.service->Shared().Snapshot();
+    const std::vector<Report> redraw =
+        ModelStream(state, [&state](PanelFrame& frame) { ShowMediaState(frame, state); });
+    const auto log = rig.bus.Reports();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), R({2, 51}));
+    const std::vector<Report> rest(log.begin() + 1, log.end());
+    EXPECT_TRUE(rest == redraw || rest.size() == 2 * redraw.size()) << rest.size();
+    EXPECT_EQ(
+        std::vector<Report>(rest.begin(), rest.begin() + std::min(rest.size(), redraw.size())),
+        redraw);
+    ASSERT_TRUE(rig.Stop());
 }
 
 }  // namespace

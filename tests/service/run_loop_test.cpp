@@ -96,7 +96,7 @@ TEST(RunLoop, InStandbyNothingIsDrawnAndStopIsSeen) {
     for (int i = 0; i < 20; ++i) {
         loop.shared.Write([i](MediaState& s) { s.trackNumber = i; });
     }
-    // The loop has taken every change: it polls again with nothing set.
+    // The loop has taken every change: it waits again with nothing set.
     ASSERT_TRUE(WaitUntil([&] { return loop.shared.wake.HasIdleWaiter(); }));
     EXPECT_EQ(loop.Count(), 0u);
 
@@ -109,16 +109,17 @@ TEST(RunLoop, InStandbyNothingIsDrawnAndStopIsSeen) {
     ASSERT_TRUE(WaitUntil([&] { return loop.Count() == 1; }));
     EXPECT_EQ(loop.Drawn()[0].trackNumber, 42);
 
-    // Back in standby (seen at the next change), stop is seen within one poll, without a wake-up.
+    // Back in standby (seen at the next change), the loop blocks; a stop with its wake-up ends
+    // it at once.
     loop.shared.standby.store(1);
     loop.shared.Write([](MediaState& s) { s.trackNumber = 43; });
-    ASSERT_TRUE(WaitUntil([&] {
-        return loop.shared.wake.HasIdleWaiter() && !loop.shared.wake.HasIdleWaiter(false);
-    }));  // polling
+    ASSERT_TRUE(WaitUntil([&] { return loop.shared.wake.HasIdleWaiter(false); }));  // blocked
+    EXPECT_FALSE(loop.Ended());
     const auto start = std::chrono::steady_clock::now();
     loop.shared.stop.store(1);
+    loop.shared.wake.Set();
     ASSERT_TRUE(WaitUntil([&] { return loop.Ended(); }, milliseconds(2000)));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(kStandbyPollMs + 250));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(250));
     EXPECT_EQ(loop.Count(), 1u);
 }
 
@@ -179,8 +180,8 @@ TEST(ClockThread, TicksAtOnceThenEveryTenSecondsAndAFailedFormatKeepsTheText) {
     rig.shared.wake.Reset();
     rig.clock.SetTimeText("21:08");
     rig.sleeper.Grant(kClockPeriodMs - 1);
-    ASSERT_TRUE(WaitUntil([&] { return rig.clock.NowMs() == kClockPeriodMs - kClockSleepStepMs; }));
-    ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));  // the last step, which the grant does not end
+    ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));
+    std::this_thread::sleep_for(milliseconds(20));
     EXPECT_EQ(rig.thread.Ticks(), 1u);
     EXPECT_FALSE(rig.shared.wake.IsSet());
     rig.sleeper.Grant(1);
@@ -212,17 +213,17 @@ TEST(ClockThread, AHaltedClockDoesNotTickUntilOpened) {
     ASSERT_TRUE(WaitUntil([&] { return rig.thread.Ticks() >= 2; }));
 }
 
-TEST(ClockThread, QuitEndsTheThreadMidPeriod) {
+TEST(ClockThread, SleepsAPeriodInOneWaitThatQuitEndsAtOnce) {
     ClockRig rig;
     rig.thread.Start();
     ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));
+    EXPECT_EQ(rig.sleeper.Asked(), std::vector<std::uint32_t>{kClockPeriodMs});
     const auto start = std::chrono::steady_clock::now();
-    rig.thread.Quit();
-    rig.sleeper.Grant(kClockSleepStepMs);  // the step in progress ends; no more are taken
+    rig.thread.Quit();  // no time granted: only the quit ends the wait
     rig.thread.Join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
     EXPECT_EQ(rig.thread.Ticks(), 1u);
-    EXPECT_LE(rig.clock.NowMs(), kClockSleepStepMs);
+    EXPECT_EQ(rig.clock.NowMs(), 0u);
 }
 
 }  // namespace

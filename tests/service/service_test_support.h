@@ -20,15 +20,17 @@ class GatedSleeper : public Sleeper {
   public:
     explicit GatedSleeper(FakeClock& clock) : clock_(clock) {}
 
-    void SleepMs(std::uint32_t milliseconds) override {
-        std::unique_lock<std::mutex> lock(lock_);
-        requested_.push_back(milliseconds);
-        const std::uint64_t until = clock_.NowMs() + milliseconds;
-        ++sleeping_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return released_ || granted_ >= until; });
-        --sleeping_;
-        if (!released_) clock_.SetNowMs(until);
+    void SleepMs(std::uint32_t milliseconds) override { GatedSleep(milliseconds, nullptr); }
+    // Ends early, without moving the clock, once `stop` is set (checked every millisecond of
+    // real time, as the signal cannot wake this sleeper's own wait).
+    bool SleepUnless(std::uint32_t milliseconds, StopSignal& stop) override {
+        return GatedSleep(milliseconds, &stop);
+    }
+
+    // Every sleep asked for so far, in order.
+    std::vector<std::uint32_t> Asked() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return requested_;
     }
 
     // Lets the clock move `milliseconds` further.
@@ -59,6 +61,23 @@ class GatedSleeper : public Sleeper {
     }
 
   private:
+    bool GatedSleep(std::uint32_t milliseconds, StopSignal* stop) {
+        std::unique_lock<std::mutex> lock(lock_);
+        requested_.push_back(milliseconds);
+        const std::uint64_t until = clock_.NowMs() + milliseconds;
+        ++sleeping_;
+        changed_.notify_all();
+        const auto done = [&] { return released_ || granted_ >= until; };
+        const auto stopped = [&] { return stop != nullptr && stop->IsSet(); };
+        while (!done() && !stopped()) {
+            changed_.wait_for(lock, std::chrono::milliseconds(stop != nullptr ? 1 : 1000));
+        }
+        --sleeping_;
+        if (stopped()) return false;
+        if (!released_) clock_.SetNowMs(until);
+        return true;
+    }
+
     FakeClock& clock_;
     std::mutex lock_;
     std::condition_variable changed_;

@@ -69,12 +69,13 @@ class ReportingEndpoint : public PipeEndpoint {
         readiness_.Set(result == PipeCreateResult::kCreated);
         return result;
     }
-    PipeWaitResult WaitForClient() override { return inner_->WaitForClient(); }
-    PipeReadResult Read(void* buffer, std::size_t size, std::size_t& count,
-                        std::uint32_t timeoutMs) override {
-        return inner_->Read(buffer, size, count, timeoutMs);
+    PipeReceiveResult Receive(void* buffer, std::size_t size, std::size_t& count,
+                              PipeConnectionId& connection) override {
+        return inner_->Receive(buffer, size, count, connection);
     }
-    bool Disconnect() override { return inner_->Disconnect(); }
+    bool Disconnect(PipeConnectionId connection) override {
+        return inner_->Disconnect(connection);
+    }
     void Release() override { inner_->Release(); }
     void Close() override { inner_->Close(); }
 
@@ -97,6 +98,10 @@ class SealableBus : public HidBus {
         std::unique_ptr<HidDevice> device = inner_->Open(path);
         return device ? std::make_unique<Device>(std::move(device), sealed_) : nullptr;
     }
+    bool WaitForArrival(std::uint32_t timeoutMs) override {
+        return inner_->WaitForArrival(timeoutMs);
+    }
+    void CancelArrivalWait() override { inner_->CancelArrivalWait(); }
 
   private:
     class Device : public HidDevice {

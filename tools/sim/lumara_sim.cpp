@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -31,18 +30,13 @@ namespace {
 // The volume the virtual mixer starts at: half way.
 constexpr std::int32_t kStartVolume = 32768;
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void OnStopSignal(int) {
-    stopSignal = 1;
-}
-
 // Draws the picture in place on the terminal, at most every 30 ms, on a thread of its own so
 // that the panel's writers never wait for the terminal.
 class LiveView {
   public:
-    LiveView(std::function<std::size_t()> columns, ScopedDebugCapture& traces)
-        : columns_(std::move(columns)), traces_(traces) {
+    LiveView(std::function<std::size_t()> columns, std::function<bool()> unplugged,
+             ScopedDebugCapture& traces)
+        : columns_(std::move(columns)), unplugged_(std::move(unplugged)), traces_(traces) {
         thread_ = std::thread([this] { Loop(); });
     }
     ~LiveView() { Finish(); }
@@ -87,6 +81,8 @@ class LiveView {
 
     void Draw(const PanelPicture& picture) {
         std::vector<std::string> lines = RenderPanel(picture, columns_(), true);
+        lines.push_back(unplugged_() ? "panel: UNPLUGGED (writes fail until plug)"
+                                     : "panel: plugged in");
         // The service's traces are debugger output: the last one is shown under the drawing.
         std::vector<std::string> traces = traces_.Lines();
         traces_.Clear();
@@ -110,6 +106,7 @@ class LiveView {
     }
 
     std::function<std::size_t()> columns_;
+    std::function<bool()> unplugged_;
     ScopedDebugCapture& traces_;
     std::string lastTrace_;
     std::mutex lock_;
@@ -137,7 +134,11 @@ struct Simulator {
     std::FILE* reportLog = nullptr;
     std::mutex logLock;
     std::unique_ptr<LiveView> view;
-    std::atomic<bool> runDone{false};
+    // The main thread sleeps until the service's Run returns or a stop is asked for.
+    std::mutex doneLock;
+    std::condition_variable doneChanged;
+    bool runDone = false;
+    bool stopAsked = false;
 };
 
 Simulator* theSimulator = nullptr;
@@ -173,9 +174,10 @@ void ReadCommands(Simulator& sim) {
             }
             continue;
         }
-        if (!RunSimCommand(line, *sim.service, sim.volume, error)) {
+        if (!RunSimCommand(line, *sim.service, sim.volume, &sim.bus, error)) {
             std::fprintf(stderr, "lumara-sim: %s\n", error.c_str());
         }
+        if (sim.view) sim.view->Update(sim.bus.Picture());  // shows an unplug or plug at once
     }
     // End of input changes nothing: the simulator runs until stopped.
 }
@@ -190,6 +192,13 @@ int Main(int argc, char** argv) {
     theSimulator = new Simulator();
     Simulator& sim = *theSimulator;
     sim.options = *options;
+    CallOnStopRequest([&sim] {
+        {
+            std::lock_guard<std::mutex> guard(sim.doneLock);
+            sim.stopAsked = true;
+        }
+        sim.doneChanged.notify_all();
+    });
 
     std::string propsPath = sim.options.propsPath;
     bool builtIn = false;
@@ -221,7 +230,7 @@ int Main(int argc, char** argv) {
                            ? static_cast<std::size_t>(panel->Config().displayColumns)
                            : 12;
             },
-            sim.traces);
+            [&sim] { return sim.bus.IsUnplugged(); }, sim.traces);
     }
     sim.bus.SetObserver(
         [&sim](std::size_t, const std::vector<std::uint8_t>& report, const PanelPicture& picture) {
@@ -244,24 +253,26 @@ int Main(int argc, char** argv) {
     env.makeVolumeMonitor = [&sim](void* context) { return sim.volume.MakeMonitor(context); };
     sim.service = std::make_unique<LumaraService>(sim.host, env);
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-
     std::thread runner([&sim] {
         sim.service->Run();
-        sim.runDone.store(true);
+        {
+            std::lock_guard<std::mutex> guard(sim.doneLock);
+            sim.runDone = true;
+        }
+        sim.doneChanged.notify_all();
     });
     std::thread(ReadCommands, std::ref(sim)).detach();
 
-    while (!sim.runDone.load()) {
-        if (!sim.view) {
-            sim.traces.Clear();
-        }
-        if (stopSignal != 0) {
-            stopSignal = 0;
+    {
+        std::unique_lock<std::mutex> lock(sim.doneLock);
+        for (;;) {
+            sim.doneChanged.wait(lock, [&sim] { return sim.runDone || sim.stopAsked; });
+            if (sim.runDone) break;
+            sim.stopAsked = false;
+            lock.unlock();
             sim.service->OnStop();
+            lock.lock();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     runner.join();
     if (sim.view) sim.view->Finish();

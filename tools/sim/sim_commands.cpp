@@ -19,7 +19,7 @@ XmlNode Element(const std::string& name, const std::string& text = "") {
 }  // namespace
 
 bool RunSimCommand(const std::string& line, LumaraService& service, SimVolumeSource& volume,
-                   std::string& error) {
+                   VirtualPanelBus* bus, std::string& error) {
     std::istringstream words(line);
     std::string command, argument, extra;
     words >> command;
@@ -54,6 +54,19 @@ bool RunSimCommand(const std::string& line, LumaraService& service, SimVolumeSou
             p.act(service);
             return true;
         }
+    }
+
+    if (command == "unplug" || command == "plug") {
+        if (hasArgument) {
+            error = command + " takes no value";
+            return false;
+        }
+        if (bus == nullptr || bus->DeviceCount() == 0) {
+            error = "there is no virtual panel to " + command;
+            return false;
+        }
+        bus->SetUnplugged(0, command == "unplug");
+        return true;
     }
 
     bool valid = false;

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Wake-ups and CPU time of an idle lumara-sim, then of the same process in standby: the context
+# switches of all its threads and its user + system time over a window, read from /proc.
+#   bench/idle_wakeups.sh [seconds] [program]
+# The program defaults to the native-release lumara-sim; a path ending in .exe runs under Wine
+# (the Windows tree's lumara-sim.exe, in the test prefix; only its own process is counted, not
+# the wineserver).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECONDS_PER_STATE="${1:-60}"
+PROGRAM="${2:-build/native-release/tools/sim/lumara-sim}"
+PIPE="ZELK_WAKEUPS_$$"
+
+FIFO="$(mktemp -u)"
+mkfifo "$FIFO"
+exec 3<>"$FIFO"
+rm -f "$FIFO"
+if [[ "$PROGRAM" == *.exe ]]; then
+    source scripts/wine-env.sh
+    wine "$PROGRAM" --quiet --pipe "$PIPE" <&3 >/dev/null 2>&1 &
+    sleep 8
+    PID="$(pgrep -n -f "lumara-sim.exe --quiet --pipe $PIPE" || true)"
+else
+    "$PROGRAM" --quiet --pipe "$PIPE" <&3 >/dev/null 2>&1 &
+    PID=$!
+    sleep 2
+fi
+[ -n "$PID" ] || { echo "idle_wakeups: the program did not start"; exit 1; }
+
+# Context switches (voluntary + involuntary) of every thread, and CPU ticks, of process $PID.
+switches() {
+    local total=0 n
+    for status in /proc/"$PID"/task/*/status; do
+        n=$(awk '/ctxt_switches/ {s += $2} END {print s + 0}' "$status" 2>/dev/null || echo 0)
+        total=$((total + n))
+    done
+    echo "$total"
+}
+ticks() { awk '{print $14 + $15}' /proc/"$PID"/stat; }
+
+measure() {
+    local what="$1" s0 t0 s1 t1 hz
+    hz=$(getconf CLK_TCK)
+    s0=$(switches); t0=$(ticks)
+    sleep "$SECONDS_PER_STATE"
+    s1=$(switches); t1=$(ticks)
+    awk -v w="$what" -v s=$((s1 - s0)) -v t=$((t1 - t0)) -v hz="$hz" -v d="$SECONDS_PER_STATE" \
+        -v th="$(ls /proc/"$PID"/task | wc -l)" 'BEGIN {
+        printf "%s: %d threads, %.2f wake-ups/s, CPU %.3f s in %d s (%.4f%% of a core)\n",
+               w, th, s / d, t / hz, d, 100 * t / hz / d }'
+}
+
+measure "idle"
+echo suspend >&3
+sleep 1
+measure "standby"
+echo stop >&3
+wait || true
