@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -86,6 +87,20 @@ TEST_F(HidrawBusTest, PanelDeviceFindsThePanelAndSkipsUnreadableIds) {
     EXPECT_EQ(NodeBytes("hidraw3"), (Bytes{4, 3, 0, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(NodeBytes("hidraw0").empty());
     EXPECT_TRUE(NodeBytes("hidraw1").empty());
+}
+
+TEST_F(HidrawBusTest, ArrivalNoticesAreNewHidrawNodesAndACancelEndsTheWait) {
+    auto bus = CreateHidrawBus((root / "class").string(), (root / "dev").string());
+    EXPECT_TRUE(bus->WaitForArrival(0)) << "the first wait sets up the watch";
+    std::ofstream(root / "dev" / "ttyS9");  // not a hidraw node: no notice
+    EXPECT_FALSE(bus->WaitForArrival(50));
+    std::ofstream(root / "dev" / "hidraw3");
+    EXPECT_TRUE(bus->WaitForArrival(5000));
+    EXPECT_FALSE(bus->WaitForArrival(0)) << "each notice is given once";
+    bus->CancelArrivalWait();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(bus->WaitForArrival(10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 }  // namespace
