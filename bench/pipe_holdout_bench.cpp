@@ -27,7 +27,8 @@ std::vector<double> WriterWaits(BenchService& bench, long samples, long& counter
         while (bench.bus.Picture().Line(1, 12).rfind(expected, 0) != 0) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        waits.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
+        waits.push_back(
+            std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
         std::this_thread::sleep_for(spacing);
     }
     return waits;
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
                     PipeClientConnection connection;
                     if (connection.Open(bench.PipeName()) != 0) continue;
                     // Holds it until the server's cut, then connects again.
-                    const auto until = SteadyClock::now() + std::chrono::milliseconds(kPipeReadTimeoutMs);
+                    const auto until =
+                        SteadyClock::now() + std::chrono::milliseconds(kPipeReadTimeoutMs);
                     while (!quit.load() && SteadyClock::now() < until) {
                         std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     }

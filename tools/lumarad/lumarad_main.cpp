@@ -73,9 +73,7 @@ class ReportingEndpoint : public PipeEndpoint {
                               PipeConnectionId& connection) override {
         return inner_->Receive(buffer, size, count, connection);
     }
-    bool Disconnect(PipeConnectionId connection) override {
-        return inner_->Disconnect(connection);
-    }
+    bool Disconnect(PipeConnectionId connection) override { return inner_->Disconnect(connection); }
     void Release() override { inner_->Release(); }
     void Close() override { inner_->Close(); }
 
