@@ -119,4 +119,13 @@ std::uint32_t ReadDisplayProps(const std::string& path, XmlLoader& loader, Panel
     return kErrorSuccess;
 }
 
+std::string TrimXmlSpace(const std::string& text) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && isSpace(text[begin])) ++begin;
+    while (end > begin && isSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
 }  // namespace zelk

@@ -41,6 +41,9 @@ class XmlLoader {
     virtual XmlLoadStatus Load(const std::string& path, XmlNode& root, std::uint32_t& error) = 0;
 };
 
+// `text` without the XML white space (blank, tab, CR, LF) at its ends.
+std::string TrimXmlSpace(const std::string& text);
+
 // MSXML's DOMDocument on Windows, expat (no DTDs, no external entities) elsewhere.
 std::unique_ptr<XmlLoader> CreateSystemXmlLoader();
 

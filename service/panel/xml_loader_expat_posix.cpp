@@ -64,18 +64,6 @@ QualifiedName SplitName(const char* name) {
     return result;
 }
 
-bool IsXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string Trimmed(const std::string& text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsXmlSpace(text[begin])) ++begin;
-    while (end > begin && IsXmlSpace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
 // The characters 0x80 to 0x9F of code page 1252 (the others are those of ISO 8859-1). The
 // five bytes 1252 leaves undefined map to the control characters of the same value.
 constexpr int kWindows1252High[32] = {
@@ -172,7 +160,7 @@ class TreeBuilder {
                 }
             }
             if (node->hasStringValue)
-                node->text = keepSpace ? std::move(content) : Trimmed(content);
+                node->text = keepSpace ? std::move(content) : TrimXmlSpace(content);
             // Children go on in reverse so that they come off in document order.
             for (auto child = node->children.rbegin(); child != node->children.rend(); ++child) {
                 if (child->isElement) pending.push_back(&*child);

@@ -98,18 +98,6 @@ std::wstring Wide(const std::string& ansi) {
     return result;
 }
 
-bool IsXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string Trimmed(const std::string& text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsXmlSpace(text[begin])) ++begin;
-    while (end > begin && IsXmlSpace(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
 // Copies `node` (an element) and its descendants into `out`. False when the document is nested
 // deeper than kMaxDepth or a DOM call fails.
 bool ConvertElement(IXMLDOMNode* node, XmlNode& out, std::size_t depth) {
@@ -154,7 +142,7 @@ bool ConvertElement(IXMLDOMNode* node, XmlNode& out, std::size_t depth) {
     // every inner element's text in each of its ancestors.
     if (holdsElements) {
         out.hasStringValue = true;
-        out.text = Trimmed(ownText);
+        out.text = TrimXmlSpace(ownText);
         return true;
     }
     VARIANT value;
