@@ -27,16 +27,7 @@ else
 fi
 [ -n "$PID" ] || { echo "idle_wakeups: the program did not start"; exit 1; }
 
-# Context switches (voluntary + involuntary) of every thread, and CPU ticks, of process $PID.
-switches() {
-    local total=0 n
-    for status in /proc/"$PID"/task/*/status; do
-        n=$(awk '/ctxt_switches/ {s += $2} END {print s + 0}' "$status" 2>/dev/null || echo 0)
-        total=$((total + n))
-    done
-    echo "$total"
-}
-ticks() { awk '{print $14 + $15}' /proc/"$PID"/stat; }
+source bench/proc_counts.sh
 
 measure() {
     local what="$1" s0 t0 s1 t1 hz

@@ -37,15 +37,7 @@ sleep 3  # the start-up screen and the first clock screen are drawn
 
 PID="$(pgrep -f 'Lumara Bench.Lumara\.exe' | head -n 1)"
 [ -n "$PID" ] || { echo "service_wine_idle: no Lumara.exe process"; exit 1; }
-switches() {
-    local total=0 n
-    for status in /proc/"$PID"/task/*/status; do
-        n=$(awk '/ctxt_switches/ {s += $2} END {print s + 0}' "$status" 2>/dev/null || echo 0)
-        total=$((total + n))
-    done
-    echo "$total"
-}
-ticks() { awk '{print $14 + $15}' /proc/"$PID"/stat; }
+source "$repo/bench/proc_counts.sh"
 per_thread() {  # "<thread id> <name> <context switches>" a line
     for task in /proc/"$PID"/task/*; do
         echo "${task##*/} $(tr ' ' '_' <"$task/comm") $(awk '/ctxt_switches/ {s += $2} END {print s + 0}' "$task/status")"
