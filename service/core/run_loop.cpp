@@ -1,7 +1,4 @@
 #include "service/core/run_loop.h"
-
-#include <chrono>
-
 namespace zelk {
 
 void WakeEvent::Set() {
@@ -29,18 +26,9 @@ void WakeEvent::Wait() {
     --waiters_;
 }
 
-bool WakeEvent::WaitFor(std::uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++timedWaiters_;
-    const bool set =
-        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
-    --timedWaiters_;
-    return set;
-}
-
-bool WakeEvent::HasIdleWaiter(bool orTimed) const {
+bool WakeEvent::HasIdleWaiter() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return !set_ && (waiters_ > 0 || (orTimed && timedWaiters_ > 0));
+    return !set_ && waiters_ > 0;
 }
 
 MediaState ServiceShared::Snapshot() {

@@ -24,22 +24,19 @@ class WakeEvent {
     bool IsSet() const;
     // Waits until set.
     void Wait();
-    // Waits until set or `timeoutMs` of real time passed; true when set.
-    bool WaitFor(std::uint32_t timeoutMs);
 
-    // The idle signal: true while a thread waits here (in Wait, or in WaitFor too when
-    // `orTimed`) and the event is not set, so nothing wakes that thread until someone sets the
-    // event (or its time runs out). For the run loop this means it has drawn every change so
-    // far; tests wait for it instead of sleeping to see that nothing more happens.
-    bool HasIdleWaiter(bool orTimed = true) const;
+    // The idle signal: true while a thread waits here and the event is not set, so nothing
+    // wakes that thread until someone sets the event. For the run loop this means it has drawn
+    // every change so far; tests wait for it instead of sleeping to see that nothing more
+    // happens.
+    bool HasIdleWaiter() const;
 
   private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    // All three guarded by mutex_ (a std::mutex, for the condition variable).
+    // Both guarded by mutex_ (a std::mutex, for the condition variable).
     bool set_ = false;
-    int waiters_ = 0;       // in Wait
-    int timedWaiters_ = 0;  // in WaitFor
+    int waiters_ = 0;  // in Wait
 };
 
 // The objects every thread of the service reaches.

@@ -103,7 +103,7 @@ TEST(RunLoop, InStandbyNothingIsDrawnAndStopIsSeen) {
     // Leaving standby, the changes seen in it are not drawn by themselves (the loop goes to
     // its untimed wait without drawing); the next one is.
     loop.shared.standby.store(0);
-    ASSERT_TRUE(WaitUntil([&] { return loop.shared.wake.HasIdleWaiter(false); }));
+    ASSERT_TRUE(WaitUntil([&] { return loop.shared.wake.HasIdleWaiter(); }));
     EXPECT_EQ(loop.Count(), 0u);
     loop.shared.Write([](MediaState& s) { s.trackNumber = 42; });
     ASSERT_TRUE(WaitUntil([&] { return loop.Count() == 1; }));
@@ -113,7 +113,7 @@ TEST(RunLoop, InStandbyNothingIsDrawnAndStopIsSeen) {
     // it at once.
     loop.shared.standby.store(1);
     loop.shared.Write([](MediaState& s) { s.trackNumber = 43; });
-    ASSERT_TRUE(WaitUntil([&] { return loop.shared.wake.HasIdleWaiter(false); }));  // blocked
+    ASSERT_TRUE(WaitUntil([&] { return loop.shared.wake.HasIdleWaiter(); }));  // blocked
     EXPECT_FALSE(loop.Ended());
     const auto start = std::chrono::steady_clock::now();
     loop.shared.stop.store(1);
