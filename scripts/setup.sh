@@ -49,20 +49,34 @@ for p in "${PACKAGES[@]}"; do
 done
 
 # libsystemd-dev must match the installed libsystemd0 exactly: a newer one would upgrade
-# systemd itself.
+# systemd itself. wine32:i386 pulls in the i386 copies of systemd's libraries, which are
+# Multi-Arch: same (both architectures must carry one version), so they are pinned to the
+# installed amd64 version in the same command. Where the archive no longer offers that
+# version, the newest one is taken for all of them, and apt upgrades systemd with them.
 arch="$(dpkg --print-architecture)"
-if ! dpkg-query -W -f='${Status}' libsystemd-dev 2>/dev/null | grep -q 'install ok installed'; then
-  missing+=("libsystemd-dev=$(dpkg-query -W -f='${Version}' "libsystemd0:$arch")")
-fi
+is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+offers() { apt-cache madison "$1" 2>/dev/null | awk -F'|' '{gsub(/ /, "", $2); print $2}' | grep -qxF "$2"; }
+is_installed libsystemd-dev || missing+=(libsystemd-dev)
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  NEED_UPDATE=1
-fi
-if [ "$NEED_UPDATE" -eq 1 ]; then
   $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
-fi
-if [ "${#missing[@]}" -gt 0 ]; then
-  $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  NEED_UPDATE=0
+  systemd_version="$(dpkg-query -W -f='${Version}' "libsystemd0:$arch")"
+  pins=()
+  if ! offers libsystemd-dev "$systemd_version"; then
+    systemd_version="$(apt-cache policy libsystemd-dev | awk '/Candidate:/ {print $2}')"
+    pins+=("libsystemd0:$arch=$systemd_version" "libudev1:$arch=$systemd_version")
+  fi
+  for i in "${!missing[@]}"; do
+    case "${missing[$i]}" in
+      libsystemd-dev) missing[$i]="libsystemd-dev=$systemd_version" ;;
+      wine32:i386) pins+=("libsystemd0:i386=$systemd_version" "libudev1:i386=$systemd_version") ;;
+    esac
+  done
+  $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends \
+    "${missing[@]}" "${pins[@]}" >/dev/null
+elif [ "$NEED_UPDATE" -eq 1 ]; then
+  $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
 fi
