@@ -1,0 +1,26 @@
+# fp_version_resource(<name> <file name> <description> [PRODUCT <product>] [TARGET <target>])
+#   Writes <name>_version.rc into the current binary folder: a version resource with the
+#   project's version (fp_version.h) and the given names, for an .exe or a .dll by the file
+#   name's extension. With TARGET it is added to that target's sources; the path is returned in
+#   FP_VERSION_RC_FILE for programs linked by hand.
+function(fp_version_resource name filename description)
+    cmake_parse_arguments(V "" "PRODUCT;TARGET" "" ${ARGN})
+    set(FP_RC_NAME ${name})
+    set(FP_RC_FILENAME ${filename})
+    set(FP_RC_DESCRIPTION ${description})
+    set(FP_RC_PRODUCT "Lumara front panel")
+    if(V_PRODUCT)
+        set(FP_RC_PRODUCT ${V_PRODUCT})
+    endif()
+    set(FP_RC_FILETYPE VFT_APP)
+    if(filename MATCHES "\\.[dD][lL][lL]$")
+        set(FP_RC_FILETYPE VFT_DLL)
+    endif()
+    set(_rc ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${_rc} @ONLY)
+    if(V_TARGET)
+        target_sources(${V_TARGET} PRIVATE ${_rc})
+        target_include_directories(${V_TARGET} PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_BINARY_DIR}>)
+    endif()
+    set(FP_VERSION_RC_FILE ${_rc} PARENT_SCOPE)
+endfunction()
