@@ -1,28 +1,40 @@
 #!/usr/bin/env bash
-# The setup program under Wine, silent, as a user would run it: a first install with no panel
-# (the service stays installed, not running, and the log says why), an upgrade in place with the
-# panel stood in and the drivers folder beside the setup (a changed DisplayProps.xml is kept,
-# nothing is registered twice), a media session through the sink it registered, controls, then
-# `uninstall.exe /S`, and a registry and file comparison with the prefix before the install.
-#   setup_wine_test.sh <work dir> <setup.exe> <hid.dll> <setupapi.dll> <hid_recorder.exe>
-#       <service_control.exe> <panel_replay.exe> <ostrel_host.exe>
+# The setup program under Wine, silent, as an administrator would run it: a first install with
+# /D= and no panel (the service stays installed, not running, and the log says why); an upgrade
+# without /D= that finds that folder, with the panel stood in and the drivers folder beside the
+# setup (a changed DisplayProps.xml is kept, nothing is registered twice), and a media session
+# through the sink it registered; a /D= naming another folder, refused; a later release whose
+# regsvr32 step fails (the previous version is put back and runs again); the later release with
+# Ostrel.dll held open (replaced at the next start, exit code 3010; the untouched default
+# DisplayProps.xml is replaced by the new default); the older setup over it, refused; then
+# controls, `uninstall.exe /S`, and a registry and file comparison with the prefix before.
+# Exit codes above 255 come through Wine as their low byte.
+#   setup_wine_test.sh <work dir> <setup.exe> <next release's setup.exe> <hid.dll>
+#       <setupapi.dll> <hid_recorder.exe> <service_control.exe> <panel_replay.exe>
+#       <ostrel_host.exe> <file_holder.exe> <failing_program.exe> <next release's source folder>
 set -uo pipefail
-work="$1" setup="$2" hid="$3" setupapi="$4" recorder="$5" control="$6" replay="$7" host64="$8"
+work="$1" setup="$2" next_setup="$3" hid="$4" setupapi="$5" recorder="$6" control="$7"
+replay="$8" host64="$9" holder="${10}" failing="${11}" next_src="${12}"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$repo/scripts/wine-checks.sh"
 source "$repo/tests/chain/chain_support.sh"
-[ -f "$setup" ] || { echo "FAIL: $setup is not built"; exit 1; }
+for f in "$setup" "$next_setup"; do [ -f "$f" ] || { echo "FAIL: $f is not built"; exit 1; }; done
+test_started=$(date +%s%3N)
 
 chain_prefix "$work" || exit 1
 C="$WINEPREFIX/drive_c"
-dir="$C/Program Files/Lumara"
-exe='C:\Program Files\Lumara\Lumara.exe'
+# Installed with /D= into a folder of its own; the default folder must stay empty.
+dir="$C/Panel/Lumara"
+default_dir="$C/Program Files/Lumara"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumara'
 sources_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application'
 clsid='{6B1E5A20-3C7D-4F81-9A52-7E0D4C2B9F13}'
 mkdir -p "$C/setup"
-cp "$setup" "$C/setup/"
+cp "$setup" "$next_setup" "$C/setup/"
 setup_exe="C:\\setup\\$(basename "$setup")"
+next_exe="C:\\setup\\$(basename "$next_setup")"
+version="$(basename "$setup" | sed 's/^Lumara-\(.*\)-setup\.exe$/\1/')"
+next_version="$(basename "$next_setup" | sed 's/^Lumara-\(.*\)-setup\.exe$/\1/')"
 # The stand-in panel goes into the system folder, used only by Lumara.exe and only once the
 # per-program override is set. (Each file is replaced, never written through: the prefix's
 # files are hard links into the prepared one.)
@@ -63,26 +75,56 @@ reg_value() {  # <key> <value or (Default)> [view]
     wine reg query "$1" "${which[@]}" "${3:-/reg:64}" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v {$1 = ""; $2 = ""; sub(/^ +/, ""); print}'
 }
 
-# ---- first install: no panel attached
-timed "silent install" wine "$setup_exe" /S
-check "setup exit code" 0 $?
-check "installed files" "Brevick.exe BrevickLauncher.exe DisplayProps.xml Lumara.DLL Lumara.exe README.txt setup.log uninstall.exe x64/Ostrel.dll x86/Ostrel.dll" \
-    "$(cd "$dir" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')"
+# installed_files: every file of the installation folder, by path, on one line.
+installed_files() { (cd "$dir" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//'); }
+# log_has <pattern>...: "yes" per extended regular expression that a line of the last run's
+# part of setup.log matches (each run starts with "Lumara <version> setup into" or "... refused").
+log_has() {
+    local p out=() last
+    last="$(tr -d '\r' <"$dir/setup.log" | tac | sed '/^Lumara [0-9.]* setup \(into\|refused\)/q' | tac)"
+    for p in "$@"; do
+        grep -qE "$p" <<<"$last" && out+=(yes) || out+=("no: $p")
+    done
+    echo "${out[*]}"
+}
+yeses() { printf 'yes %.0s' $(seq 1 "$1") | sed 's/ $//'; }
+sha() { sha256sum "$1" | cut -d' ' -f1; }
+setup_run() {  # <label> <setup> <arguments...>: runs it silently; $rc is its exit code
+    local label="$1"
+    shift
+    timed "$label" wine "$@"
+    rc=$?
+}
+
+# ---- first install with /D=: no panel attached
+setup_run "silent install with /D=" "$setup_exe" /S '/D=C:\Panel\Lumara'
+check "setup exit code" 0 $rc
+check "installed files, in the /D= folder only" "Brevick.exe BrevickLauncher.exe DisplayProps.xml Lumara.DLL Lumara.exe README.txt setup.log uninstall.exe x64/Ostrel.dll x86/Ostrel.dll|no default folder" \
+    "$(installed_files)|$([ -e "$default_dir" ] && echo "default folder exists" || echo "no default folder")"
 check "default DisplayProps.xml" "" "$(cmp "$dir/DisplayProps.xml" "$repo/installer/DisplayProps.xml" 2>&1)"
 check "program list entry" \
-    "Lumara front panel|1.0.0|Tarsel|\"C:\\Program Files\\Lumara\\uninstall.exe\"|C:\\Program Files\\Lumara|0x1|0x1" \
-    "$(for v in DisplayName DisplayVersion Publisher UninstallString InstallLocation NoModify NoRepair; do reg_value "$uninstall_key" $v; done | paste -sd '|')"
+    "Lumara front panel|$version|Tarsel|\"C:\\Panel\\Lumara\\uninstall.exe\"|C:\\Panel\\Lumara|C:\\Panel\\Lumara\\uninstall.exe,0|0x1|0x1" \
+    "$(for v in DisplayName DisplayVersion Publisher UninstallString InstallLocation DisplayIcon NoModify NoRepair; do reg_value "$uninstall_key" $v; done | paste -sd '|')"
 check "estimated size in KiB" yes "$(size=$(reg_value "$uninstall_key" EstimatedSize); [ $((size)) -gt 1000 ] && echo yes || echo "no: $size")"
-check "x64 sink registered in the 64-bit view" 'C:\Program Files\Lumara\x64\Ostrel.dll' \
+check "hash of the installed default" "$(sha "$repo/installer/DisplayProps.xml")" "$(reg_value "$uninstall_key" DisplayPropsDefaultSHA256)"
+check "x64 sink registered in the 64-bit view" 'C:\Panel\Lumara\x64\Ostrel.dll' \
     "$(reg_value "HKCR\\CLSID\\$clsid\\InprocServer32" '(Default)')"
-check "service installed, not started without a panel" STOPPED "$(service_state)"
-log="$(tr -d '\r' <"$dir/setup.log")"
-check "log: the start failure" yes "$(grep -q '^The service did not start' <<<"$log" && echo yes || echo no)"
-check "log: no drivers folder" yes "$(grep -q '^No drivers folder' <<<"$log" && echo yes || echo no)"
-wine32_works || check "log: the x86 sink could not be registered here" yes \
-    "$(grep -q 'x86 status sink is not registered' <<<"$log" && echo yes || echo no)"
+check "service installed for the /D= folder, not started without a panel" 'C:\Panel\Lumara\Lumara.exe|STOPPED' \
+    "$(reg_value 'HKLM\SYSTEM\CurrentControlSet\Services\LUMARA' ImagePath)|$(service_state)"
+check "log: each step with its exit code, the start failure, no drivers folder" "$(yeses 4)" \
+    "$(log_has '^Registered the x64 status sink \(regsvr32 exit code 0\)$' \
+        '^Installed the service LUMARA \(Lumara.exe -install exit code 0\)$' \
+        '^The service did not start \(is the panel plugged in\?\): it stopped by itself' '^No drivers folder')"
+if wine32_works; then
+    check "log: the x86 sink registered" yes "$(log_has '^Registered the x86 status sink \(regsvr32 exit code 0\)$')"
+else
+    check "log: the x86 sink could not be registered here" yes "$(log_has 'x86 status sink is not registered')"
+fi
+check "uninstaller's version resource" 0 \
+    "$(bash "$repo/tests/installer/versions_test.sh" "$version" "$dir/uninstall.exe" | grep -c '^FAIL')"
 
-# ---- upgrade in place: the user changed DisplayProps.xml; the panel is there; drivers beside
+# ---- upgrade without /D=: into the installed folder; the user changed DisplayProps.xml; the
+# panel is there; drivers beside the setup
 printf '<!-- changed by the user -->\r\n' >>"$dir/DisplayProps.xml"
 cp "$dir/DisplayProps.xml" "$work/changed.xml"
 mkdir -p "$C/setup/drivers"
@@ -92,27 +134,89 @@ done
 override='HKCU\Software\Wine\AppDefaults\Lumara.exe\DllOverrides'
 wine reg add "$override" /reg:64 /v hid /d native /f >/dev/null 2>&1
 wine reg add "$override" /reg:64 /v setupapi /d native /f >/dev/null 2>&1
-timed "silent upgrade" wine "$setup_exe" /S
-check "upgrade exit code" 0 $?
+setup_run "silent upgrade" "$setup_exe" /S
+check "upgrade exit code" 0 $rc
+check "upgraded in the /D= folder" "no default folder|no staging folders" \
+    "$([ -e "$default_dir" ] && echo "default folder exists" || echo "no default folder")|$(ls -d "$dir"/update.* >/dev/null 2>&1 && echo "staging folders left" || echo "no staging folders")"
 check "the changed DisplayProps.xml kept" "" "$(cmp "$dir/DisplayProps.xml" "$work/changed.xml" 2>&1)"
-log="$(tr -d '\r' <"$dir/setup.log")"
-check "log: the kept file, the stop and the drivers" "yes yes yes" \
-    "$(for p in '^Kept the changed DisplayProps.xml' '^Upgrading: stopping' '^Installed the panel drivers'; do grep -q "$p" <<<"$log" && echo -n yes || echo -n no; echo -n ' '; done | sed 's/ $//')"
+check "log: the kept file, the upgrade, the drivers" "$(yeses 3)" \
+    "$(log_has '^Kept the changed DisplayProps.xml' "^Upgrading the installed Lumara $version\$" \
+        '^Ran the panel driver installer Brevick.exe \(BrevickLauncher exit code 0\)$')"
 check "INF files beside the launcher and in the driver store" "yes yes" \
     "$([ -f "$dir/FRONTPANEL.INF" ] && [ -f "$dir/FRONTPANELKBRD.INF" ] && echo yes || echo no) $(ls "$C/windows/inf" | grep -qix frontpanel.inf && echo yes || echo no)"
 check "service RUNNING after the upgrade" RUNNING "$(service_state)"
+check "log: started" yes "$(log_has '^Started the service \(Lumara.exe -start exit code 0\)$')"
 check "event source listed once" 1 \
     "$(reg_value "$sources_key" Sources | grep -o 'Tarsel Front Panel Manager Service' | wc -l)"
 check "one program list entry" 1 \
     "$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /reg:64 /s 2>/dev/null | tr -d '\r' | grep -c 'DisplayName    REG_SZ    Lumara front panel')"
 chain_expect_startup
 chain_session_registered "$host64" x64
+rm -rf "$C/setup/drivers"
+
+# ---- another folder with /D=: refused, logged in the installed folder, nothing changed
+setup_run "refused /D= of another folder" "$setup_exe" /S '/D=C:\Other'
+check "other folder: exit code 1639" $((1639 % 256)) $rc
+check "other folder: not created, service still running" "no|RUNNING" \
+    "$([ -e "$C/Other" ] && echo yes || echo no)|$(service_state)"
+check "log: the refusal" yes "$(log_has '^Lumara [0-9.]+ setup refused: Lumara [0-9.]+ is installed in C:\\Panel\\Lumara, not in C:\\Other')"
+
+# ---- a later release whose regsvr32 fails: the previous version is put back and runs again
+sys32="$C/windows/system32"
+mv "$sys32/regsvr32.exe" "$work/regsvr32.exe"
+cp "$failing" "$sys32/regsvr32.exe"
+stops_before=$(grep -c '^03 02 ' "$CHAIN_WORK/rec/panel.log")
+setup_run "upgrade with a failing step" "$next_exe" /S
+rm -f "$sys32/regsvr32.exe"
+mv "$work/regsvr32.exe" "$sys32/regsvr32.exe"
+check "failed step: exit code 1603" $((1603 % 256)) $rc
+check "log: stopped through the service manager, the failure, put back, started again" "$(yeses 4)" \
+    "$(log_has '^Stopped the service through the service manager \(STOPPED after [0-9]+ ms\)$' \
+        '^Failed: registering the x64 status sink \(regsvr32 exit code 5\)\. Putting the previous state back$' \
+        '^Started the previous service again$' "^Lumara $version is in place as before\$")"
+check "failed step: the previous files, entry and service" \
+    "$version|$(sha "$repo/installer/README.txt")|$(sha "$work/changed.xml")|no staging folders|RUNNING" \
+    "$(reg_value "$uninstall_key" DisplayVersion)|$(sha "$dir/README.txt")|$(sha "$dir/DisplayProps.xml")|$(ls -d "$dir"/update.* >/dev/null 2>&1 && echo "staging folders left" || echo "no staging folders")|$(service_state)"
+check "failed step: the service showed its stopping screen once (stopped, then started again)" 1 \
+    "$(($(grep -c '^03 02 ' "$CHAIN_WORK/rec/panel.log") - stops_before))"
+
+# ---- the later release with x64\Ostrel.dll in use: replaced at the next start, exit 3010. The
+# user put the installed default DisplayProps.xml back: it is replaced by the new default.
+cp "$repo/installer/DisplayProps.xml" "$dir/DisplayProps.xml"
+rm -f "$work/held"
+(cd "$CHAIN_WORK/rec" && cp "$holder" . && exec wine file_holder.exe 'C:\Panel\Lumara\x64\Ostrel.dll' "$(winepath -w "$work/held")" >/dev/null 2>&1) &
+holder_pid=$!
+for _ in $(seq 1 100); do [ -f "$work/held" ] && break; sleep 0.1; done
+check "Ostrel.dll held open" yes "$([ -f "$work/held" ] && echo yes || echo no)"
+setup_run "upgrade with a file in use" "$next_exe" /S
+kill "$holder_pid" 2>/dev/null
+wait "$holder_pid" 2>/dev/null
+check "file in use: exit code 3010" $((3010 % 256)) $rc
+check "log: stopped through the service manager, the file in use, restart" "$(yeses 3)" \
+    "$(log_has '^Stopped the service through the service manager' \
+        '^x64\\Ostrel.dll is in use: its new copy replaces it at the next start of Windows$' \
+        '^Done; restart Windows to finish \(exit code 3010\)$')"
+check "file in use: its replacement waits for the next start" yes \
+    "$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /reg:64 2>/dev/null |
+        tr -d '\r' | grep -qiF 'C:\Panel\Lumara\update.new\x64\Ostrel.dll' && echo yes || echo no)"
+check "file in use: the new release in place, the untouched default replaced by the new one" \
+    "$next_version|$(sha "$next_src/README.txt")|$(sha "$next_src/DisplayProps.xml")|$(sha "$next_src/DisplayProps.xml")|RUNNING" \
+    "$(reg_value "$uninstall_key" DisplayVersion)|$(sha "$dir/README.txt")|$(sha "$dir/DisplayProps.xml")|$(reg_value "$uninstall_key" DisplayPropsDefaultSHA256)|$(service_state)"
+
+# ---- the older setup over the later release: refused, unless forced
+setup_run "refused downgrade" "$setup_exe" /S
+check "downgrade: exit code 1638" $((1638 % 256)) $rc
+check "downgrade: refused and logged, nothing changed" "yes|$next_version|RUNNING" \
+    "$(log_has "^Lumara $version setup refused: the installed Lumara $next_version is newer")|$(reg_value "$uninstall_key" DisplayVersion)|$(service_state)"
+
 (cd "$CHAIN_WORK/rec" && wine service_control.exe LUMARA 204)
 check "control 204 taken" 0 $?
+printf '<!-- changed by the user again -->\r\n' >>"$dir/DisplayProps.xml"
+cp "$dir/DisplayProps.xml" "$work/changed.xml"
 
 # ---- uninstall: it runs from a copy in the temporary folder; wait for it to finish
 uninstall_started=$(date +%s%3N)
-wine 'C:\Program Files\Lumara\uninstall.exe' /S
+wine 'C:\Panel\Lumara\uninstall.exe' /S
 for _ in $(seq 1 150); do
     [ -f "$dir/Lumara.exe" ] || wine reg query "$uninstall_key" /reg:64 >/dev/null 2>&1 || break
     sleep 0.2
@@ -120,8 +224,9 @@ done
 echo "silent uninstall took $(($(date +%s%3N) - uninstall_started)) ms"
 check "service stopped with the stopping screen, then removed" "Service     |stopping... |" \
     "$(picture | cut -d'|' -f1,2)|$(service_state)"
-check "only the changed DisplayProps.xml is left" "DisplayProps.xml" "$(ls "$dir" 2>&1 | tr '\n' ' ' | sed 's/ $//')"
-rm -rf "$dir" "$C/setup"
+check "only the changed DisplayProps.xml is left" "DisplayProps.xml|" \
+    "$(ls "$dir" 2>&1 | tr '\n' ' ' | sed 's/ $//')|$(cmp "$dir/DisplayProps.xml" "$work/changed.xml" 2>&1)"
+rm -rf "$C/Panel" "$C/setup"
 wine reg delete 'HKCU\Software\Wine\AppDefaults\Lumara.exe' /reg:64 /f >/dev/null 2>&1
 
 # ---- nothing else left behind (the panel's drivers stay in the driver store, as on Windows)
@@ -146,4 +251,5 @@ done
 check "files as before" "" \
     "$(diff <(grep -viE '^\./windows/inf/(frontpanel|oem)' "$work/before-files.txt") <(grep -viE '^\./windows/inf/(frontpanel|oem)' "$work/after-files.txt") | head -20)"
 
+echo "setup test took $(($(date +%s%3N) - test_started)) ms"
 [ "$failures" -eq 0 ]
