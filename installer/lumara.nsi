@@ -381,6 +381,14 @@ Function .onInit
     ${EndIf}
 FunctionEnd
 
+!macro LogRegisteredAgain bitness
+    ${If} $0 == 0
+        ${LogLine} "Registered the previous ${bitness} status sink again (regsvr32 exit code 0)"
+    ${Else}
+        ${LogLine} "Could not register the previous ${bitness} status sink again (regsvr32 exit code $0)"
+    ${EndIf}
+!macroend
+
 ; Undoes what this run changed (see the top of this file, step 4), after a failed step.
 Function Rollback
     ${LogLine} "Failed: $Failed. Putting the previous state back"
@@ -409,10 +417,10 @@ Function Rollback
     ${If} $OldDir != ""
         ; The previous sinks registered again (a failed run may have changed their entries).
         !insertmacro RunStep '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\x64\Ostrel.dll"'
-        ${LogLine} "Registered the previous x64 status sink again (regsvr32 exit code $0)"
+        !insertmacro LogRegisteredAgain x64
         ${If} ${FileExists} "$WINDIR\SysWOW64\regsvr32.exe"
             !insertmacro RunStep '"$WINDIR\SysWOW64\regsvr32.exe" /s "$INSTDIR\x86\Ostrel.dll"'
-            ${LogLine} "Registered the previous x86 status sink again (regsvr32 exit code $0)"
+            !insertmacro LogRegisteredAgain x86
         ${EndIf}
         ${If} $WasRunning == 1
             !insertmacro RunStep '"$SYSDIR\sc.exe" start ${SERVICE}'

@@ -161,12 +161,16 @@ check "other folder: not created, service still running" "no|RUNNING" \
     "$([ -e "$C/Other" ] && echo yes || echo no)|$(service_state)"
 check "log: the refusal" yes "$(log_has '^Lumara [0-9.]+ setup refused: Lumara [0-9.]+ is installed in C:\\Panel\\Lumara, not in C:\\Other')"
 
-# ---- a later release whose regsvr32 fails: the previous version is put back and runs again
+# ---- a later release whose regsvr32 fails: the previous version is put back and runs again.
+# The stand-in that fails takes the 64-bit regsvr32's place (Wine runs it once told to load that
+# program natively).
 sys32="$C/windows/system32"
 mv "$sys32/regsvr32.exe" "$work/regsvr32.exe"
 cp "$failing" "$sys32/regsvr32.exe"
+wine reg add 'HKCU\Software\Wine\DllOverrides' /reg:64 /v regsvr32.exe /d native /f >/dev/null 2>&1
 stops_before=$(grep -c '^03 02 ' "$CHAIN_WORK/rec/panel.log")
 setup_run "upgrade with a failing step" "$next_exe" /S
+wine reg delete 'HKCU\Software\Wine\DllOverrides' /reg:64 /v regsvr32.exe /f >/dev/null 2>&1
 rm -f "$sys32/regsvr32.exe"
 mv "$work/regsvr32.exe" "$sys32/regsvr32.exe"
 check "failed step: exit code 1603" $((1603 % 256)) $rc
