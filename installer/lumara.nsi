@@ -423,7 +423,8 @@ Function Rollback
             !insertmacro LogRegisteredAgain x86
         ${EndIf}
         ${If} $WasRunning == 1
-            !insertmacro RunStep '"$SYSDIR\sc.exe" start ${SERVICE}'
+            nsExec::Exec '"$SYSDIR\sc.exe" start ${SERVICE}'
+            Pop $0
             Push ${START_WAIT_MS}
             Call WaitServiceSettled
             ${If} $0 == 4

@@ -6,7 +6,8 @@
 # through the sink it registered; a /D= naming another folder, refused; a later release whose
 # regsvr32 step fails (the previous version is put back and runs again); the later release with
 # Ostrel.dll held open (replaced at the next start, exit code 3010; the untouched default
-# DisplayProps.xml is replaced by the new default); the older setup over it, refused; then
+# DisplayProps.xml is replaced by the new default); the older setup over it, refused, then
+# forced; then
 # controls, `uninstall.exe /S`, and a registry and file comparison with the prefix before.
 # Exit codes above 255 come through Wine as their low byte.
 #   setup_wine_test.sh <work dir> <setup.exe> <next release's setup.exe> <hid.dll>
@@ -69,6 +70,13 @@ timed() {  # <label> <command...>: runs it, prints how long it took
     echo "$label took $(($(date +%s%3N) - started)) ms"
     return $rc
 }
+values_of() {  # <reg query output> <value>...: their data, joined by "|"
+    local out="$1" v
+    shift
+    for v in "$@"; do
+        tr -d '\r' <<<"$out" | awk -v v="$v" '$1 == v {$1 = ""; $2 = ""; sub(/^ +/, ""); print}'
+    done | paste -sd '|'
+}
 reg_value() {  # <key> <value or (Default)> [view]
     local which=(/v "$2")
     [ "$2" = '(Default)' ] && which=(/ve)
@@ -102,11 +110,11 @@ check "setup exit code" 0 $rc
 check "installed files, in the /D= folder only" "Brevick.exe BrevickLauncher.exe DisplayProps.xml Lumara.DLL Lumara.exe README.txt setup.log uninstall.exe x64/Ostrel.dll x86/Ostrel.dll|no default folder" \
     "$(installed_files)|$([ -e "$default_dir" ] && echo "default folder exists" || echo "no default folder")"
 check "default DisplayProps.xml" "" "$(cmp "$dir/DisplayProps.xml" "$repo/installer/DisplayProps.xml" 2>&1)"
-check "program list entry" \
-    "Lumara front panel|$version|Tarsel|\"C:\\Panel\\Lumara\\uninstall.exe\"|C:\\Panel\\Lumara|C:\\Panel\\Lumara\\uninstall.exe,0|0x1|0x1" \
-    "$(for v in DisplayName DisplayVersion Publisher UninstallString InstallLocation DisplayIcon NoModify NoRepair; do reg_value "$uninstall_key" $v; done | paste -sd '|')"
-check "estimated size in KiB" yes "$(size=$(reg_value "$uninstall_key" EstimatedSize); [ $((size)) -gt 1000 ] && echo yes || echo "no: $size")"
-check "hash of the installed default" "$(sha "$repo/installer/DisplayProps.xml")" "$(reg_value "$uninstall_key" DisplayPropsDefaultSHA256)"
+entry="$(wine reg query "$uninstall_key" /reg:64 2>/dev/null | tr -d '\r')"
+check "program list entry, with the installed default's hash" \
+    "Lumara front panel|$version|Tarsel|\"C:\\Panel\\Lumara\\uninstall.exe\"|C:\\Panel\\Lumara|C:\\Panel\\Lumara\\uninstall.exe,0|0x1|0x1|$(sha "$repo/installer/DisplayProps.xml")" \
+    "$(values_of "$entry" DisplayName DisplayVersion Publisher UninstallString InstallLocation DisplayIcon NoModify NoRepair DisplayPropsDefaultSHA256)"
+check "estimated size in KiB" yes "$(size=$(values_of "$entry" EstimatedSize); [ $((size)) -gt 1000 ] && echo yes || echo "no: $size")"
 check "x64 sink registered in the 64-bit view" 'C:\Panel\Lumara\x64\Ostrel.dll' \
     "$(reg_value "HKCR\\CLSID\\$clsid\\InprocServer32" '(Default)')"
 check "service installed for the /D= folder, not started without a panel" 'C:\Panel\Lumara\Lumara.exe|STOPPED' \
@@ -202,16 +210,23 @@ check "log: stopped through the service manager, the file in use, restart" "$(ye
         '^Done; restart Windows to finish \(exit code 3010\)$')"
 check "file in use: its replacement waits for the next start" yes \
     "$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /reg:64 2>/dev/null |
-        tr -d '\r' | grep -qiF 'C:\Panel\Lumara\update.new\x64\Ostrel.dll' && echo yes || echo no)"
+        tr -d '\r' | grep -qiF 'C:\Panel\Lumara\update.new\x64\Ostrel.dll\0!\??\C:\Panel\Lumara\x64\Ostrel.dll' && echo yes || echo no)"
+entry="$(wine reg query "$uninstall_key" /reg:64 2>/dev/null)"
 check "file in use: the new release in place, the untouched default replaced by the new one" \
     "$next_version|$(sha "$next_src/README.txt")|$(sha "$next_src/DisplayProps.xml")|$(sha "$next_src/DisplayProps.xml")|RUNNING" \
-    "$(reg_value "$uninstall_key" DisplayVersion)|$(sha "$dir/README.txt")|$(sha "$dir/DisplayProps.xml")|$(reg_value "$uninstall_key" DisplayPropsDefaultSHA256)|$(service_state)"
+    "$(values_of "$entry" DisplayVersion)|$(sha "$dir/README.txt")|$(sha "$dir/DisplayProps.xml")|$(values_of "$entry" DisplayPropsDefaultSHA256)|$(service_state)"
 
-# ---- the older setup over the later release: refused, unless forced
+# ---- the older setup over the later release: refused, unless forced (the forced run also
+# clears the copy still waiting in update.new)
 setup_run "refused downgrade" "$setup_exe" /S
 check "downgrade: exit code 1638" $((1638 % 256)) $rc
 check "downgrade: refused and logged, nothing changed" "yes|$next_version|RUNNING" \
     "$(log_has "^Lumara $version setup refused: the installed Lumara $next_version is newer")|$(reg_value "$uninstall_key" DisplayVersion)|$(service_state)"
+
+setup_run "forced downgrade" "$setup_exe" /S /FORCE
+check "forced downgrade: exit code 0, the older version and its default in place, no staging folders" \
+    "0|$version|$(sha "$repo/installer/DisplayProps.xml")|no staging folders|RUNNING" \
+    "$rc|$(values_of "$(wine reg query "$uninstall_key" /reg:64 2>/dev/null)" DisplayVersion)|$(sha "$dir/DisplayProps.xml")|$(ls -d "$dir"/update.* >/dev/null 2>&1 && echo "staging folders left" || echo "no staging folders")|$(service_state)"
 
 (cd "$CHAIN_WORK/rec" && wine service_control.exe LUMARA 204)
 check "control 204 taken" 0 $?
