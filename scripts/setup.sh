@@ -8,7 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   libexpat1-dev libasound2-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-  wine64 wine libwine-dev
+  wine64 wine libwine-dev wine64-tools
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   nsis
   clang-format

@@ -4,7 +4,9 @@
 
 #include "common/media_status_tags.h"
 #include "common/pipe_message.h"
-#include "tools/mpris/mpris_bridge.h"
+#include "common/now_playing.h"
+#include "common/pipe_text.h"
+#include "tools/mpris/mpris_metadata.h"
 
 namespace zelk {
 namespace {
@@ -21,16 +23,17 @@ std::ostream& operator<<(std::ostream& out, const Record& r) {
 struct Rig {
     std::vector<Record> sent;
     bool serving = true;
-    MprisBridge bridge{[this](std::int32_t session, std::int32_t tag, const std::string& text) {
-        if (serving) sent.push_back({session, tag, text});
-        return serving;
-    }};
+    NowPlayingTranslator bridge{
+        [this](std::int32_t session, std::int32_t tag, const std::string& text) {
+            if (serving) sent.push_back({session, tag, text});
+            return serving;
+        }};
     std::vector<Record> Take() { return std::exchange(sent, {}); }
 };
 
-PlayerUpdate Playing(std::int64_t seconds) {
-    PlayerUpdate u;
-    u.playbackStatus = "Playing";
+NowPlayingUpdate Playing(std::int64_t seconds) {
+    NowPlayingUpdate u;
+    u.playback = PlaybackState::kPlaying;
     u.hasMetadata = true;
     u.artists = {"A", "B"};
     u.title = "T";
@@ -60,7 +63,7 @@ TEST(MprisBridge, APlayersLifeAsRecords) {
     // A second player appears (a session only) and starts playing: it is shown.
     rig.bridge.Appeared(":1.7");
     EXPECT_EQ(rig.Take(), (std::vector<Record>{{2, kTagSessionOpened, ""}}));
-    PlayerUpdate video = Playing(3);
+    NowPlayingUpdate video = Playing(3);
     video.video = true;
     rig.bridge.Update(":1.7", video);
     EXPECT_EQ(rig.Take(), (std::vector<Record>{{2, MSPROPTAG_StreamingContentVideo, "True"},

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "common/now_playing.h"
+#include "common/pipe_client.h"
 #include "common/pipe_message.h"
 #include "service/core/version.h"
-#include "common/pipe_client.h"
-#include "tools/mpris/mpris_bridge.h"
+#include "tools/mpris/mpris_metadata.h"
 
 namespace zelk {
 namespace {
@@ -38,14 +39,15 @@ struct Daemon {
     sd_bus* bus = nullptr;
     sd_event* event = nullptr;
     std::string pipe = kPipeName;
-    MprisBridge bridge{[this](std::int32_t session, std::int32_t tag, const std::string& text) {
-        const PipeMessage m = MakePipeMessage(session, tag, text.c_str(), text.size());
-        return SendPipeRecord(pipe, m) != kErrorFileNotFound;
-    }};
+    NowPlayingTranslator bridge{
+        [this](std::int32_t session, std::int32_t tag, const std::string& text) {
+            const PipeMessage m = MakePipeMessage(session, tag, text.c_str(), text.size());
+            return SendPipeRecord(pipe, m) != kErrorFileNotFound;
+        }};
 };
 
 // Reads a{sv} metadata into `update`.
-int ReadMetadata(sd_bus_message* m, PlayerUpdate& update) {
+int ReadMetadata(sd_bus_message* m, NowPlayingUpdate& update) {
     update.hasMetadata = true;
     int r = sd_bus_message_enter_container(m, 'a', "{sv}");
     if (r < 0) return r;
@@ -80,7 +82,7 @@ int ReadMetadata(sd_bus_message* m, PlayerUpdate& update) {
 }
 
 // Reads a{sv} of the player interface's properties.
-int ReadProperties(sd_bus_message* m, PlayerUpdate& update) {
+int ReadProperties(sd_bus_message* m, NowPlayingUpdate& update) {
     int r = sd_bus_message_enter_container(m, 'a', "{sv}");
     if (r < 0) return r;
     while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
@@ -90,7 +92,16 @@ int ReadProperties(sd_bus_message* m, PlayerUpdate& update) {
         if (n == "PlaybackStatus" || n == "LoopStatus") {
             const char* value = nullptr;
             if ((r = sd_bus_message_read(m, "v", "s", &value)) < 0) return r;
-            (n == "PlaybackStatus" ? update.playbackStatus : update.loopStatus) = value;
+            const std::string v = value;
+            if (n == "PlaybackStatus") {
+                update.playback = v == "Playing"  ? PlaybackState::kPlaying
+                                  : v == "Paused" ? PlaybackState::kPaused
+                                                  : PlaybackState::kStopped;
+            } else {
+                update.repeat = v == "Track"      ? RepeatMode::kTrack
+                                : v == "Playlist" ? RepeatMode::kList
+                                                  : RepeatMode::kNone;
+            }
         } else if (n == "Position") {
             std::int64_t value = 0;
             if ((r = sd_bus_message_read(m, "v", "x", &value)) < 0) return r;
@@ -111,7 +122,7 @@ int ReadProperties(sd_bus_message* m, PlayerUpdate& update) {
 int OnGetAll(sd_bus_message* reply, void* data, sd_bus_error*) {
     auto* d = static_cast<Daemon*>(data);
     if (sd_bus_message_is_method_error(reply, nullptr)) return 0;
-    PlayerUpdate update;
+    NowPlayingUpdate update;
     if (ReadProperties(reply, update) >= 0) {
         d->bridge.Update(sd_bus_message_get_sender(reply), update);
     }
@@ -147,7 +158,7 @@ int OnPropertiesChanged(sd_bus_message* m, void* data, sd_bus_error*) {
         std::strcmp(interface, kPlayerInterface) != 0) {
         return 0;
     }
-    PlayerUpdate update;
+    NowPlayingUpdate update;
     if (ReadProperties(m, update) < 0) return 0;
     const std::string sender = sd_bus_message_get_sender(m);
     d->bridge.Update(sender, update);
