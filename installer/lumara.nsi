@@ -3,7 +3,8 @@
 ; makensis on Linux (see CMakeLists.txt beside this file), which defines:
 ;   VERSION   the project version, e.g. 1.0.0
 ;   OUTFILE   the setup program to write
-;   BIN64     folder of the x64 build (Lumara.exe, Lumara.DLL, Ostrel.dll, Brevick.exe, ...)
+;   BIN64     folder of the x64 build (Lumara.exe, Lumara.DLL, Ostrel.dll, Brevick.exe,
+;             LumaraNowPlaying.exe, ...)
 ;   OSTREL32  the x86 Ostrel.dll
 ;   SRCDIR    the folder of DisplayProps.xml and README.txt (this one for the product)
 ; The setup is a 64-bit program, like the service it installs.
@@ -23,7 +24,9 @@
 ;     When one fails, the files are moved back from update.old, the old sinks registered again
 ;     and the service started again if it ran: the previous version is left as it was.
 ;  5. The drivers (optional), the uninstaller and the program list entry; update.old is
-;     removed.
+;     removed. LumaraNowPlaying.exe starts at every user's logon (the machine's Run key) and at
+;     once for the signed-in user, unelevated, through the desktop shell. Running copies are
+;     ended (LumaraNowPlaying.exe --quit) before its file is replaced or removed.
 ; Exit codes: 0 done; 3010 done, restart Windows to finish (files in use); 1603 a step failed,
 ; the previous state is kept; 1638 a newer version is installed (downgrade refused); 1639 /D=
 ; names another folder than the installed copy's; 740 no administrator rights.
@@ -45,6 +48,8 @@ ${StrStr}
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumara"
 !define PROPS_HASH_VALUE "DisplayPropsDefaultSHA256"
 !define LOG_NAME "setup.log"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define NOW_PLAYING "LumaraNowPlaying"
 !define NEW "update.new"
 !define OLD "update.old"
 !define STOP_WAIT_MS 30000
@@ -267,6 +272,7 @@ FunctionEnd
     !insertmacro ${op} "Lumara.DLL"
     !insertmacro ${op} "Brevick.exe"
     !insertmacro ${op} "BrevickLauncher.exe"
+    !insertmacro ${op} "LumaraNowPlaying.exe"
     !insertmacro ${op} "README.txt"
     !insertmacro ${op} "x64\Ostrel.dll"
     !insertmacro ${op} "x86\Ostrel.dll"
@@ -330,6 +336,28 @@ FunctionEnd
         RMDir /REBOOTOK "${dir}"
     ${EndIf}
 !macroend
+
+; Ends the running copies of LumaraNowPlaying.exe of every user session (the program's --quit):
+; $0 its exit code (0: none runs any more), "none" without the program.
+!macro QuitNowPlaying
+    StrCpy $0 "none"
+    ${If} ${FileExists} "$INSTDIR\${NOW_PLAYING}.exe"
+        !insertmacro RunStep '"$INSTDIR\${NOW_PLAYING}.exe" --quit'
+    ${EndIf}
+!macroend
+
+; Starts LumaraNowPlaying.exe for the signed-in user: the desktop shell starts it, so it runs
+; unelevated in that user's session like the copies the Run key starts. Without a desktop shell
+; (a silent setup run by a deployment service) it starts at the next logon.
+Function StartNowPlaying
+    FindWindow $0 "Shell_TrayWnd"
+    ${If} $0 != 0
+        !insertmacro RunStep '"$WINDIR\explorer.exe" "$INSTDIR\${NOW_PLAYING}.exe"'
+        ${LogLine} "Started ${NOW_PLAYING}.exe for the signed-in user through the desktop shell"
+    ${Else}
+        ${LogLine} "No desktop shell: ${NOW_PLAYING}.exe starts at the next logon"
+    ${EndIf}
+FunctionEnd
 
 Function SkipDirectoryOnUpgrade
     ${If} $OldDir != ""
@@ -433,6 +461,9 @@ Function Rollback
                 ${LogLine} "The previous service did not start again (state $0, exit code $1)"
             ${EndIf}
         ${EndIf}
+        ${If} ${FileExists} "$INSTDIR\${NOW_PLAYING}.exe"
+            Call StartNowPlaying
+        ${EndIf}
         ${LogLine} "Lumara $OldVersion is in place as before"
     ${Else}
         ${LogLine} "Nothing of Lumara ${VERSION} is installed"
@@ -467,12 +498,21 @@ Section "Install"
         ${LogLine} "Stopped the service through the service manager (STOPPED after $2 ms)"
     ${EndIf}
 
+    ; Copies of the old LumaraNowPlaying.exe would keep its file in use.
+    !insertmacro QuitNowPlaying
+    ${If} $0 == 0
+        ${LogLine} "Ended the running ${NOW_PLAYING}.exe copies (--quit exit code 0)"
+    ${ElseIf} $0 != "none"
+        ${LogLine} "${NOW_PLAYING}.exe --quit exit code $0: a copy still running keeps its file in use"
+    ${EndIf}
+
     ; 3. The new files beside the installed ones, then each in its place.
     SetOutPath "$INSTDIR\${NEW}"
     File "${BIN64}\Lumara.exe"
     File "${BIN64}\Lumara.DLL"
     File "${BIN64}\Brevick.exe"
     File "${BIN64}\BrevickLauncher.exe"
+    File "${BIN64}\${NOW_PLAYING}.exe"
     File "/oname=README.txt" "${SRCDIR}\README.txt"
     File "${SRCDIR}\DisplayProps.xml"
     SetOutPath "$INSTDIR\${NEW}\x64"
@@ -618,6 +658,8 @@ Section "Install"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${PROPS_HASH_VALUE}" "$PropsHash"
+    WriteRegStr HKLM "${RUN_KEY}" "${NOW_PLAYING}" '"$INSTDIR\${NOW_PLAYING}.exe"'
+    Call StartNowPlaying
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
@@ -663,6 +705,9 @@ Section "Uninstall"
     ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\x64\Ostrel.dll"'
     ExecWait '"$WINDIR\SysWOW64\regsvr32.exe" /u /s "$INSTDIR\x86\Ostrel.dll"'
     DetailPrint "Unregistered the status sinks"
+    DeleteRegValue HKLM "${RUN_KEY}" "${NOW_PLAYING}"
+    !insertmacro QuitNowPlaying
+    DetailPrint "${NOW_PLAYING}.exe --quit: exit code $0"
 
     ; DisplayProps.xml goes when it is still the default that was installed.
     ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "${PROPS_HASH_VALUE}"

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# The setup program under Wine, silent, as an administrator would run it: a first install with
-# /D= and no panel (the service stays installed, not running, and the log says why); an upgrade
-# without /D= that finds that folder, with the panel stood in and the drivers folder beside the
-# setup (a changed DisplayProps.xml is kept, nothing is registered twice), and a media session
-# through the sink it registered; a /D= naming another folder, refused; a later release whose
-# regsvr32 step fails (the previous version is put back and runs again); the later release with
-# Ostrel.dll held open (replaced at the next start, exit code 3010; the untouched default
-# DisplayProps.xml is replaced by the new default); the older setup over it, refused, then
-# forced; then
-# controls, `uninstall.exe /S`, and a registry and file comparison with the prefix before.
+# The setup program under Wine, silent, as an administrator would run it:
+# - a first install with /D= and no panel (the service stays installed, not running, and the log
+#   says why; LumaraNowPlaying.exe gets its Run entry);
+# - an upgrade without /D= that finds that folder, with the panel stood in and the drivers folder
+#   beside the setup (a changed DisplayProps.xml is kept, nothing is registered twice, running
+#   LumaraNowPlaying.exe copies are ended first), and a media session through the sink;
+# - a /D= naming another folder, refused;
+# - a later release whose regsvr32 step fails: the previous version is put back and runs again;
+# - the later release with Ostrel.dll held open: replaced at the next start, exit code 3010, and
+#   the untouched default DisplayProps.xml replaced by the new default;
+# - the older setup over it, refused, then forced;
+# - controls, `uninstall.exe /S`, and a registry and file comparison with the prefix before.
 # Exit codes above 255 come through Wine as their low byte.
 #   setup_wine_test.sh <work dir> <setup.exe> <next release's setup.exe> <hid.dll>
 #       <setupapi.dll> <hid_recorder.exe> <service_control.exe> <panel_replay.exe>
@@ -107,7 +109,7 @@ setup_run() {  # <label> <setup> <arguments...>: runs it silently; $rc is its ex
 # ---- first install with /D=: no panel attached
 setup_run "silent install with /D=" "$setup_exe" /S '/D=C:\Panel\Lumara'
 check "setup exit code" 0 $rc
-check "installed files, in the /D= folder only" "Brevick.exe BrevickLauncher.exe DisplayProps.xml Lumara.DLL Lumara.exe README.txt setup.log uninstall.exe x64/Ostrel.dll x86/Ostrel.dll|no default folder" \
+check "installed files, in the /D= folder only" "Brevick.exe BrevickLauncher.exe DisplayProps.xml Lumara.DLL Lumara.exe LumaraNowPlaying.exe README.txt setup.log uninstall.exe x64/Ostrel.dll x86/Ostrel.dll|no default folder" \
     "$(installed_files)|$([ -e "$default_dir" ] && echo "default folder exists" || echo "no default folder")"
 check "default DisplayProps.xml" "" "$(cmp "$dir/DisplayProps.xml" "$repo/installer/DisplayProps.xml" 2>&1)"
 entry="$(wine reg query "$uninstall_key" /reg:64 2>/dev/null | tr -d '\r')"
@@ -128,6 +130,10 @@ if wine32_works; then
 else
     check "log: the x86 sink could not be registered here" yes "$(log_has 'x86 status sink is not registered')"
 fi
+check "LumaraNowPlaying.exe at every logon (machine Run key)" '"C:\Panel\Lumara\LumaraNowPlaying.exe"' \
+    "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' LumaraNowPlaying)"
+check "log: LumaraNowPlaying.exe started, or left to the next logon without a desktop" yes \
+    "$(log_has '^(Started LumaraNowPlaying.exe for the signed-in user through the desktop shell|No desktop shell: LumaraNowPlaying.exe starts at the next logon)$')"
 check "uninstaller's version resource" 0 \
     "$(bash "$repo/tests/installer/versions_test.sh" "$version" "$dir/uninstall.exe" | grep -c '^FAIL')"
 
@@ -147,8 +153,9 @@ check "upgrade exit code" 0 $rc
 check "upgraded in the /D= folder" "no default folder|no staging folders" \
     "$([ -e "$default_dir" ] && echo "default folder exists" || echo "no default folder")|$(ls -d "$dir"/update.* >/dev/null 2>&1 && echo "staging folders left" || echo "no staging folders")"
 check "the changed DisplayProps.xml kept" "" "$(cmp "$dir/DisplayProps.xml" "$work/changed.xml" 2>&1)"
-check "log: the kept file, the upgrade, the drivers" "$(yeses 3)" \
+check "log: the kept file, the upgrade, LumaraNowPlaying.exe ended, the drivers" "$(yeses 4)" \
     "$(log_has '^Kept the changed DisplayProps.xml' "^Upgrading the installed Lumara $version\$" \
+        '^Ended the running LumaraNowPlaying.exe copies \(--quit exit code 0\)$' \
         '^Ran the panel driver installer Brevick.exe \(BrevickLauncher exit code 0\)$')"
 check "INF files beside the launcher and in the driver store" "yes yes" \
     "$([ -f "$dir/FRONTPANEL.INF" ] && [ -f "$dir/FRONTPANELKBRD.INF" ] && echo yes || echo no) $(ls "$C/windows/inf" | grep -qix frontpanel.inf && echo yes || echo no)"
