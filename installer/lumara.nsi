@@ -501,7 +501,7 @@ Section "Install"
     ; Copies of the old LumaraNowPlaying.exe would keep its file in use.
     !insertmacro QuitNowPlaying
     ${If} $0 == 0
-        ${LogLine} "Ended the running ${NOW_PLAYING}.exe copies (--quit exit code 0)"
+        ${LogLine} "No ${NOW_PLAYING}.exe copy runs any more (--quit exit code 0)"
     ${ElseIf} $0 != "none"
         ${LogLine} "${NOW_PLAYING}.exe --quit exit code $0: a copy still running keeps its file in use"
     ${EndIf}

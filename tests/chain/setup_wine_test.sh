@@ -15,9 +15,10 @@
 #   setup_wine_test.sh <work dir> <setup.exe> <next release's setup.exe> <hid.dll>
 #       <setupapi.dll> <hid_recorder.exe> <service_control.exe> <panel_replay.exe>
 #       <ostrel_host.exe> <file_holder.exe> <failing_program.exe> <next release's source folder>
+#       <now_playing_copy.exe>
 set -uo pipefail
 work="$1" setup="$2" next_setup="$3" hid="$4" setupapi="$5" recorder="$6" control="$7"
-replay="$8" host64="$9" holder="${10}" failing="${11}" next_src="${12}"
+replay="$8" host64="$9" holder="${10}" failing="${11}" next_src="${12}" np_copy="${13}"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$repo/scripts/wine-checks.sh"
 source "$repo/tests/chain/chain_support.sh"
@@ -99,6 +100,26 @@ log_has() {
 }
 yeses() { printf 'yes %.0s' $(seq 1 "$1") | sed 's/ $//'; }
 sha() { sha256sum "$1" | cut -d' ' -f1; }
+# A stand-in for a running LumaraNowPlaying.exe copy, which ends when --quit sets its event.
+copy_start() {
+    rm -f "$work/copy.ready" "$work/copy.quit"
+    (cd "$CHAIN_WORK/rec" && exec wine now_playing_copy.exe 'C:\copy.ready' 'C:\copy.quit' >/dev/null 2>&1) &
+    copy_pid=$!
+    for _ in $(seq 1 100); do [ -f "$C/copy.ready" ] && break; sleep 0.1; done
+    check "stand-in LumaraNowPlaying.exe copy running" yes "$([ -f "$C/copy.ready" ] && echo yes || echo no)"
+}
+copy_ended() {  # "yes" when the copy was told to quit (it is ended either way)
+    for _ in $(seq 1 50); do [ -f "$C/copy.quit" ] && break; sleep 0.1; done
+    if [ -f "$C/copy.quit" ]; then
+        wait "$copy_pid" 2>/dev/null
+        echo yes
+    else
+        kill "$copy_pid" 2>/dev/null
+        wait "$copy_pid" 2>/dev/null
+        echo no
+    fi
+    rm -f "$C/copy.ready" "$C/copy.quit"
+}
 setup_run() {  # <label> <setup> <arguments...>: runs it silently; $rc is its exit code
     local label="$1"
     shift
@@ -148,14 +169,17 @@ done
 override='HKCU\Software\Wine\AppDefaults\Lumara.exe\DllOverrides'
 wine reg add "$override" /reg:64 /v hid /d native /f >/dev/null 2>&1
 wine reg add "$override" /reg:64 /v setupapi /d native /f >/dev/null 2>&1
+cp "$np_copy" "$CHAIN_WORK/rec/now_playing_copy.exe"
+copy_start
 setup_run "silent upgrade" "$setup_exe" /S
+check "the running LumaraNowPlaying.exe copy ended by the upgrade" yes "$(copy_ended)"
 check "upgrade exit code" 0 $rc
 check "upgraded in the /D= folder" "no default folder|no staging folders" \
     "$([ -e "$default_dir" ] && echo "default folder exists" || echo "no default folder")|$(ls -d "$dir"/update.* >/dev/null 2>&1 && echo "staging folders left" || echo "no staging folders")"
 check "the changed DisplayProps.xml kept" "" "$(cmp "$dir/DisplayProps.xml" "$work/changed.xml" 2>&1)"
 check "log: the kept file, the upgrade, LumaraNowPlaying.exe ended, the drivers" "$(yeses 4)" \
     "$(log_has '^Kept the changed DisplayProps.xml' "^Upgrading the installed Lumara $version\$" \
-        '^Ended the running LumaraNowPlaying.exe copies \(--quit exit code 0\)$' \
+        '^No LumaraNowPlaying.exe copy runs any more \(--quit exit code 0\)$' \
         '^Ran the panel driver installer Brevick.exe \(BrevickLauncher exit code 0\)$')"
 check "INF files beside the launcher and in the driver store" "yes yes" \
     "$([ -f "$dir/FRONTPANEL.INF" ] && [ -f "$dir/FRONTPANELKBRD.INF" ] && echo yes || echo no) $(ls "$C/windows/inf" | grep -qix frontpanel.inf && echo yes || echo no)"
@@ -241,6 +265,8 @@ printf '<!-- changed by the user again -->\r\n' >>"$dir/DisplayProps.xml"
 cp "$dir/DisplayProps.xml" "$work/changed.xml"
 
 # ---- uninstall: it runs from a copy in the temporary folder; wait for it to finish
+sed 's/^/setup.log: /' "$dir/setup.log" | tr -d '\r'
+copy_start
 uninstall_started=$(date +%s%3N)
 wine 'C:\Panel\Lumara\uninstall.exe' /S
 for _ in $(seq 1 150); do
@@ -248,6 +274,7 @@ for _ in $(seq 1 150); do
     sleep 0.2
 done
 echo "silent uninstall took $(($(date +%s%3N) - uninstall_started)) ms"
+check "the running LumaraNowPlaying.exe copy ended by the uninstaller" yes "$(copy_ended)"
 check "service stopped with the stopping screen, then removed" "Service     |stopping... |" \
     "$(picture | cut -d'|' -f1,2)|$(service_state)"
 check "only the changed DisplayProps.xml is left" "DisplayProps.xml|" \
