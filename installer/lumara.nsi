@@ -18,7 +18,8 @@
 ;  3. The new files are written into update.new in the installation folder. Each one then
 ;     takes the place of the installed file, which is moved into update.old (a file that was not
 ;     there leaves a marker update.old\<name>.none). A file in use that cannot be moved is
-;     replaced by its new copy at the next start of Windows.
+;     replaced by its new copy at the next start of Windows (a run before that start clears
+;     update.new, which voids that replacement, and replaces the file itself).
 ;  4. The required steps: the sinks' registration, the service's installation (first install)
 ;     and its start (a service that stops by itself, e.g. without a panel, is not a failure).
 ;     When one fails, the files are moved back from update.old, the old sinks registered again
