@@ -13,6 +13,7 @@
 #include "common/media_status_tags.h"
 #include "common/pipe_message.h"
 #include "common/pipe_client.h"
+#include "service/core/version.h"
 #include "tests/linux/hidraw_tree.h"
 #include "tests/linux/process_rig.h"
 
@@ -249,11 +250,11 @@ TEST(Lumarad, CommandLine) {
     struct Case {
         std::vector<std::string> args;
         int status;
-        const char* out;
+        std::string out;
         const char* err;
     };
     for (const Case& c :
-         {Case{{"--version"}, 0, "lumarad 1.0.0\n", ""},
+         {Case{{"--version"}, 0, std::string("lumarad ") + ProductVersion() + "\n", ""},
           Case{{"--bogus"}, 2, "", "lumarad: unknown option: --bogus (see lumarad --help)\n"},
           Case{{"--props"},
                2,
