@@ -14,7 +14,7 @@ PACKAGES=(
   clang-format
   clang libclang-rt-14-dev
   dbus-daemon dbus-bin
-  dpkg-dev lintian
+  dpkg-dev debhelper devscripts lintian strace
 )
 
 SUDO=""

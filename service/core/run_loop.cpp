@@ -41,6 +41,7 @@ std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const Medi
     while (shared.stop.load() == 0) {
         // In standby too the loop blocks until woken: a stop sets the event after the flag.
         shared.wake.Wait();
+        shared.loopPasses.fetch_add(1);
         // Reset before the redraw: a change made while it runs sets the event again and so
         // causes one more redraw.
         shared.wake.Reset();
@@ -53,6 +54,13 @@ std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const Medi
         ++redraws;
     }
     return redraws;
+}
+
+bool RunLoopBeat::Alive() {
+    const std::uint64_t passes = shared_.loopPasses.load();
+    const bool wentRound = passes != seen_;
+    seen_ = passes;
+    return wentRound || shared_.wake.HasIdleWaiter();
 }
 
 }  // namespace zelk

@@ -48,6 +48,8 @@ struct ServiceShared {
     // Flags without a lock: each is one atomic value.
     std::atomic<std::int32_t> standby{0};
     std::atomic<std::int32_t> stop{0};
+    // The run loop's passes: counted each time round, for a watchdog (RunLoopBeat).
+    std::atomic<std::uint64_t> loopPasses{0};
 
     // The writer protocol: take the state lock, change the state, release, set the wake event.
     template <typename Change>
@@ -67,5 +69,18 @@ struct ServiceShared {
 // of the state, except while in standby or stopping. Whoever sets the stop flag sets the wake
 // event after it. Returns the number of redraws.
 std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const MediaState&)>& redraw);
+
+// For a watchdog: whether the run loop is alive, that is, it went round since the last look, or
+// it waits for the wake event with nothing to do (in standby nothing wakes it for a long time).
+// A loop held in a redraw, or not yet entered, is not alive.
+class RunLoopBeat {
+  public:
+    explicit RunLoopBeat(const ServiceShared& shared) : shared_(shared) {}
+    bool Alive();
+
+  private:
+    const ServiceShared& shared_;
+    std::uint64_t seen_ = 0;
+};
 
 }  // namespace zelk

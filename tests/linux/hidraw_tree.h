@@ -6,9 +6,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +46,7 @@ class HidrawTree {
         readFd_ = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         holdFd_ = open(node.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         wakeFd_ = eventfd(0, EFD_CLOEXEC);
+        holdChanged_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         device_ = bus_.Open(bus_.EnumerateInterfaces().front());
         reader_ = std::thread([this] { Read(); });
     }
@@ -53,7 +56,7 @@ class HidrawTree {
             [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
             reader_.join();
         }
-        for (int fd : {readFd_, holdFd_, wakeFd_}) {
+        for (int fd : {readFd_, holdFd_, wakeFd_, holdChanged_}) {
             if (fd >= 0) close(fd);
         }
     }
@@ -63,12 +66,32 @@ class HidrawTree {
     PanelPicture Picture() const { return bus_.Picture(); }
     std::size_t Reports() const { return bus_.ReportCount(); }
 
+    // Stops taking reports off the node (true), whose room shrinks to one page, so that a
+    // writer blocks once it is full; or takes them again (false).
+    void Hold(bool held) {
+        if (held) fcntl(readFd_, F_SETPIPE_SZ, kHeldRoom);
+        held_.store(held);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = write(holdChanged_, &one, sizeof one);
+    }
+    // Whether a held node has no room for another report.
+    bool Full() const {
+        int waiting = 0;
+        return ioctl(readFd_, FIONREAD, &waiting) == 0 &&
+               waiting > kHeldRoom - static_cast<int>(kReportLength);
+    }
+
   private:
     void Read() {
         std::vector<std::uint8_t> pending;
         for (;;) {
-            pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {readFd_, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0 || fds[0].revents != 0) return;
+            pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {holdChanged_, POLLIN, 0}, {readFd_, POLLIN, 0}};
+            if (poll(fds, held_.load() ? 2 : 3, -1) < 0 || fds[0].revents != 0) return;
+            if (fds[1].revents != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t n = read(holdChanged_, &count, sizeof count);
+                continue;
+            }
             std::uint8_t buffer[4096];
             const ssize_t n = read(readFd_, buffer, sizeof buffer);
             if (n <= 0) continue;
@@ -82,12 +105,15 @@ class HidrawTree {
     }
 
     static constexpr std::size_t kReportLength = 8;
+    static constexpr int kHeldRoom = 4096;
     std::filesystem::path root_;
     VirtualPanelBus bus_{VirtualDeviceConfig{}};
     std::unique_ptr<HidDevice> device_;
     int readFd_ = -1;
     int holdFd_ = -1;
     int wakeFd_ = -1;
+    int holdChanged_ = -1;
+    std::atomic<bool> held_{false};
     std::thread reader_;
 };
 

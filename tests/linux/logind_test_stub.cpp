@@ -4,6 +4,8 @@
 //   sleep 1|0      PrepareForSleep(true|false)
 //   shutdown 1|0   PrepareForShutdown(true|false)
 //   locks          "locks N": how many handed-out locks are still held
+//   asked          "asked N": how many locks were asked for
+// With --refuse-locks it refuses every lock the way logind does without polkit.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -24,11 +26,15 @@ sd_bus* bus = nullptr;
 sd_event* event = nullptr;
 std::vector<int> lockEnds;  // our read ends; a lock is held while its write end is open
 std::string input;
+bool refuseLocks = false;
+int asked = 0;
 
-int Inhibit(sd_bus_message* call, void*, sd_bus_error*) {
+int Inhibit(sd_bus_message* call, void*, sd_bus_error* error) {
     const char *what, *who, *why, *mode;
     int r = sd_bus_message_read(call, "ssss", &what, &who, &why, &mode);
     if (r < 0) return r;
+    ++asked;
+    if (refuseLocks) return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "Access denied");
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return -errno;
     lockEnds.push_back(ends[0]);
@@ -56,6 +62,7 @@ const sd_bus_vtable kTable[] = {
 
 std::string Run(const std::string& line) {
     if (line == "locks") return "locks " + std::to_string(HeldLocks());
+    if (line == "asked") return "asked " + std::to_string(asked);
     const bool sleep = line.rfind("sleep ", 0) == 0;
     if (sleep || line.rfind("shutdown ", 0) == 0) {
         const int start = line.back() == '1' ? 1 : 0;
@@ -86,7 +93,8 @@ int OnInput(sd_event_source*, int fd, std::uint32_t, void*) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    refuseLocks = argc > 1 && std::string(argv[1]) == "--refuse-locks";
     if (sd_event_default(&event) < 0 || sd_bus_open_system(&bus) < 0 ||
         sd_bus_attach_event(bus, event, 0) < 0 ||
         sd_bus_add_object_vtable(bus, nullptr, kPath, kManager, kTable, nullptr) < 0 ||

@@ -13,6 +13,7 @@
 #include "common/media_status_tags.h"
 #include "common/pipe_message.h"
 #include "common/pipe_client.h"
+#include "service/core/version.h"
 #include "tests/linux/hidraw_tree.h"
 #include "tests/linux/process_rig.h"
 
@@ -52,6 +53,14 @@ class NotifySocket {
         }
     }
     const std::string& Received() const { return received_; }
+    void Forget() { received_.clear(); }
+    std::size_t Count(const std::string& text) const {
+        std::size_t count = 0;
+        for (std::size_t at = 0; (at = received_.find(text, at)) != std::string::npos; ++at) {
+            ++count;
+        }
+        return count;
+    }
 
   private:
     std::string path_;
@@ -130,9 +139,9 @@ TEST(Lumarad, DrawsRecordsThenStopsOnSigtermWithTheStoppingScreen) {
 // The logind stand-in on the test's private bus, one answer line per command.
 class LogindStub {
   public:
-    explicit LogindStub(const ScratchDir& dir)
+    explicit LogindStub(const ScratchDir& dir, const std::vector<std::string>& options = {})
         : out_((dir / "logind.out").string()),
-          process_({LOGIND_STUB_PATH}, (dir / "logind.err").string(), {}, true, out_) {}
+          process_(Argv(options), (dir / "logind.err").string(), {}, true, out_) {}
     bool Ready() {
         return WaitUntil([&] { return ReadFileText(out_).rfind("ready\n", 0) == 0; });
     }
@@ -152,6 +161,11 @@ class LogindStub {
     }
 
   private:
+    static std::vector<std::string> Argv(const std::vector<std::string>& options) {
+        std::vector<std::string> argv = {LOGIND_STUB_PATH};
+        argv.insert(argv.end(), options.begin(), options.end());
+        return argv;
+    }
     std::string out_;
     ChildProcess process_;
     int answers_ = 0;
@@ -171,7 +185,7 @@ TEST(Lumarad, FollowsLogindSleepResumeAndShutdownHoldingADelayLock) {
     ASSERT_TRUE(logind.Ready());
     const std::string pipe = UniquePipe("logind");
     ChildProcess daemon(DaemonArgs(dir, tree, pipe), (dir / "stderr").string(),
-                        {notify.Env(), systemBus});
+                        {notify.Env(), systemBus, "WATCHDOG_USEC=400000"});
     ASSERT_TRUE(notify.WaitFor("READY=1", std::chrono::seconds(30))) << notify.Received();
     EXPECT_TRUE(WaitUntil([&] { return logind.Do("locks") == "locks 1"; }));
     for (const auto& [tag, text] :
@@ -196,6 +210,10 @@ TEST(Lumarad, FollowsLogindSleepResumeAndShutdownHoldingADelayLock) {
     EXPECT_EQ(logind.Do("sleep 1"), "ok sleep 1");
     EXPECT_TRUE(shows("Preparing   ", "to standby..", 2)) << tree.Picture().Line(1, 12);
     EXPECT_TRUE(WaitUntil([&] { return logind.Do("locks") == "locks 0"; }));
+    // In standby nothing wakes the run loop, which is no reason for a restart.
+    notify.WaitFor("(none)", std::chrono::milliseconds(500));
+    notify.Forget();
+    EXPECT_TRUE(notify.WaitFor("WATCHDOG=1", std::chrono::seconds(2)));
     // After it: the start-up screen, the lock taken again, and the media screen once resumed.
     EXPECT_EQ(logind.Do("sleep 0"), "ok sleep 0");
     // (The start-up screen writes only the second line; it shows for 1.5 seconds.)
@@ -217,6 +235,74 @@ TEST(Lumarad, FollowsLogindSleepResumeAndShutdownHoldingADelayLock) {
     EXPECT_NE(log.find("(event 0x40000004)"), std::string::npos) << log;
     EXPECT_EQ(log.find("not followed"), std::string::npos) << log;
     EXPECT_EQ(log.find("delay lock"), std::string::npos) << log;
+}
+
+TEST(Lumarad, SaysOnceWhatARefusedDelayLockMeans) {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus == nullptr) GTEST_SKIP() << "needs a private bus: run under dbus-run-session";
+    ScratchDir dir("lumarad-nolock");
+    WriteProps(dir / "props.xml");
+    HidrawTree tree(dir.Path(), true);
+    NotifySocket notify(dir / "notify");
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus, 1);
+    // As logind does without polkit.
+    LogindStub logind(dir, {"--refuse-locks"});
+    ASSERT_TRUE(logind.Ready());
+    ChildProcess daemon(DaemonArgs(dir, tree, UniquePipe("nolock")), (dir / "stderr").string(),
+                        {notify.Env(), std::string("DBUS_SYSTEM_BUS_ADDRESS=") + bus});
+    ASSERT_TRUE(notify.WaitFor("READY=1", std::chrono::seconds(30))) << notify.Received();
+    // The notices are still followed; after the resume the lock is asked for again, and
+    // refused again.
+    EXPECT_EQ(logind.Do("sleep 1"), "ok sleep 1");
+    EXPECT_TRUE(WaitUntil([&] { return tree.Picture().Line(1, 12) == "to standby.."; }));
+    EXPECT_EQ(logind.Do("sleep 0"), "ok sleep 0");
+    EXPECT_TRUE(WaitUntil([&] { return logind.Do("asked") == "asked 2"; }));
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(daemon.Wait(), 0);
+    const std::string log = ReadFileText(dir / "stderr");
+    const std::string said =
+        "lumarad: logind refused the sleep delay lock (Access denied; is polkit installed?): the "
+        "panel will not show the standby screen before sleep\n";
+    const std::size_t first = log.find(said);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(said, first + 1), std::string::npos) << log;
+}
+
+// The watchdog is fed while the run loop goes round: held in a redraw (the panel's node full and
+// no longer read), the loop is not, and systemd, which the pings stop reaching, restarts it.
+TEST(Lumarad, PingsTheWatchdogOnlyWhileTheRunLoopGoesRound) {
+    ScratchDir dir("lumarad-watchdog");
+    WriteProps(dir / "props.xml");
+    HidrawTree tree(dir.Path(), true);
+    NotifySocket notify(dir / "notify");
+    const std::string pipe = UniquePipe("watchdog");
+    // A ping every 0.2 seconds.
+    ChildProcess daemon(DaemonArgs(dir, tree, pipe), (dir / "stderr").string(),
+                        {notify.Env(), "WATCHDOG_USEC=400000"});
+    ASSERT_TRUE(notify.WaitFor("READY=1", std::chrono::seconds(30))) << notify.Received();
+    ASSERT_TRUE(notify.WaitFor("WATCHDOG=1", std::chrono::seconds(5)));
+
+    tree.Hold(true);
+    ASSERT_EQ(Send(pipe, kTagSessionOpened, ""), 0u);
+    int track = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        Send(pipe, MSPROPTAG_TrackName, ("Track " + std::to_string(++track)).c_str());
+        return tree.Full();
+    }));
+    // The redraw this one causes cannot finish.
+    ASSERT_EQ(Send(pipe, MSPROPTAG_TrackName, "Held"), 0u);
+    // Pings sent before the loop stuck may still arrive within a period or two.
+    notify.WaitFor("(none)", std::chrono::milliseconds(600));
+    notify.Forget();
+    EXPECT_FALSE(notify.WaitFor("WATCHDOG=1", std::chrono::milliseconds(1500)))
+        << notify.Received();
+
+    tree.Hold(false);
+    EXPECT_TRUE(notify.WaitFor("WATCHDOG=1", std::chrono::seconds(5)));
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(daemon.Wait(), 0);
+    notify.WaitFor("(none)", std::chrono::milliseconds(100));
+    EXPECT_EQ(notify.Count("STOPPING=1"), 1u) << notify.Received();
 }
 
 TEST(Lumarad, AStartWithoutPanelOrPropertiesLogsItsEventAndFails) {
@@ -249,11 +335,11 @@ TEST(Lumarad, CommandLine) {
     struct Case {
         std::vector<std::string> args;
         int status;
-        const char* out;
+        std::string out;
         const char* err;
     };
     for (const Case& c :
-         {Case{{"--version"}, 0, "lumarad 1.0.0\n", ""},
+         {Case{{"--version"}, 0, std::string("lumarad ") + ProductVersion() + "\n", ""},
           Case{{"--bogus"}, 2, "", "lumarad: unknown option: --bogus (see lumarad --help)\n"},
           Case{{"--props"},
                2,

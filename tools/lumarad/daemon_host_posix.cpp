@@ -71,9 +71,15 @@ bool DaemonHost::ReportStatus(std::uint32_t state, std::uint32_t, std::uint32_t,
         }
         NotifyServiceManager("READY=1\nSTATUS=Driving the front panel");
     } else if (state == kServiceStopPending) {
-        NotifyServiceManager("STOPPING=1");
+        NotifyStopping();
     }
     return true;
+}
+
+void DaemonHost::NotifyStopping() {
+    if (!stoppingSent_.exchange(true)) {
+        NotifyServiceManager("STOPPING=1");
+    }
 }
 
 void DaemonHost::LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) {

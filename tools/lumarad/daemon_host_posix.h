@@ -3,6 +3,7 @@
 // when the daemon does not run under systemd.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -44,11 +45,16 @@ class DaemonHost : public ServiceHost {
     void SetCurrentState(std::uint32_t state) override { state_ = state; }
     std::uint32_t CurrentState() override { return state_; }
 
+    // Tells the service manager that the daemon is stopping: the first call only (a stop
+    // signal and Run's stop report both say it).
+    void NotifyStopping();
+
   private:
     DaemonLog& log_;
     std::function<void()> beforeReady_;
     std::recursive_mutex lock_;
     std::uint32_t state_ = kServiceStopped;
+    std::atomic<bool> stoppingSent_{false};
 };
 
 // Sends one notification to the service manager (nothing when NOTIFY_SOCKET is unset).

@@ -1,11 +1,12 @@
 // lumarad: the panel service on Linux. Runs the service's own Run (run loop, clock, pipe
 // server, volume thread, composition, panel commands) in the foreground against the hidraw
-// panel and the ALSA master volume, as a systemd service of Type=notify.
-#include <poll.h>
+// panel and the ALSA master volume, as a systemd service of Type=notify. Its main thread is an
+// sd-event loop that hands the service what systemd and logind say.
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <systemd/sd-daemon.h>
+#include <systemd/sd-event.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/posix_handles.h"
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
 #include "service/core/version.h"
@@ -124,6 +126,175 @@ class SealableBus : public HidBus {
     std::shared_ptr<std::atomic<bool>> sealed_ = std::make_shared<std::atomic<bool>>(false);
 };
 
+// The daemon: the service's Run on a thread of its own, and the event loop on the main thread.
+class Daemon {
+  public:
+    explicit Daemon(const DaemonOptions& options)
+        : options_(options),
+          host_(log_, [this] { SayWhenPipeIsNotServed(); }),
+          bus_(CreateHidrawBus(options.hidrawClassDir, options.devDir)),
+          loader_(CreateSystemXmlLoader()),
+          service_(host_, Environment()) {}
+    ~Daemon() {
+        if (runner_.joinable()) {
+            runner_.join();
+        }
+    }
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    // SIGTERM and SIGINT are taken by the event loop; blocked before any thread starts, so
+    // that every thread inherits the mask and no worker is interrupted by them.
+    static void BlockStopSignals() {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    }
+
+    bool CreateLoop() {
+        runDone_.Reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        return sd_event_new(event_.Receive()) >= 0 && runDone_;
+    }
+
+    // Run: start-up, the run loop, the stopping screen; it says when it has returned.
+    void StartService() {
+        runner_ = std::thread([this] {
+            service_.Run();
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = write(runDone_.Get(), &one, sizeof one);
+        });
+    }
+
+    // Suspend, resume and shutdown from logind, with the delay lock that lets the panel show
+    // its screen first.
+    void FollowLogind() {
+        std::string why;
+        const bool watching = logind_.Connect(
+            event_.Get(),
+            [this](LogindWatch::Notice notice, bool start) { OnLogind(notice, start); },
+            [this](const std::string& text) { log_.Notice(4, text); }, why);
+        if (!watching) {
+            log_.Notice(6, why + ": suspend, resume and shutdown are not followed");
+        }
+    }
+
+    // WATCHDOG=1 when systemd asks for it, and only while the run loop is alive.
+    bool FeedWatchdog() {
+        std::uint64_t periodUs = 0;
+        if (sd_watchdog_enabled(0, &periodUs) <= 0 || periodUs == 0) {
+            return true;
+        }
+        watchdogIntervalUs_ = std::max<std::uint64_t>(periodUs / 2, 1);
+        return sd_event_add_time_relative(event_.Get(), nullptr, CLOCK_MONOTONIC,
+                                          watchdogIntervalUs_, 0, &Daemon::OnWatchdog, this) >= 0;
+    }
+
+    // SIGTERM or SIGINT: STOPPING=1 and the service's stop.
+    bool StopOnSignals() {
+        return sd_event_add_signal(event_.Get(), nullptr, SIGTERM, &Daemon::OnStopSignal, this) >=
+                   0 &&
+               sd_event_add_signal(event_.Get(), nullptr, SIGINT, &Daemon::OnStopSignal, this) >= 0;
+    }
+
+    // The loop ends when Run has returned.
+    bool EndWithRun() {
+        return sd_event_add_io(event_.Get(), nullptr, runDone_.Get(), EPOLLIN, &Daemon::OnRunDone,
+                               this) >= 0;
+    }
+
+    void Loop() {
+        if (sd_event_loop(event_.Get()) < 0) {
+            service_.OnStop();  // Run still ends, and is waited for
+        }
+    }
+
+    int ExitStatus() {
+        if (runner_.joinable()) {
+            runner_.join();
+        }
+        return service_.StartupError() != 0 || service_.ComFailed() ? 1 : 0;
+    }
+
+  private:
+    ServiceEnvironment Environment() {
+        ServiceEnvironment env;
+        env.bus = &bus_;
+        env.xmlLoader = loader_.get();
+        env.propsPath = options_.propsPath;
+        env.pipeName = options_.pipeName;
+        env.clock = &SystemClock();
+        env.sleeper = &SystemSleeper();
+        env.makePipeEndpoint = [this] {
+            return std::make_unique<ReportingEndpoint>(CreateSystemPipeEndpoint(), readiness_);
+        };
+        return env;
+    }
+
+    void SayWhenPipeIsNotServed() {
+        if (!readiness_.Wait()) {
+            log_.Notice(4, "the pipe " + options_.pipeName +
+                               " cannot be served (is another server using the name?); the "
+                               "panel follows the clock and the volume only");
+        }
+    }
+
+    void OnLogind(LogindWatch::Notice notice, bool start) {
+        if (notice == LogindWatch::Notice::kSleep) {
+            service_.OnPowerEvent(start ? kPowerSuspend : kPowerResumeSuspend, nullptr);
+        } else if (start) {
+            shuttingDown_ = true;
+            service_.OnShutdown();
+        } else {
+            // A cancelled shutdown: back to work the way a resume goes.
+            shuttingDown_ = false;
+            log_.Notice(6, "the shutdown was cancelled");
+            service_.OnPowerEvent(kPowerSuspend, nullptr);
+            service_.OnPowerEvent(kPowerResumeSuspend, nullptr);
+        }
+    }
+
+    static int OnWatchdog(sd_event_source* source, std::uint64_t now, void* self) {
+        auto* daemon = static_cast<Daemon*>(self);
+        if (daemon->beat_.Alive()) {
+            NotifyServiceManager("WATCHDOG=1");
+        }
+        sd_event_source_set_time(source, now + daemon->watchdogIntervalUs_);
+        sd_event_source_set_enabled(source, SD_EVENT_ON);  // time sources fire once otherwise
+        return 0;
+    }
+
+    static int OnStopSignal(sd_event_source*, const signalfd_siginfo*, void* self) {
+        auto* daemon = static_cast<Daemon*>(self);
+        daemon->host_.NotifyStopping();
+        if (daemon->shuttingDown_) {
+            daemon->bus_.Seal();  // the shutdown screen stays
+        }
+        daemon->service_.OnStop();
+        return 0;
+    }
+
+    static int OnRunDone(sd_event_source*, int, std::uint32_t, void* self) {
+        return sd_event_exit(static_cast<Daemon*>(self)->event_.Get(), 0);
+    }
+
+    const DaemonOptions& options_;
+    DaemonLog log_;
+    PipeReadiness readiness_;
+    DaemonHost host_;
+    SealableBus bus_;
+    std::unique_ptr<XmlLoader> loader_;
+    LumaraService service_;
+    RunLoopBeat beat_{service_.Shared()};
+    UniqueRef<sd_event, sd_event_unref> event_;
+    UniqueFd runDone_;
+    std::thread runner_;
+    LogindWatch logind_;         // after the loop it is attached to, so it goes first
+    bool shuttingDown_ = false;  // the event loop's thread only
+    std::uint64_t watchdogIntervalUs_ = 0;
+};
+
 int Main(int argc, char** argv) {
     std::string error;
     const auto options = ParseDaemonOptions(std::vector<std::string>(argv + 1, argv + argc), error);
@@ -140,120 +311,17 @@ int Main(int argc, char** argv) {
         return 0;
     }
 
-    // SIGTERM and SIGINT are read from a descriptor; every thread started below inherits the
-    // mask, so no worker is interrupted by them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
-    const int doneFd = eventfd(0, EFD_CLOEXEC);
-    if (signalFd < 0 || doneFd < 0) {
-        std::perror("lumarad");
+    Daemon::BlockStopSignals();
+    Daemon daemon(*options);
+    if (!daemon.CreateLoop() || !daemon.StopOnSignals() || !daemon.EndWithRun() ||
+        !daemon.FeedWatchdog()) {
+        std::perror("lumarad: cannot set up the event loop");
         return 1;
     }
-
-    DaemonLog log;
-    PipeReadiness readiness;
-    DaemonHost host(log, [&] {
-        if (!readiness.Wait()) {
-            log.Notice(4, "the pipe " + options->pipeName +
-                              " cannot be served (is another server using the name?); the "
-                              "panel follows the clock and the volume only");
-        }
-    });
-
-    SealableBus bus(CreateHidrawBus(options->hidrawClassDir, options->devDir));
-    std::unique_ptr<XmlLoader> loader = CreateSystemXmlLoader();
-    ServiceEnvironment env;
-    env.bus = &bus;
-    env.xmlLoader = loader.get();
-    env.propsPath = options->propsPath;
-    env.pipeName = options->pipeName;
-    env.clock = &SystemClock();
-    env.sleeper = &SystemSleeper();
-    env.makePipeEndpoint = [&readiness] {
-        return std::make_unique<ReportingEndpoint>(CreateSystemPipeEndpoint(), readiness);
-    };
-    LumaraService service(host, env);
-
-    std::thread runner([&] {
-        service.Run();
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = write(doneFd, &one, sizeof one);
-    });
-
-    LogindWatch logind;
-    std::atomic<bool> shuttingDown{false};
-    std::string why;
-    std::string warning;
-    const bool watching = logind.Connect(
-        {[&service](bool start) {
-             service.OnPowerEvent(start ? kPowerSuspend : kPowerResumeSuspend, nullptr);
-         },
-         [&service, &log, &shuttingDown](bool start) {
-             shuttingDown.store(start);
-             if (start) {
-                 service.OnShutdown();
-             } else {
-                 // A cancelled shutdown: back to work the way a resume goes.
-                 log.Notice(6, "the shutdown was cancelled");
-                 service.OnPowerEvent(kPowerSuspend, nullptr);
-                 service.OnPowerEvent(kPowerResumeSuspend, nullptr);
-             }
-         }},
-        why, warning);
-    if (!watching) {
-        log.Notice(6, why + ": suspend, resume and shutdown are not followed");
-    } else if (!warning.empty()) {
-        log.Notice(4, warning);
-    }
-
-    std::uint64_t watchdogUs = 0;
-    const bool watchdog = sd_watchdog_enabled(0, &watchdogUs) > 0 && watchdogUs > 0;
-    const int watchdogMs =
-        watchdog ? static_cast<int>(std::max<std::uint64_t>(watchdogUs / 2000, 1)) : -1;
-
-    bool stopping = false;
-    for (;;) {
-        pollfd fds[3] = {{doneFd, POLLIN, 0}, {signalFd, POLLIN, 0}, {-1, 0, 0}};
-        if (watching) {
-            fds[2] = {logind.Fd(), logind.Events(), 0};
-        }
-        int timeout = watching ? logind.TimeoutMs() : -1;
-        if (watchdog && (timeout < 0 || timeout > watchdogMs)) {
-            timeout = watchdogMs;
-        }
-        const int ready = poll(fds, 3, timeout);
-        if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        if (fds[0].revents != 0) {
-            break;  // Run has returned
-        }
-        if (fds[1].revents != 0) {
-            signalfd_siginfo info{};
-            [[maybe_unused]] const ssize_t n = read(signalFd, &info, sizeof info);
-            if (!stopping) {
-                stopping = true;
-                NotifyServiceManager("STOPPING=1");
-                if (shuttingDown.load()) {
-                    bus.Seal();
-                }
-                service.OnStop();
-            }
-        }
-        if (watching) {
-            logind.Process();
-        }
-        if (watchdog) {
-            NotifyServiceManager("WATCHDOG=1");
-        }
-    }
-    runner.join();
-
-    return service.StartupError() != 0 || service.ComFailed() ? 1 : 0;
+    daemon.StartService();
+    daemon.FollowLogind();
+    daemon.Loop();
+    return daemon.ExitStatus();
 }
 
 }  // namespace
