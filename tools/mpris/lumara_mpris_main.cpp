@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,27 @@ struct Daemon {
             const PipeMessage m = MakePipeMessage(session, tag, text.c_str(), text.size());
             return SendPipeRecord(pipe, m) != kErrorFileNotFound;
         }};
+    // Each connection that owns MPRIS names: the names, and the player it belongs to. A player
+    // is a process, whatever number of names or connections it owns (VLC owns two names on two
+    // connections), so that it has one session.
+    struct Connection {
+        std::string player;
+        std::set<std::string> names;
+    };
+    std::map<std::string, Connection> connections;  // by unique name
+
+    // The player behind a connection, or nothing when it owns no MPRIS name.
+    const std::string* PlayerOf(const char* sender) const {
+        const auto it = sender != nullptr ? connections.find(sender) : connections.end();
+        return it != connections.end() ? &it->second.player : nullptr;
+    }
+    // A connection of `player`, to ask it for its properties.
+    const std::string* ConnectionOf(const std::string& player) const {
+        for (const auto& [unique, connection] : connections) {
+            if (connection.player == player) return &unique;
+        }
+        return nullptr;
+    }
 };
 
 // Reads a{sv} metadata into `update`.
@@ -123,8 +146,9 @@ int OnGetAll(sd_bus_message* reply, void* data, sd_bus_error*) {
     auto* d = static_cast<Daemon*>(data);
     if (sd_bus_message_is_method_error(reply, nullptr)) return 0;
     NowPlayingUpdate update;
-    if (ReadProperties(reply, update) >= 0) {
-        d->bridge.Update(sd_bus_message_get_sender(reply), update);
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(reply));
+    if (player != nullptr && ReadProperties(reply, update) >= 0) {
+        d->bridge.Update(*player, update);
     }
     return 0;
 }
@@ -134,9 +158,37 @@ void AskAll(Daemon& d, const std::string& owner) {
                              OnGetAll, &d, "s", kPlayerInterface);
 }
 
-void PlayerAppeared(Daemon& d, const std::string& owner) {
-    d.bridge.Appeared(owner);
-    AskAll(d, owner);
+// The process behind a connection names its player; the connection's own name where the bus
+// does not say.
+std::string PlayerIdOf(Daemon& d, const std::string& owner) {
+    sd_bus_message* reply = nullptr;
+    std::uint32_t pid = 0;
+    int r = sd_bus_call_method(d.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "GetConnectionUnixProcessID", nullptr,
+                               &reply, "s", owner.c_str());
+    if (r >= 0) r = sd_bus_message_read(reply, "u", &pid);
+    sd_bus_message_unref(reply);
+    return r >= 0 && pid != 0 ? "process " + std::to_string(pid) : owner;
+}
+
+void NameGained(Daemon& d, const std::string& owner, const std::string& name) {
+    const auto [it, added] = d.connections.try_emplace(owner);
+    it->second.names.insert(name);
+    if (added) {
+        it->second.player = PlayerIdOf(d, owner);
+        d.bridge.Appeared(it->second.player);  // nothing when the process is a player already
+        AskAll(d, owner);
+    }
+}
+
+void NameLost(Daemon& d, const std::string& owner, const std::string& name) {
+    const auto it = d.connections.find(owner);
+    if (it == d.connections.end()) return;
+    it->second.names.erase(name);
+    if (!it->second.names.empty()) return;
+    const std::string player = it->second.player;
+    d.connections.erase(it);
+    if (d.ConnectionOf(player) == nullptr) d.bridge.Vanished(player);
 }
 
 int OnNameOwnerChanged(sd_bus_message* m, void* data, sd_bus_error*) {
@@ -146,8 +198,8 @@ int OnNameOwnerChanged(sd_bus_message* m, void* data, sd_bus_error*) {
     const char* newOwner = nullptr;
     if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
     if (std::strncmp(name, kPlayerPrefix, std::strlen(kPlayerPrefix)) != 0) return 0;
-    if (*oldOwner != '\0') d->bridge.Vanished(oldOwner);
-    if (*newOwner != '\0') PlayerAppeared(*d, newOwner);
+    if (*oldOwner != '\0') NameLost(*d, oldOwner, name);
+    if (*newOwner != '\0') NameGained(*d, newOwner, name);
     return 0;
 }
 
@@ -158,10 +210,11 @@ int OnPropertiesChanged(sd_bus_message* m, void* data, sd_bus_error*) {
         std::strcmp(interface, kPlayerInterface) != 0) {
         return 0;
     }
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(m));
     NowPlayingUpdate update;
-    if (ReadProperties(m, update) < 0) return 0;
+    if (player == nullptr || ReadProperties(m, update) < 0) return 0;
     const std::string sender = sd_bus_message_get_sender(m);
-    d->bridge.Update(sender, update);
+    d->bridge.Update(*player, update);
     // Properties named only as invalidated are read again.
     char** invalidated = nullptr;
     if (sd_bus_message_read_strv(m, &invalidated) >= 0 && invalidated != nullptr) {
@@ -175,8 +228,9 @@ int OnPropertiesChanged(sd_bus_message* m, void* data, sd_bus_error*) {
 int OnSeeked(sd_bus_message* m, void* data, sd_bus_error*) {
     auto* d = static_cast<Daemon*>(data);
     std::int64_t position = 0;
-    if (sd_bus_message_read(m, "x", &position) >= 0) {
-        d->bridge.Position(sd_bus_message_get_sender(m), position);
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(m));
+    if (player != nullptr && sd_bus_message_read(m, "x", &position) >= 0) {
+        d->bridge.Position(*player, position);
     }
     return 0;
 }
@@ -184,9 +238,10 @@ int OnSeeked(sd_bus_message* m, void* data, sd_bus_error*) {
 int OnPosition(sd_bus_message* reply, void* data, sd_bus_error*) {
     auto* d = static_cast<Daemon*>(data);
     std::int64_t position = 0;
-    if (!sd_bus_message_is_method_error(reply, nullptr) &&
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(reply));
+    if (player != nullptr && !sd_bus_message_is_method_error(reply, nullptr) &&
         sd_bus_message_read(reply, "v", "x", &position) >= 0) {
-        d->bridge.Position(sd_bus_message_get_sender(reply), position);
+        d->bridge.Position(*player, position);
     }
     return 0;
 }
@@ -194,9 +249,10 @@ int OnPosition(sd_bus_message* reply, void* data, sd_bus_error*) {
 int OnTick(sd_event_source* source, std::uint64_t usec, void* data) {
     auto* d = static_cast<Daemon*>(data);
     d->bridge.Resync();
-    if (const auto shown = d->bridge.PlayingShown()) {
-        sd_bus_call_method_async(d->bus, nullptr, shown->c_str(), kObjectPath, kProperties, "Get",
-                                 OnPosition, d, "ss", kPlayerInterface, "Position");
+    const auto shown = d->bridge.PlayingShown();
+    if (const std::string* connection = shown ? d->ConnectionOf(*shown) : nullptr) {
+        sd_bus_call_method_async(d->bus, nullptr, connection->c_str(), kObjectPath, kProperties,
+                                 "Get", OnPosition, d, "ss", kPlayerInterface, "Position");
     }
     sd_event_source_set_time(source, usec + kTickUs);
     sd_event_source_set_enabled(source, SD_EVENT_ON);  // time sources fire once otherwise
@@ -284,7 +340,7 @@ int Main(int argc, char** argv) {
                                        "org.freedesktop.DBus", "GetNameOwner", nullptr, &ownerReply,
                                        "s", *n) >= 0 &&
                     sd_bus_message_read(ownerReply, "s", &owner) >= 0) {
-                    PlayerAppeared(d, owner);
+                    NameGained(d, owner, *n);
                 }
                 sd_bus_message_unref(ownerReply);
             }
