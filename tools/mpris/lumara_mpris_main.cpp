@@ -15,6 +15,7 @@
 #include "common/now_playing.h"
 #include "common/pipe_client.h"
 #include "common/pipe_message.h"
+#include "common/retry_backoff.h"
 #include "service/core/version.h"
 #include "tools/mpris/mpris_metadata.h"
 
@@ -26,6 +27,10 @@ constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
 constexpr char kPlayerInterface[] = "org.mpris.MediaPlayer2.Player";
 constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 constexpr std::uint64_t kTickUs = 1000000;  // the position of a playing player, once a second
+// Tries whether the service is back: a second after it went away, then each wait twice as long,
+// at most five seconds apart.
+constexpr std::uint64_t kAwayFirstRetryMs = 1000;
+constexpr std::uint64_t kAwayRetryCapMs = 5000;
 
 const char* Usage() {
     return "Usage: lumara-mpris [--pipe NAME]\n"
@@ -41,10 +46,16 @@ struct Daemon {
     sd_bus* bus = nullptr;
     sd_event* event = nullptr;
     std::string pipe = kPipeName;
+    // While the service is away, whether it is back is tried less and less often, and each
+    // try is one connect (no waiting out a refusal).
+    RetryBackoff away{kAwayFirstRetryMs, kAwayRetryCapMs};
+    bool probing = false;
     NowPlayingTranslator bridge{
         [this](std::int32_t session, std::int32_t tag, const std::string& text) {
             const PipeMessage m = MakePipeMessage(session, tag, text.c_str(), text.size());
-            return SendPipeRecord(pipe, m) != kErrorFileNotFound;
+            const std::uint32_t refusedRetryMs = probing ? 0 : kPipeRefusedRetryMs;
+            probing = false;
+            return SendPipeRecord(pipe, m, refusedRetryMs) != kErrorFileNotFound;
         }};
     // Each connection that owns MPRIS names: the names, and the player it belongs to. A player
     // is a process, whatever number of names or connections it owns (VLC owns two names on two
@@ -248,7 +259,17 @@ int OnPosition(sd_bus_message* reply, void* data, sd_bus_error*) {
 
 int OnTick(sd_event_source* source, std::uint64_t usec, void* data) {
     auto* d = static_cast<Daemon*>(data);
-    d->bridge.Resync();
+    const std::uint64_t nowMs = usec / 1000;
+    if (!d->bridge.InStep() && d->away.Due(nowMs)) {
+        d->probing = true;
+        d->bridge.Resync();
+        d->probing = false;
+        if (d->bridge.InStep()) {
+            d->away.Succeeded();
+        } else {
+            d->away.Failed(nowMs);
+        }
+    }
     const auto shown = d->bridge.PlayingShown();
     if (const std::string* connection = shown ? d->ConnectionOf(*shown) : nullptr) {
         sd_bus_call_method_async(d->bus, nullptr, connection->c_str(), kObjectPath, kProperties,
