@@ -66,7 +66,9 @@ struct Screen {
 std::string Describe(const PanelPicture& p) {
     char icons[64];
     std::snprintf(icons, sizeof icons, " media %02x status %02x", p.mediaIcons, p.statusIcons);
-    return "[" + p.Line(0, 16) + "][" + p.Line(1, 16) + "]" + icons;
+    std::string text(1, '[');
+    text.append(p.Line(0, 16)).append("][").append(p.Line(1, 16)).append("]").append(icons);
+    return text;
 }
 
 TEST(LumaraMpris, PlayersStepByStepOnThePanel) {
