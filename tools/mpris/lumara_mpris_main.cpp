@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/long_options.h"
 #include "common/now_playing.h"
 #include "common/pipe_client.h"
 #include "common/pipe_message.h"
@@ -295,25 +296,20 @@ int Fail(const char* what, int r) {
 
 int Main(int argc, char** argv) {
     Daemon d;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+    std::string optionError;
+    switch (LongOptions().Value("--pipe", d.pipe).Parse({argv + 1, argv + argc}, optionError)) {
+        case LongOptions::Outcome::kHelp:
             std::fputs(Usage(), stdout);
             return 0;
-        }
-        if (arg == "--version") {
+        case LongOptions::Outcome::kVersion:
             std::printf("lumara-mpris %s\n", ProductVersion());
             return 0;
-        }
-        if (arg == "--pipe" && i + 1 < argc && argv[i + 1][0] != '\0') {
-            d.pipe = argv[++i];
-        } else if (arg.rfind("--pipe=", 0) == 0 && arg.size() > 7) {
-            d.pipe = arg.substr(7);
-        } else {
-            std::fprintf(stderr, "lumara-mpris: %s: %s (see lumara-mpris --help)\n",
-                         arg == "--pipe" ? "--pipe needs a value" : "unknown option", arg.c_str());
+        case LongOptions::Outcome::kError:
+            std::fprintf(stderr, "lumara-mpris: %s (see lumara-mpris --help)\n",
+                         optionError.c_str());
             return 2;
-        }
+        case LongOptions::Outcome::kRun:
+            break;
     }
 
     sigset_t stop;
