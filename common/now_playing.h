@@ -16,14 +16,15 @@ enum class PlaybackState { kStopped, kPaused, kPlaying };
 enum class RepeatMode { kNone, kTrack, kList };
 
 // What a source reported; unset fields did not change. Texts are UTF-8.
+// Every field has a default, so that a designated initializer names only what it sets.
 struct NowPlayingUpdate {
-    std::optional<PlaybackState> playback;
-    std::optional<RepeatMode> repeat;
+    std::optional<PlaybackState> playback = std::nullopt;
+    std::optional<RepeatMode> repeat = std::nullopt;
     bool hasMetadata = false;  // the fields below replace the old metadata
-    std::vector<std::string> artists;
-    std::string title;
+    std::vector<std::string> artists = {};
+    std::string title = {};
     bool video = false;  // video -> streamed video mode, else streamed audio
-    std::optional<std::int64_t> positionUs;
+    std::optional<std::int64_t> positionUs = std::nullopt;
 };
 
 class NowPlayingTranslator {

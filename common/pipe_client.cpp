@@ -12,8 +12,14 @@ std::uint32_t SendPipeBytes(const std::string& name, const void* bytes, std::siz
     return result;
 }
 
-std::uint32_t SendPipeRecord(const std::string& name, const PipeMessage& message) {
-    return SendPipeBytes(name, &message, sizeof message);
+std::uint32_t SendPipeRecord(const std::string& name, const PipeMessage& message,
+                             std::uint32_t refusedRetryMs) {
+    PipeClientConnection connection;
+    std::uint32_t result = connection.Open(name, nullptr, refusedRetryMs);
+    if (result == 0) {
+        result = connection.Write(&message, sizeof message);
+    }
+    return result;
 }
 
 }  // namespace zelk

@@ -11,17 +11,12 @@
 
 namespace zelk {
 
-namespace {
-
-constexpr int kRefusedRetryMs = 200;
-
-}  // namespace
-
 PipeClientConnection::~PipeClientConnection() {
     Close();
 }
 
-std::uint32_t PipeClientConnection::Open(const std::string& name, Failure* failure) {
+std::uint32_t PipeClientConnection::Open(const std::string& name, Failure* failure,
+                                         std::uint32_t refusedRetryMs) {
     Close();
     if (failure != nullptr) *failure = Failure::kConnect;
     sockaddr_un address{};
@@ -31,9 +26,9 @@ std::uint32_t PipeClientConnection::Open(const std::string& name, Failure* failu
     }
     // Under heavy load a connect to a listening server is now and then refused for a moment
     // (seen with eight writers at once): a refusal counts as "nobody serves" only once it has
-    // lasted kRefusedRetryMs.
+    // lasted refusedRetryMs.
     const auto giveUp =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusedRetryMs);
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(refusedRetryMs);
     for (;;) {
         const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         if (fd < 0) {

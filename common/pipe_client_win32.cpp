@@ -18,7 +18,8 @@ PipeClientConnection::~PipeClientConnection() {
     Close();
 }
 
-std::uint32_t PipeClientConnection::Open(const std::string& name, Failure* failure) {
+std::uint32_t PipeClientConnection::Open(const std::string& name, Failure* failure,
+                                         std::uint32_t /*refusedRetryMs: sockets only*/) {
     Close();
     Failure failed = Failure::kNone;
     if (failure == nullptr) failure = &failed;

@@ -35,13 +35,11 @@ struct Rig {
 };
 
 NowPlayingUpdate Track(PlaybackState state, const char* artist, const char* title, int seconds) {
-    NowPlayingUpdate u;
-    u.playback = state;
-    u.hasMetadata = true;
-    u.artists = {artist};
-    u.title = title;
-    u.positionUs = std::int64_t{seconds} * 1000000;
-    return u;
+    return {.playback = state,
+            .hasMetadata = true,
+            .artists = {artist},
+            .title = title,
+            .positionUs = std::int64_t{seconds} * 1000000};
 }
 
 TEST(NowPlaying, TheCurrentSourceIsShownWhateverPlays) {

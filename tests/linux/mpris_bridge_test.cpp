@@ -32,13 +32,11 @@ struct Rig {
 };
 
 NowPlayingUpdate Playing(std::int64_t seconds) {
-    NowPlayingUpdate u;
-    u.playback = PlaybackState::kPlaying;
-    u.hasMetadata = true;
-    u.artists = {"A", "B"};
-    u.title = "T";
-    u.positionUs = seconds * 1000000;
-    return u;
+    return {.playback = PlaybackState::kPlaying,
+            .hasMetadata = true,
+            .artists = {"A", "B"},
+            .title = "T",
+            .positionUs = seconds * 1000000};
 }
 
 TEST(MprisBridge, APlayersLifeAsRecords) {

@@ -66,7 +66,9 @@ struct Screen {
 std::string Describe(const PanelPicture& p) {
     char icons[64];
     std::snprintf(icons, sizeof icons, " media %02x status %02x", p.mediaIcons, p.statusIcons);
-    return "[" + p.Line(0, 16) + "][" + p.Line(1, 16) + "]" + icons;
+    std::string text(1, '[');
+    text.append(p.Line(0, 16)).append("][").append(p.Line(1, 16)).append("]").append(icons);
+    return text;
 }
 
 TEST(LumaraMpris, PlayersStepByStepOnThePanel) {
@@ -155,6 +157,19 @@ TEST(LumaraMpris, PlayersStepByStepOnThePanel) {
     ASSERT_TRUE(music.Do("status Stopped"));
     expectClock("stops");
     EXPECT_EQ(music.Quit(), 0);
+
+    // One process that owns two names on two connections (as VLC does) is one player: once it
+    // stops, nothing of it stays on the panel.
+    TestPlayer twice(dir, "twice");
+    ASSERT_TRUE(twice.Do("meta Band|Song|file:///music/song.ogg"));
+    ASSERT_TRUE(twice.Do("appear twice"));
+    ASSERT_TRUE(twice.Do("appear-also twice.instance1"));
+    ASSERT_TRUE(twice.Do("status Playing"));
+    ASSERT_TRUE(twice.Do("loop Track"));
+    expect("a player on two connections", {"Band - Song     ", "00:00           ", 0x10, 0x81});
+    ASSERT_TRUE(twice.Do("status Stopped"));
+    expectClock("it stops");
+    EXPECT_EQ(twice.Quit(), 0);
     mpris.Signal(SIGTERM);
     EXPECT_EQ(mpris.Wait(), 0);
     sim.WriteLine("stop");

@@ -1,6 +1,8 @@
 // A media player for the tests: serves MPRIS on the session bus and does what its standard
 // input says, one command a line, answering "ok" on standard output when done:
 //   appear NAME                   take org.mpris.MediaPlayer2.NAME
+//   appear-also NAME              a second connection of this process serves the player too
+//                                 and takes org.mpris.MediaPlayer2.NAME (as VLC does)
 //   meta ARTIST|TITLE|URL          new metadata (changed signal)
 //   status Playing|Paused|Stopped  (changed signal)
 //   loop None|Track|Playlist       (changed signal)
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -24,6 +27,7 @@ constexpr char kPlayer[] = "org.mpris.MediaPlayer2.Player";
 
 struct Player {
     sd_bus* bus = nullptr;
+    std::vector<sd_bus*> buses;  // every connection that serves the player, `bus` first
     sd_event* event = nullptr;
     std::string status = "Stopped";
     std::string loop = "None";
@@ -83,6 +87,23 @@ const sd_bus_vtable kPlayerTable[] = {
     SD_BUS_VTABLE_END,
 };
 
+// Serves the player's objects on `bus`.
+bool Serve(sd_bus* bus) {
+    return sd_bus_attach_event(bus, player.event, 0) >= 0 &&
+           sd_bus_add_object_vtable(bus, nullptr, kPath, "org.mpris.MediaPlayer2", kRootTable,
+                                    nullptr) >= 0 &&
+           sd_bus_add_object_vtable(bus, nullptr, kPath, kPlayer, kPlayerTable, nullptr) >= 0;
+}
+
+// Emits on every connection, as a player does from each object it serves.
+int Changed(const char* property) {
+    int r = 0;
+    for (sd_bus* bus : player.buses) {
+        if (r >= 0) r = sd_bus_emit_properties_changed(bus, kPath, kPlayer, property, nullptr);
+    }
+    return r;
+}
+
 bool Run(const std::string& line) {
     const std::size_t space = line.find(' ');
     const std::string command = line.substr(0, space);
@@ -90,6 +111,13 @@ bool Run(const std::string& line) {
     int r = 0;
     if (command == "appear") {
         r = sd_bus_request_name(player.bus, ("org.mpris.MediaPlayer2." + arg).c_str(), 0);
+    } else if (command == "appear-also") {
+        sd_bus* second = nullptr;
+        r = sd_bus_open_user(&second);
+        if (r < 0) return false;
+        player.buses.push_back(second);
+        if (!Serve(second)) return false;
+        r = sd_bus_request_name(second, ("org.mpris.MediaPlayer2." + arg).c_str(), 0);
     } else if (command == "meta") {
         const std::size_t a = arg.find('|');
         const std::size_t b = arg.find('|', a == std::string::npos ? a : a + 1);
@@ -97,25 +125,30 @@ bool Run(const std::string& line) {
         player.artist = arg.substr(0, a);
         player.title = arg.substr(a + 1, b - a - 1);
         player.url = arg.substr(b + 1);
-        r = sd_bus_emit_properties_changed(player.bus, kPath, kPlayer, "Metadata", nullptr);
+        r = Changed("Metadata");
     } else if (command == "status") {
         player.status = arg;
-        r = sd_bus_emit_properties_changed(player.bus, kPath, kPlayer, "PlaybackStatus", nullptr);
+        r = Changed("PlaybackStatus");
     } else if (command == "loop") {
         player.loop = arg;
-        r = sd_bus_emit_properties_changed(player.bus, kPath, kPlayer, "LoopStatus", nullptr);
+        r = Changed("LoopStatus");
     } else if (command == "position" || command == "seek") {
         player.positionUs = std::atoll(arg.c_str()) * 1000000;
         if (command == "seek") {
-            r = sd_bus_emit_signal(player.bus, kPath, kPlayer, "Seeked", "x", player.positionUs);
+            for (sd_bus* bus : player.buses) {
+                if (r >= 0)
+                    r = sd_bus_emit_signal(bus, kPath, kPlayer, "Seeked", "x", player.positionUs);
+            }
         }
     } else if (command == "quit") {
-        sd_bus_flush(player.bus);
+        for (sd_bus* bus : player.buses) sd_bus_flush(bus);
         sd_event_exit(player.event, 0);
     } else {
         return false;
     }
-    if (r >= 0) sd_bus_flush(player.bus);
+    for (sd_bus* bus : player.buses) {
+        if (r >= 0) sd_bus_flush(bus);
+    }
     return r >= 0;
 }
 
@@ -139,16 +172,14 @@ int OnInput(sd_event_source*, int fd, std::uint32_t, void*) {
 }  // namespace
 
 int main() {
-    if (sd_event_default(&player.event) < 0 || sd_bus_open_user(&player.bus) < 0 ||
-        sd_bus_attach_event(player.bus, player.event, 0) < 0 ||
-        sd_bus_add_object_vtable(player.bus, nullptr, kPath, "org.mpris.MediaPlayer2", kRootTable,
-                                 nullptr) < 0 ||
-        sd_bus_add_object_vtable(player.bus, nullptr, kPath, kPlayer, kPlayerTable, nullptr) < 0 ||
+    const bool ready = sd_event_default(&player.event) >= 0 && sd_bus_open_user(&player.bus) >= 0;
+    if (ready) player.buses.push_back(player.bus);
+    if (!ready || !Serve(player.bus) ||
         sd_event_add_io(player.event, nullptr, 0, EPOLLIN, OnInput, nullptr) < 0) {
         std::fprintf(stderr, "mpris_test_player: no session bus\n");
         return 1;
     }
     sd_event_loop(player.event);
-    sd_bus_flush_close_unref(player.bus);
+    for (sd_bus* bus : player.buses) sd_bus_flush_close_unref(bus);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "tools/lumarad/lumarad_options.h"
 
+#include "common/long_options.h"
 #include "common/pipe_message.h"
 
 namespace zelk {
@@ -8,54 +9,15 @@ std::optional<DaemonOptions> ParseDaemonOptions(const std::vector<std::string>& 
                                                 std::string& error) {
     DaemonOptions options;
     options.pipeName = kPipeName;
-    struct Valued {
-        const char* name;
-        std::string DaemonOptions::*field;
-    };
-    static const Valued valued[] = {
-        {"--props", &DaemonOptions::propsPath},
-        {"--pipe", &DaemonOptions::pipeName},
-        {"--hidraw-class", &DaemonOptions::hidrawClassDir},
-        {"--dev-dir", &DaemonOptions::devDir},
-    };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            options.version = true;
-            continue;
-        }
-        bool matched = false;
-        for (const Valued& v : valued) {
-            const std::string name = v.name;
-            std::string value;
-            if (arg == name) {
-                if (i + 1 >= args.size()) {
-                    error = name + " needs a value";
-                    return std::nullopt;
-                }
-                value = args[++i];
-            } else if (arg.rfind(name + "=", 0) == 0) {
-                value = arg.substr(name.size() + 1);
-            } else {
-                continue;
-            }
-            if (value.empty()) {
-                error = name + " needs a value";
-                return std::nullopt;
-            }
-            options.*(v.field) = value;
-            matched = true;
-            break;
-        }
-        if (!matched) {
-            error = (arg.rfind("-", 0) == 0 ? "unknown option: " : "unexpected argument: ") + arg;
-            return std::nullopt;
-        }
-    }
+    LongOptions parser;
+    parser.Value("--props", options.propsPath)
+        .Value("--pipe", options.pipeName)
+        .Value("--hidraw-class", options.hidrawClassDir)
+        .Value("--dev-dir", options.devDir);
+    const LongOptions::Outcome outcome = parser.Parse(args, error);
+    if (outcome == LongOptions::Outcome::kError) return std::nullopt;
+    options.help = outcome == LongOptions::Outcome::kHelp;
+    options.version = outcome == LongOptions::Outcome::kVersion;
     return options;
 }
 

@@ -7,12 +7,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "common/long_options.h"
 #include "common/now_playing.h"
 #include "common/pipe_client.h"
 #include "common/pipe_message.h"
+#include "common/retry_backoff.h"
 #include "service/core/version.h"
 #include "tools/mpris/mpris_metadata.h"
 
@@ -24,6 +28,10 @@ constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
 constexpr char kPlayerInterface[] = "org.mpris.MediaPlayer2.Player";
 constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 constexpr std::uint64_t kTickUs = 1000000;  // the position of a playing player, once a second
+// Tries whether the service is back: a second after it went away, then each wait twice as long,
+// at most five seconds apart.
+constexpr std::uint64_t kAwayFirstRetryMs = 1000;
+constexpr std::uint64_t kAwayRetryCapMs = 5000;
 
 const char* Usage() {
     return "Usage: lumara-mpris [--pipe NAME]\n"
@@ -39,11 +47,38 @@ struct Daemon {
     sd_bus* bus = nullptr;
     sd_event* event = nullptr;
     std::string pipe = kPipeName;
+    // While the service is away, whether it is back is tried less and less often, and each
+    // try is one connect (no waiting out a refusal).
+    RetryBackoff away{kAwayFirstRetryMs, kAwayRetryCapMs};
+    bool probing = false;
     NowPlayingTranslator bridge{
         [this](std::int32_t session, std::int32_t tag, const std::string& text) {
             const PipeMessage m = MakePipeMessage(session, tag, text.c_str(), text.size());
-            return SendPipeRecord(pipe, m) != kErrorFileNotFound;
+            const std::uint32_t refusedRetryMs = probing ? 0 : kPipeRefusedRetryMs;
+            probing = false;
+            return SendPipeRecord(pipe, m, refusedRetryMs) != kErrorFileNotFound;
         }};
+    // Each connection that owns MPRIS names: the names, and the player it belongs to. A player
+    // is a process, whatever number of names or connections it owns (VLC owns two names on two
+    // connections), so that it has one session.
+    struct Connection {
+        std::string player;
+        std::set<std::string> names;
+    };
+    std::map<std::string, Connection> connections;  // by unique name
+
+    // The player behind a connection, or nothing when it owns no MPRIS name.
+    const std::string* PlayerOf(const char* sender) const {
+        const auto it = sender != nullptr ? connections.find(sender) : connections.end();
+        return it != connections.end() ? &it->second.player : nullptr;
+    }
+    // A connection of `player`, to ask it for its properties.
+    const std::string* ConnectionOf(const std::string& player) const {
+        for (const auto& [unique, connection] : connections) {
+            if (connection.player == player) return &unique;
+        }
+        return nullptr;
+    }
 };
 
 // Reads a{sv} metadata into `update`.
@@ -123,8 +158,9 @@ int OnGetAll(sd_bus_message* reply, void* data, sd_bus_error*) {
     auto* d = static_cast<Daemon*>(data);
     if (sd_bus_message_is_method_error(reply, nullptr)) return 0;
     NowPlayingUpdate update;
-    if (ReadProperties(reply, update) >= 0) {
-        d->bridge.Update(sd_bus_message_get_sender(reply), update);
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(reply));
+    if (player != nullptr && ReadProperties(reply, update) >= 0) {
+        d->bridge.Update(*player, update);
     }
     return 0;
 }
@@ -134,9 +170,37 @@ void AskAll(Daemon& d, const std::string& owner) {
                              OnGetAll, &d, "s", kPlayerInterface);
 }
 
-void PlayerAppeared(Daemon& d, const std::string& owner) {
-    d.bridge.Appeared(owner);
-    AskAll(d, owner);
+// The process behind a connection names its player; the connection's own name where the bus
+// does not say.
+std::string PlayerIdOf(Daemon& d, const std::string& owner) {
+    sd_bus_message* reply = nullptr;
+    std::uint32_t pid = 0;
+    int r = sd_bus_call_method(d.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "GetConnectionUnixProcessID", nullptr,
+                               &reply, "s", owner.c_str());
+    if (r >= 0) r = sd_bus_message_read(reply, "u", &pid);
+    sd_bus_message_unref(reply);
+    return r >= 0 && pid != 0 ? "process " + std::to_string(pid) : owner;
+}
+
+void NameGained(Daemon& d, const std::string& owner, const std::string& name) {
+    const auto [it, added] = d.connections.try_emplace(owner);
+    it->second.names.insert(name);
+    if (added) {
+        it->second.player = PlayerIdOf(d, owner);
+        d.bridge.Appeared(it->second.player);  // nothing when the process is a player already
+        AskAll(d, owner);
+    }
+}
+
+void NameLost(Daemon& d, const std::string& owner, const std::string& name) {
+    const auto it = d.connections.find(owner);
+    if (it == d.connections.end()) return;
+    it->second.names.erase(name);
+    if (!it->second.names.empty()) return;
+    const std::string player = it->second.player;
+    d.connections.erase(it);
+    if (d.ConnectionOf(player) == nullptr) d.bridge.Vanished(player);
 }
 
 int OnNameOwnerChanged(sd_bus_message* m, void* data, sd_bus_error*) {
@@ -146,8 +210,8 @@ int OnNameOwnerChanged(sd_bus_message* m, void* data, sd_bus_error*) {
     const char* newOwner = nullptr;
     if (sd_bus_message_read(m, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
     if (std::strncmp(name, kPlayerPrefix, std::strlen(kPlayerPrefix)) != 0) return 0;
-    if (*oldOwner != '\0') d->bridge.Vanished(oldOwner);
-    if (*newOwner != '\0') PlayerAppeared(*d, newOwner);
+    if (*oldOwner != '\0') NameLost(*d, oldOwner, name);
+    if (*newOwner != '\0') NameGained(*d, newOwner, name);
     return 0;
 }
 
@@ -158,10 +222,11 @@ int OnPropertiesChanged(sd_bus_message* m, void* data, sd_bus_error*) {
         std::strcmp(interface, kPlayerInterface) != 0) {
         return 0;
     }
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(m));
     NowPlayingUpdate update;
-    if (ReadProperties(m, update) < 0) return 0;
+    if (player == nullptr || ReadProperties(m, update) < 0) return 0;
     const std::string sender = sd_bus_message_get_sender(m);
-    d->bridge.Update(sender, update);
+    d->bridge.Update(*player, update);
     // Properties named only as invalidated are read again.
     char** invalidated = nullptr;
     if (sd_bus_message_read_strv(m, &invalidated) >= 0 && invalidated != nullptr) {
@@ -175,8 +240,9 @@ int OnPropertiesChanged(sd_bus_message* m, void* data, sd_bus_error*) {
 int OnSeeked(sd_bus_message* m, void* data, sd_bus_error*) {
     auto* d = static_cast<Daemon*>(data);
     std::int64_t position = 0;
-    if (sd_bus_message_read(m, "x", &position) >= 0) {
-        d->bridge.Position(sd_bus_message_get_sender(m), position);
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(m));
+    if (player != nullptr && sd_bus_message_read(m, "x", &position) >= 0) {
+        d->bridge.Position(*player, position);
     }
     return 0;
 }
@@ -184,19 +250,31 @@ int OnSeeked(sd_bus_message* m, void* data, sd_bus_error*) {
 int OnPosition(sd_bus_message* reply, void* data, sd_bus_error*) {
     auto* d = static_cast<Daemon*>(data);
     std::int64_t position = 0;
-    if (!sd_bus_message_is_method_error(reply, nullptr) &&
+    const std::string* player = d->PlayerOf(sd_bus_message_get_sender(reply));
+    if (player != nullptr && !sd_bus_message_is_method_error(reply, nullptr) &&
         sd_bus_message_read(reply, "v", "x", &position) >= 0) {
-        d->bridge.Position(sd_bus_message_get_sender(reply), position);
+        d->bridge.Position(*player, position);
     }
     return 0;
 }
 
 int OnTick(sd_event_source* source, std::uint64_t usec, void* data) {
     auto* d = static_cast<Daemon*>(data);
-    d->bridge.Resync();
-    if (const auto shown = d->bridge.PlayingShown()) {
-        sd_bus_call_method_async(d->bus, nullptr, shown->c_str(), kObjectPath, kProperties, "Get",
-                                 OnPosition, d, "ss", kPlayerInterface, "Position");
+    const std::uint64_t nowMs = usec / 1000;
+    if (!d->bridge.InStep() && d->away.Due(nowMs)) {
+        d->probing = true;
+        d->bridge.Resync();
+        d->probing = false;
+        if (d->bridge.InStep()) {
+            d->away.Succeeded();
+        } else {
+            d->away.Failed(nowMs);
+        }
+    }
+    const auto shown = d->bridge.PlayingShown();
+    if (const std::string* connection = shown ? d->ConnectionOf(*shown) : nullptr) {
+        sd_bus_call_method_async(d->bus, nullptr, connection->c_str(), kObjectPath, kProperties,
+                                 "Get", OnPosition, d, "ss", kPlayerInterface, "Position");
     }
     sd_event_source_set_time(source, usec + kTickUs);
     sd_event_source_set_enabled(source, SD_EVENT_ON);  // time sources fire once otherwise
@@ -218,25 +296,20 @@ int Fail(const char* what, int r) {
 
 int Main(int argc, char** argv) {
     Daemon d;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+    std::string optionError;
+    switch (LongOptions().Value("--pipe", d.pipe).Parse({argv + 1, argv + argc}, optionError)) {
+        case LongOptions::Outcome::kHelp:
             std::fputs(Usage(), stdout);
             return 0;
-        }
-        if (arg == "--version") {
+        case LongOptions::Outcome::kVersion:
             std::printf("lumara-mpris %s\n", ProductVersion());
             return 0;
-        }
-        if (arg == "--pipe" && i + 1 < argc && argv[i + 1][0] != '\0') {
-            d.pipe = argv[++i];
-        } else if (arg.rfind("--pipe=", 0) == 0 && arg.size() > 7) {
-            d.pipe = arg.substr(7);
-        } else {
-            std::fprintf(stderr, "lumara-mpris: %s: %s (see lumara-mpris --help)\n",
-                         arg == "--pipe" ? "--pipe needs a value" : "unknown option", arg.c_str());
+        case LongOptions::Outcome::kError:
+            std::fprintf(stderr, "lumara-mpris: %s (see lumara-mpris --help)\n",
+                         optionError.c_str());
             return 2;
-        }
+        case LongOptions::Outcome::kRun:
+            break;
     }
 
     sigset_t stop;
@@ -284,7 +357,7 @@ int Main(int argc, char** argv) {
                                        "org.freedesktop.DBus", "GetNameOwner", nullptr, &ownerReply,
                                        "s", *n) >= 0 &&
                     sd_bus_message_read(ownerReply, "s", &owner) >= 0) {
-                    PlayerAppeared(d, owner);
+                    NameGained(d, owner, *n);
                 }
                 sd_bus_message_unref(ownerReply);
             }

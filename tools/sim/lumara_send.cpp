@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "common/pipe_client.h"
 #include "common/pipe_message.h"
 #include "common/win_codes.h"
-#include "common/pipe_client.h"
+#include "service/core/version.h"
 #include "tools/sim/sim_options.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,14 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fprintf(stderr, "lumara-send: %s\n%s", error.c_str(), SendUsage());
         return 2;
+    }
+    if (options->help) {
+        std::fputs(SendUsage(), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("lumara-send %s\n", ProductVersion());
+        return 0;
     }
     const PipeMessage message = MakePipeMessage(options->session, options->tag,
                                                 options->text.c_str(), options->text.size());

@@ -15,6 +15,7 @@
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
 #include "service/core/service_host.h"
+#include "service/core/version.h"
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
 #include "tools/sim/sim_commands.h"
@@ -188,6 +189,14 @@ int Main(int argc, char** argv) {
     if (!options) {
         std::fprintf(stderr, "lumara-sim: %s\n%s", error.c_str(), SimUsage());
         return 2;
+    }
+    if (options->help) {
+        std::fputs(SimUsage(), stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("lumara-sim %s\n", ProductVersion());
+        return 0;
     }
     theSimulator = new Simulator();
     Simulator& sim = *theSimulator;

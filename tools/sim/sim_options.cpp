@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "common/long_options.h"
 #include "common/media_status_tags.h"
 #include "common/pipe_message.h"
 
@@ -22,28 +23,6 @@ std::optional<std::int64_t> ParseWhole(const std::string& text, int base) {
         return std::nullopt;
     }
     return value;
-}
-
-// The value of an option that takes one: "--name VALUE" or "--name=VALUE".
-bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-               std::string& value, std::string& error, bool& matched) {
-    const std::string& arg = args[i];
-    matched = false;
-    if (arg == name) {
-        matched = true;
-        if (i + 1 >= args.size()) {
-            error = name + " needs a value";
-            return false;
-        }
-        value = args[++i];
-        return true;
-    }
-    if (arg.rfind(name + "=", 0) == 0) {
-        matched = true;
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return true;
 }
 
 }  // namespace
@@ -80,24 +59,16 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                                           std::string& error) {
     SimOptions options;
     options.pipeName = kPipeName;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        bool matched = false;
-        if (!TakeValue(args, i, "--props", options.propsPath, error, matched)) return std::nullopt;
-        if (matched) continue;
-        if (!TakeValue(args, i, "--pipe", options.pipeName, error, matched)) return std::nullopt;
-        if (matched) continue;
-        if (!TakeValue(args, i, "--report-log", options.reportLogPath, error, matched)) {
-            return std::nullopt;
-        }
-        if (matched) continue;
-        if (args[i] == "--quiet") {
-            options.quiet = true;
-            continue;
-        }
-        error = "unknown argument: " + args[i];
-        return std::nullopt;
-    }
-    if (options.pipeName.empty()) {
+    LongOptions parser;
+    parser.Value("--props", options.propsPath, true)
+        .Value("--pipe", options.pipeName, true)
+        .Value("--report-log", options.reportLogPath, true)
+        .Flag("--quiet", options.quiet);
+    const LongOptions::Outcome outcome = parser.Parse(args, error);
+    if (outcome == LongOptions::Outcome::kError) return std::nullopt;
+    options.help = outcome == LongOptions::Outcome::kHelp;
+    options.version = outcome == LongOptions::Outcome::kVersion;
+    if (options.pipeName.empty() && outcome == LongOptions::Outcome::kRun) {
         error = "--pipe needs a name";
         return std::nullopt;
     }
@@ -109,27 +80,21 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
     SendOptions options;
     options.pipeName = kPipeName;
     std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        bool matched = false;
-        if (!TakeValue(args, i, "--pipe", options.pipeName, error, matched)) return std::nullopt;
-        if (matched) continue;
-        std::string session;
-        if (!TakeValue(args, i, "--session", session, error, matched)) return std::nullopt;
-        if (matched) {
-            const auto number = ParseDecimal(session);
-            if (!number) {
-                error = "--session needs a whole number, not \"" + session + "\"";
-                return std::nullopt;
-            }
-            options.session = *number;
-            continue;
-        }
-        if (args[i].size() > 2 && args[i].rfind("--", 0) == 0) {
-            error = "unknown option: " + args[i];
-            return std::nullopt;
-        }
-        positional.push_back(args[i]);
-    }
+    LongOptions parser;
+    parser.Value("--pipe", options.pipeName, true)
+        .Value("--session",
+               [&options](const std::string& session) {
+                   const auto number = ParseDecimal(session);
+                   if (!number) return "--session needs a whole number, not \"" + session + "\"";
+                   options.session = *number;
+                   return std::string();
+               })
+        .Positional(positional);
+    const LongOptions::Outcome outcome = parser.Parse(args, error);
+    if (outcome == LongOptions::Outcome::kError) return std::nullopt;
+    options.help = outcome == LongOptions::Outcome::kHelp;
+    options.version = outcome == LongOptions::Outcome::kVersion;
+    if (outcome != LongOptions::Outcome::kRun) return options;
     if (positional.empty() || positional.size() > 2) {
         error = positional.empty() ? "a TAG is needed" : "too many arguments";
         return std::nullopt;
@@ -152,12 +117,15 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
 
 const char* SimUsage() {
     return "usage: lumara-sim [--props FILE] [--pipe NAME] [--report-log FILE] [--quiet]\n"
+           "       lumara-sim --help | --version\n"
            "commands on standard input, one a line: stop, shutdown, suspend, resume,\n"
-           "resume-automatic, control N, volume N, mute 0|1, snapshot FILE (an SVG picture)\n";
+           "resume-automatic, control N, volume N, mute 0|1, unplug, plug,\n"
+           "snapshot FILE (an SVG picture)\n";
 }
 
 const char* SendUsage() {
     return "usage: lumara-send [--pipe NAME] [--session N] TAG [TEXT]\n"
+           "       lumara-send --help | --version\n"
            "TAG: a number (decimal or 0x), a MSPROPTAG_ name with or without the prefix,\n"
            "or open / close for the session messages\n";
 }

@@ -13,6 +13,8 @@ struct SimOptions {
     std::string pipeName;
     std::string reportLogPath;  // empty: no log
     bool quiet = false;
+    bool help = false;  // --help: show the usage and exit
+    bool version = false;
 };
 
 struct SendOptions {
@@ -20,6 +22,8 @@ struct SendOptions {
     std::int32_t session = 1;
     std::int32_t tag = 0;
     std::string text;
+    bool help = false;  // --help: show the usage and exit (nothing else is checked)
+    bool version = false;
 };
 
 // Both parsers take the arguments after the program name; on failure they return nothing and
