@@ -202,14 +202,14 @@ void NowPlayingCore::OnMedia(const std::string& id, const MediaFacts& facts) {
     bool cut = false;
     s.title = CleanPlayerText(facts.title, kMaxTextUnits, &cut);
     if (cut) {
-        DebugPrint("LumaraNowPlaying: %s: title of %zu characters cut\n", id.c_str(),
-                   facts.title.size());
+        DebugPrint("LumaraNowPlaying: %s: title of %lu characters cut\n", id.c_str(),
+                   static_cast<unsigned long>(facts.title.size()));
     }
     const std::u16string& artist = facts.artist.empty() ? facts.albumArtist : facts.artist;
     const std::string artistText = CleanPlayerText(artist, kMaxTextUnits, &cut);
     if (cut) {
-        DebugPrint("LumaraNowPlaying: %s: artist of %zu characters cut\n", id.c_str(),
-                   artist.size());
+        DebugPrint("LumaraNowPlaying: %s: artist of %lu characters cut\n", id.c_str(),
+                   static_cast<unsigned long>(artist.size()));
     }
     s.artists.clear();
     if (!artistText.empty()) s.artists.push_back(artistText);
