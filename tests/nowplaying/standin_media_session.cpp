@@ -2,7 +2,7 @@
 // activatable class in a test prefix: Wine has no such class. The test scripts it through the
 // named pipe \\.\pipe\lumara-standin-media-session, one command a connection (see Apply), and
 // each change raises the events a real session raises. Every event has been delivered (its
-// handlers returned) when the command's answer "ok <unix ms of the change>" comes back. The
+// handlers returned) when the command's answer "ok <unix ms when the change began>" comes back. The
 // pipe thread blocks while nothing is asked, so the stand-in adds no wake-ups of its own.
 #include <windows.h>
 
@@ -68,7 +68,8 @@ class Object : public First, public Rest... {
             iid == __uuidof(IAgileObject) || iid == __uuidof(First)) {
             *out = static_cast<First*>(this);
         } else {
-            (void)((iid == __uuidof(Rest) ? (*out = static_cast<Rest*>(this), true) : false) || ...);
+            (void)((iid == __uuidof(Rest) ? (*out = static_cast<Rest*>(this), true) : false) ||
+                   ...);
         }
         if (*out == nullptr) return E_NOINTERFACE;
         AddRef();
@@ -670,32 +671,40 @@ bool Apply(const std::string& line) {
 }
 
 DWORD WINAPI ScriptThread(void*) {
-    for (;;) {
-        HANDLE pipe = CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX,
-                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096,
-                                       4096, 0, nullptr);
-        if (pipe == INVALID_HANDLE_VALUE) return 1;
-        if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
-            char buffer[1024];
-            DWORD got = 0;
-            std::string line;
-            while (line.find('\n') == std::string::npos &&
-                   ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-                line.append(buffer, got);
-            }
+    // The next instance is made before a command is served, so that the pipe never goes missing.
+    auto create = [] {
+        return CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX,
+                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                                PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+    };
+    HANDLE next = create();
+    while (next != INVALID_HANDLE_VALUE) {
+        HANDLE pipe = next;
+        const bool connected =
+            ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+        next = create();
+        char buffer[1024];
+        DWORD got = 0;
+        std::string line;
+        while (connected && line.find('\n') == std::string::npos &&
+               ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            line.append(buffer, got);
+        }
+        if (connected) {
             line = line.substr(0, line.find('\n'));
-            const bool ok = Apply(line);
             const std::int64_t unixMs = NowTicks() / 10000 - 11644473600000LL;
+            const bool ok = Apply(line);
             char answer[64];
             const int size = std::snprintf(answer, sizeof answer, "%s %lld\n",
                                            ok ? "ok" : "unknown", static_cast<long long>(unixMs));
             DWORD written = 0;
             WriteFile(pipe, answer, DWORD(size), &written, nullptr);
             FlushFileBuffers(pipe);
-            DisconnectNamedPipe(pipe);
         }
+        DisconnectNamedPipe(pipe);
         CloseHandle(pipe);
     }
+    return 1;
 }
 
 std::once_flag g_started;

@@ -8,7 +8,10 @@
 
 int main(int argc, char** argv) {
     std::string line;
-    for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) line.push_back(' ');
+        line.append(argv[i]);
+    }
     line += "\n";
     const char* name = "\\\\.\\pipe\\lumara-standin-media-session";
     HANDLE pipe = INVALID_HANDLE_VALUE;
