@@ -27,13 +27,23 @@ int main(int argc, char** argv) {
     HANDLE next = create();
     while (next != INVALID_HANDLE_VALUE) {
         HANDLE pipe = next;
-        const bool connected =
-            ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+        // A writer may have written its record and gone before this instance's turn (232,
+        // ERROR_NO_DATA): its record is still there to read.
+        const bool connected = ConnectNamedPipe(pipe, nullptr) ||
+                               GetLastError() == ERROR_PIPE_CONNECTED ||
+                               GetLastError() == ERROR_NO_DATA;
         next = create();
         char record[4096];
         DWORD got = 0;
         if (connected && ReadFile(pipe, record, sizeof record, &got, nullptr) && got > 0) {
-            for (const std::string& feed : feeds) zelk::SendPipeBytes(feed, record, got);
+            // A server between two connections has no pipe for a moment (2): try again then,
+            // for up to two seconds, so that no record is lost on the way.
+            for (const std::string& feed : feeds) {
+                for (int attempt = 0; attempt < 200; ++attempt) {
+                    if (zelk::SendPipeBytes(feed, record, got) != 2) break;
+                    Sleep(10);
+                }
+            }
         }
         DisconnectNamedPipe(pipe);
         CloseHandle(pipe);
