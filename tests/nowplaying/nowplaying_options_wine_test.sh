@@ -2,7 +2,7 @@
 # LumaraNowPlaying.exe under Wine, which has no media session class: the options, and a run
 # that traces once, logs one line in %TEMP%\LumaraNowPlaying.log and ends with 0; --quit with no
 # copy running ends with 0.
-#   nowplaying_wine_test.sh <LumaraNowPlaying.exe>
+#   nowplaying_options_wine_test.sh <LumaraNowPlaying.exe>
 set -uo pipefail
 EXE="$1"
 REPO="$(cd "$(dirname "$0")/../.." && pwd)"
