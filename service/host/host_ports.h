@@ -4,6 +4,7 @@
 // failing call leaves its error code for LastError().
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,6 +39,22 @@ struct ServiceFailureActions {
     std::vector<ServiceFailureAction> actions;
 };
 
+// One data item of a service trigger: its type (2: a UTF-16 string) and its bytes.
+struct ServiceTriggerData {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// An event on which the service control manager acts on the service: the event's type
+// (1: a device interface arrives), the action (1: start the service), the subtype (for a
+// device interface, its class GUID in its in-memory layout) and the data that narrows it.
+struct ServiceTrigger {
+    std::uint32_t type = 0;
+    std::uint32_t action = 0;
+    std::array<std::uint8_t, 16> subtype = {};
+    std::vector<ServiceTriggerData> data;
+};
+
 class ScmApi {
   public:
     virtual ~ScmApi() = default;
@@ -53,6 +70,9 @@ class ScmApi {
     // Both fail with 120 (not implemented) when the system lacks the configuration call.
     virtual bool SetFailureActions(SystemHandle service, const ServiceFailureActions& actions) = 0;
     virtual bool SetDescription(SystemHandle service, const char* description) = 0;
+    // Replaces the service's triggers. Fails with 120 when the system lacks the call, and with
+    // the system's refusal (124 invalid level on systems without triggers, ...).
+    virtual bool SetTriggers(SystemHandle service, const std::vector<ServiceTrigger>& triggers) = 0;
     virtual bool QueryState(SystemHandle service, std::uint32_t& state) = 0;
     virtual bool Control(SystemHandle service, std::uint32_t control) = 0;
     virtual bool Start(SystemHandle service) = 0;

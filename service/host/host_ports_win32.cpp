@@ -2,19 +2,44 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace zelk {
 
 namespace {
 
-using ChangeServiceConfig2AFn = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+using ChangeServiceConfig2Fn = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
 
-// Looked up once while the process initialises; null on systems without it.
-const ChangeServiceConfig2AFn g_change_service_config2 = [] {
+ChangeServiceConfig2Fn LookUpAdvapi(const char* name) {
     HMODULE advapi = GetModuleHandleA("ADVAPI32.DLL");
     return advapi == nullptr ? nullptr
-                             : reinterpret_cast<ChangeServiceConfig2AFn>(reinterpret_cast<void*>(
-                                   GetProcAddress(advapi, "ChangeServiceConfig2A")));
-}();
+                             : reinterpret_cast<ChangeServiceConfig2Fn>(
+                                   reinterpret_cast<void*>(GetProcAddress(advapi, name)));
+}
+
+// Looked up once while the process initialises; null on systems without them.
+const ChangeServiceConfig2Fn g_change_service_config2 = LookUpAdvapi("ChangeServiceConfig2A");
+// Triggers take UTF-16 data only, so they go through the wide form.
+const ChangeServiceConfig2Fn g_change_service_config2w = LookUpAdvapi("ChangeServiceConfig2W");
+
+// The trigger configuration's layout (winsvc.h of the toolchain here does not have it).
+struct TriggerDataItem {
+    DWORD type;
+    DWORD size;
+    BYTE* data;
+};
+struct TriggerEntry {
+    DWORD type;
+    DWORD action;
+    GUID* subtype;
+    DWORD data_count;
+    TriggerDataItem* data;
+};
+struct TriggerInfo {
+    DWORD count;
+    TriggerEntry* triggers;
+    BYTE* reserved;
+};
 
 SC_HANDLE Sc(SystemHandle handle) {
     return static_cast<SC_HANDLE>(handle);
@@ -70,6 +95,27 @@ class Win32ScmApi final : public ScmApi {
         SERVICE_DESCRIPTIONA config = {};
         config.lpDescription = const_cast<char*>(description);
         return g_change_service_config2(Sc(service), SERVICE_CONFIG_DESCRIPTION, &config) != 0;
+    }
+    bool SetTriggers(SystemHandle service, const std::vector<ServiceTrigger>& triggers) override {
+        if (g_change_service_config2w == nullptr) {
+            ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return false;
+        }
+        std::vector<GUID> subtypes(triggers.size());
+        std::vector<std::vector<TriggerDataItem>> items(triggers.size());
+        std::vector<TriggerEntry> entries(triggers.size());
+        for (std::size_t i = 0; i < triggers.size(); ++i) {
+            const ServiceTrigger& trigger = triggers[i];
+            std::memcpy(&subtypes[i], trigger.subtype.data(), sizeof(GUID));
+            for (const ServiceTriggerData& item : trigger.data) {
+                items[i].push_back({item.type, static_cast<DWORD>(item.bytes.size()),
+                                    const_cast<BYTE*>(item.bytes.data())});
+            }
+            entries[i] = {trigger.type, trigger.action, &subtypes[i],
+                          static_cast<DWORD>(items[i].size()), items[i].data()};
+        }
+        TriggerInfo info = {static_cast<DWORD>(entries.size()), entries.data(), nullptr};
+        return g_change_service_config2w(Sc(service), SERVICE_CONFIG_TRIGGER_INFO, &info) != 0;
     }
     bool QueryState(SystemHandle service, std::uint32_t& state) override {
         SERVICE_STATUS status = {};

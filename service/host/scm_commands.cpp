@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/debug_print.h"
+
 #include "service/host/multi_sz.h"
 #include "service/host/service_dispatch.h"
 #include "service/host/service_status.h"
@@ -22,6 +24,14 @@ constexpr std::uint32_t kServiceStop = 0x20;
 constexpr std::uint32_t kServicePauseContinue = 0x40;
 
 constexpr std::uint32_t kActionRestart = 1;
+constexpr std::uint32_t kTriggerDeviceInterfaceArrival = 1;
+constexpr std::uint32_t kTriggerActionStart = 1;
+constexpr std::uint32_t kTriggerDataString = 2;
+// The HID device interface class {4D1E55B2-F16F-11CF-88CB-001111000030} as a GUID lies in memory.
+constexpr std::array<std::uint8_t, 16> kHidInterfaceClass = {
+    0xB2, 0x55, 0x1E, 0x4D, 0x6F, 0xF1, 0xCF, 0x11, 0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30};
+constexpr char kPanelHardwareId[] = "HID\\VID_1F3C&PID_5A41";
+constexpr int kPanelCollections = 4;
 constexpr std::uint32_t kTypesSupportedAll = 7;
 
 // String table ids of the installation and removal failures.
@@ -42,6 +52,15 @@ constexpr std::uint32_t kMsgStatusContinue = 20;
 constexpr std::uint32_t kMsgStatusPause = 21;
 constexpr std::uint32_t kMsgStatusWait = 23;
 constexpr std::uint32_t kMsgStatusQuery = 24;
+
+// An ASCII text as a NUL-terminated UTF-16LE string, the only string form triggers take.
+ServiceTriggerData TriggerString(const std::string& text) {
+    ServiceTriggerData item;
+    item.type = kTriggerDataString;
+    for (const char c : text) item.bytes.insert(item.bytes.end(), {std::uint8_t(c), 0});
+    item.bytes.insert(item.bytes.end(), {0, 0});
+    return item;
+}
 
 const char* OrNull(const std::string& text) {
     return text.empty() ? nullptr : text.c_str();
@@ -137,6 +156,20 @@ ServiceFailureActions InstallFailureActions() {
     return actions;
 }
 
+std::vector<ServiceTrigger> InstallTriggers() {
+    ServiceTrigger arrival;
+    arrival.type = kTriggerDeviceInterfaceArrival;
+    arrival.action = kTriggerActionStart;
+    arrival.subtype = kHidInterfaceClass;
+    // A panel with one collection shows the device's id; one with several, the collection's.
+    arrival.data.push_back(TriggerString(kPanelHardwareId));
+    for (int collection = 1; collection <= kPanelCollections; ++collection) {
+        arrival.data.push_back(
+            TriggerString(std::string(kPanelHardwareId) + "&COL0" + std::to_string(collection)));
+    }
+    return {arrival};
+}
+
 bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& settings,
                     const std::string& module_path, std::string& message, std::uint32_t& error) {
     message.clear();
@@ -186,6 +219,13 @@ bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& sett
 
     if (!settings.description.empty()) {
         scm.SetDescription(service.Get(), settings.description.c_str());
+    }
+    if (scm.SetTriggers(service.Get(), InstallTriggers())) {
+        DebugPrint("Installed with a start trigger on the panel's arrival\n");
+    } else {
+        DebugPrint(
+            "Installed without a start trigger (error %u): the service starts at boot only\n",
+            static_cast<unsigned>(scm.LastError()));
     }
     context.events.LogEvent(kEventTypeInformation, kEventIdInstalled,
                             settings.display_name.c_str());

@@ -94,8 +94,13 @@ std::string MessageFileFor(const std::string& module_path);
 // The failure actions set at installation: restart after 1000 ms, twice; never reset.
 ServiceFailureActions InstallFailureActions();
 
-// Creates the service, sets its failure actions and description and registers its event
-// source. On failure `message` holds the text for the user and `error` the system error.
+// The start trigger set at installation: Windows starts the service when a HID interface of the
+// panel (USB 1F3C:5A41, the whole device or one of its four collections) arrives.
+std::vector<ServiceTrigger> InstallTriggers();
+
+// Creates the service, sets its failure actions, description and start trigger and registers
+// its event source. A system that refuses the trigger leaves an installation without it (the
+// trace says so). On failure `message` holds the text for the user and `error` the system error.
 bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& settings,
                     const std::string& module_path, std::string& message, std::uint32_t& error);
 

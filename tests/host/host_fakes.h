@@ -32,6 +32,7 @@ struct FakeService {
     ServiceCreateRequest request;  // its pointers are valid only during the call
     std::string binary_path, dependencies;
     std::optional<ServiceFailureActions> failure_actions;
+    std::optional<std::vector<ServiceTrigger>> triggers;
     bool deleted = false;
     std::uint32_t state = 1;
     // A requested state arrives this many ms of virtual time after the request.
@@ -43,7 +44,8 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
     // Scripted failures: the error code the call fails with, 0 for success.
     std::uint32_t fail_open_manager = 0, fail_lock = 0, fail_create = 0, fail_open_service = 0,
                   fail_query = 0, fail_control = 0, fail_start = 0, fail_delete = 0,
-                  fail_failure_actions = 0, fail_register_source = 0, fail_delete_key = 0;
+                  fail_failure_actions = 0, fail_register_source = 0, fail_delete_key = 0,
+                  fail_triggers = 0;
     std::set<std::string> fail_set_value;  // value names whose writes fail
 
     std::map<std::string, FakeService> services;
@@ -109,6 +111,11 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         return true;
     }
     bool SetDescription(SystemHandle, const char*) override { return true; }
+    bool SetTriggers(SystemHandle handle, const std::vector<ServiceTrigger>& triggers) override {
+        if (fail_triggers != 0) return FailBool(fail_triggers);
+        Service(handle).triggers = triggers;
+        return true;
+    }
     bool QueryState(SystemHandle handle, std::uint32_t& state) override {
         if (fail_query != 0) return FailBool(fail_query);
         FakeService& service = Service(handle);

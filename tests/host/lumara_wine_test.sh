@@ -2,12 +2,15 @@
 # Lumara.exe under Wine, against the real service control manager and registry of a private
 # prefix: usage text, installation with its registry values and event source, a second
 # installation's failure text, stop of a stopped service, start without a panel (the service
-# logs and stops), the debug run, a run without options, and removal.
-#   lumara_wine_test.sh <Lumara.exe> <message_box_probe.exe> <work dir>
+# logs and stops), the debug run, a run without options, and removal. The start trigger on the
+# panel's arrival is read back through the SCM where Wine keeps it; Wine 8 refuses the level,
+# and then the installation's trace must say so.
+#   lumara_wine_test.sh <Lumara.exe> <message_box_probe.exe> <work dir> <trigger_probe.exe>
 set -uo pipefail
 LUMARA_EXE="$1"
 PROBE_EXE="$2"
 WORK="$3"
+TRIGGER_PROBE_EXE="$4"
 REPO="$(cd "$(dirname "$0")/../.." && pwd)"
 
 failures=0
@@ -41,6 +44,7 @@ mkdir -p "$DIR"
 cp "$LUMARA_EXE" "$DIR/Lumara.exe"
 cp "$(dirname "$LUMARA_EXE")/Lumara.DLL" "$DIR/Lumara.DLL"
 cp "$PROBE_EXE" "$WORK/probe.exe"
+cp "$TRIGGER_PROBE_EXE" "$WORK/trigger_probe.exe"
 EXE="$DIR_WIN\\Lumara.exe"
 NAME='Tarsel Front Panel Manager Service'
 SVC_KEY='HKLM\SYSTEM\CurrentControlSet\Services\LUMARA'
@@ -70,7 +74,19 @@ check "help text second line" contains "$box" "Usage: testsrv [-install | -unins
 check "help box has only an OK button and ends" bash -c '[[ "$1" == *"buttons=[OK]"* && "$1" != *"still running"* ]]' _ "$box"
 
 # ---- installation: the service's values, the event source and the Sources list
-timeout 60 wine "$EXE" -install -silent
+WINEDEBUG=-all,+debugstr timeout 60 wine "$EXE" -install -silent 2>"$WORK/install.log"
+install_trace="$(grep -a 'OutputDebugString' "$WORK/install.log" | tr -d '\r')"
+triggers="$(wine "$WORK/trigger_probe.exe" LUMARA 2>/dev/null | tr -d '\r')"
+if contains "$install_trace" "Installed with a start trigger on the panel's arrival"; then
+    check "trigger read back: HID interface arrival starts the service" contains "$triggers" \
+        "trigger type 1 action 1 class {4D1E55B2-F16F-11CF-88CB-001111000030}"
+    check "trigger data: the panel's hardware id, UTF-16 with its NUL" contains "$triggers" \
+        'data type 2 size 44 HID\VID_1F3C&PID_5A41<00>'
+else
+    check "install traced the refused trigger" grep -qE \
+        'Installed without a start trigger \(error [0-9]+\): the service starts at boot only' <<<"$install_trace"
+    check "and the SCM holds no trigger" bash -c '[[ "$1" == "query error "* || "$1" == "triggers 0" ]]' _ "$triggers"
+fi
 svc="$(wine reg query "$SVC_KEY" /reg:64 2>/dev/null | tr -d '\r')"
 for value in "ImagePath    REG_SZ    \"$DIR_WIN\\Lumara.exe\"" "Start    REG_DWORD    0x2" \
     "Type    REG_DWORD    0x10" "ErrorControl    REG_DWORD    0x0" "DisplayName    REG_SZ    $NAME" \
@@ -131,6 +147,7 @@ check "a run without options ends by itself" test $? -eq 0
 # ---- removal
 timeout 60 wine "$EXE" -uninstall -silent
 check "service unknown to the SCM" bash -c "! wine sc query LUMARA 2>/dev/null | grep -q STATE"
+check "its configuration, triggers included, is gone" bash -c "! wine reg query '$SVC_KEY' /reg:64 >/dev/null 2>&1"
 check "event source key removed" bash -c "! wine reg query '$APP_KEY\\$NAME' /reg:64 >/dev/null 2>&1"
 sources="$(wine reg query "$APP_KEY" /reg:64 /v Sources 2>/dev/null | tr -d '\r')"
 check "Sources lost exactly the service's entry" \

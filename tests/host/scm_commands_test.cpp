@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/debug_print.h"
 #include "service/host/scm_commands.h"
 #include "tests/host/host_fakes.h"
 
@@ -126,6 +127,56 @@ TEST_F(ScmCommandsTest, FailureActionsThatCannotBeSetAreReportedOnStandardOutput
     ::testing::internal::CaptureStdout();
     EXPECT_TRUE(Install());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Error = 120");
+}
+
+// The start trigger reaches the SCM as Windows reads it: the HID interface class in GUID memory
+// order and NUL-terminated UTF-16LE hardware ids, one data item each.
+TEST_F(ScmCommandsTest, InstallRegistersTheStartTriggerOrGoesOnWithoutIt) {
+    auto utf16 = [](const std::u16string& text) {
+        std::vector<std::uint8_t> bytes;
+        for (const char16_t c : text)
+            bytes.insert(bytes.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
+        bytes.insert(bytes.end(), {0, 0});
+        return bytes;
+    };
+    ScopedDebugCapture traces;
+    ASSERT_TRUE(Install());
+    const test::FakeService& service = system.services.at(kName);
+    EXPECT_EQ(service.request.start_type, 2u);  // the start rule stays automatic
+    ASSERT_TRUE(service.triggers.has_value());
+    ASSERT_EQ(service.triggers->size(), 1u);
+    const ServiceTrigger& trigger = service.triggers->front();
+    EXPECT_EQ(trigger.type, 1u);    // device interface arrival
+    EXPECT_EQ(trigger.action, 1u);  // start the service
+    EXPECT_THAT(trigger.subtype, ElementsAre(0xB2, 0x55, 0x1E, 0x4D, 0x6F, 0xF1, 0xCF, 0x11, 0x88,
+                                             0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30));
+    std::vector<std::vector<std::uint8_t>> data;
+    for (const ServiceTriggerData& item : trigger.data) {
+        EXPECT_EQ(item.type, 2u);  // string
+        EXPECT_LE(item.bytes.size(), 1024u);
+        data.push_back(item.bytes);
+    }
+    EXPECT_THAT(
+        data,
+        ElementsAre(utf16(u"HID\\VID_1F3C&PID_5A41"), utf16(u"HID\\VID_1F3C&PID_5A41&COL01"),
+                    utf16(u"HID\\VID_1F3C&PID_5A41&COL02"), utf16(u"HID\\VID_1F3C&PID_5A41&COL03"),
+                    utf16(u"HID\\VID_1F3C&PID_5A41&COL04")));
+    EXPECT_TRUE(traces.Contains("Installed with a start trigger on the panel's arrival\n"));
+
+    // A system without triggers: the installation is whole otherwise and its trace says why.
+    for (const std::uint32_t refusal : {124u, 120u}) {
+        Reset();
+        traces.Clear();
+        system.fail_triggers = refusal;
+        EXPECT_TRUE(Install());
+        EXPECT_EQ(message + std::to_string(error), "0");
+        EXPECT_FALSE(system.services.at(kName).triggers.has_value());
+        EXPECT_EQ(LastEvent(), "40000002: "s + kDisplay);
+        EXPECT_THAT(traces.Lines(),
+                    ElementsAre("Installed without a start trigger (error " +
+                                std::to_string(refusal) + "): the service starts at boot only\n"));
+        EXPECT_EQ(system.open_handles, 0);
+    }
 }
 
 TEST_F(ScmCommandsTest, UninstallStopsARunningServiceWithinTheTimeoutThenDeletes) {

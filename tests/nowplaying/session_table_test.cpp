@@ -38,9 +38,17 @@ TEST(SessionTable, NewObjectOfAnAppWhoseSessionLeftTheListKeepsItsId) {
     EXPECT_EQ(table.IdOf(7), "Chrome#1");
 
     // Ensure: a current session before the list names it, once.
-    EXPECT_EQ(table.Ensure({9, "Edge"}), "Edge#3");
-    EXPECT_EQ(table.Ensure({9, "Edge"}), "Edge#3");
-    EXPECT_EQ(table.Entries().size(), 3u);
+    bool added = false;
+    EXPECT_EQ(table.Ensure({9, "Edge"}, &added), "Edge#3");
+    EXPECT_TRUE(added);
+    EXPECT_EQ(table.Ensure({9, "Edge"}, &added), "Edge#3");
+    EXPECT_FALSE(added);
+    // Another object of an application with one session is that session; with two, a new one.
+    EXPECT_EQ(table.Ensure({10, "Edge"}, &added), "Edge#3");
+    EXPECT_FALSE(added);
+    EXPECT_EQ(table.Ensure({11, "Chrome"}, &added), "Chrome#4");
+    EXPECT_TRUE(added);
+    EXPECT_EQ(table.Entries().size(), 4u);
 }
 
 TEST(SessionTable, LongApplicationIdsAreCut) {

@@ -122,7 +122,11 @@ class Delegate final : public Iface {
         return left;
     }
     HRESULT STDMETHODCALLTYPE Invoke(A a, B b) override {
-        invoke_(a, b);
+        try {
+            invoke_(a, b);
+        } catch (...) {
+            return E_OUTOFMEMORY;  // nothing crosses back into the system's thread
+        }
         return S_OK;
     }
 
@@ -270,9 +274,19 @@ struct MediaSessions::State {
     bool managerSubscribed = false;
     std::map<std::uint64_t, SessionGlue> sessions;  // by identity
     std::uint64_t requests = 0;
+    DWORD lastRefreshAt = GetTickCount() - 1000;  // the list read again for a gone player
 
     void Trace(const char* call, HRESULT hr, const std::string& id = "manager") {
         core.OnSessionError(id, call, static_cast<std::int32_t>(hr));
+        // A session's player went away mid-call: the list tells which sessions remain (read
+        // again at most once a second, whatever the list gives).
+        const bool gone = hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
+                          hr == RPC_E_SERVER_DIED_DNE ||
+                          hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+        if (gone && id != "manager" && manager && GetTickCount() - lastRefreshAt >= 1000) {
+            lastRefreshAt = GetTickCount();
+            queue->Post(Item(Work::kSessions));
+        }
     }
 
     void Subscribe(std::uint64_t identity, SessionGlue& glue) {

@@ -22,7 +22,8 @@
 //      (IUnknown) for its identity and get_SourceAppUserModelId. For a new session:
 //      add_MediaPropertiesChanged, add_PlaybackInfoChanged, add_TimelinePropertiesChanged, then
 //      it is read as if all three had fired. A session gone: the three remove_ calls.
-//   5. CurrentSessionChanged: GetCurrentSession (null: none is current).
+//   5. CurrentSessionChanged: GetCurrentSession (null: none is current), matched to the list by
+//      its object, else by its application (SessionTable::Ensure); get_SourceAppUserModelId.
 //   6. MediaPropertiesChanged: TryGetMediaPropertiesAsync and put_Completed; the handler calls
 //      GetResults, get_Title, get_Artist, get_AlbumArtist, get_PlaybackType (IReference
 //      get_Value). Only the newest request of a session counts.

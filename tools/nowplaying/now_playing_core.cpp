@@ -114,9 +114,9 @@ std::optional<std::string> NowPlayingCore::SetCurrent(const std::optional<Sessio
     std::optional<std::string> added;
     std::string id;
     if (current) {
-        const bool known = table_.IdOf(current->identity).has_value();
-        id = table_.Ensure(*current);
-        if (!known) {
+        bool isNew = false;
+        id = table_.Ensure(*current, &isNew);
+        if (isNew) {
             DebugPrint("LumaraNowPlaying: session %s appeared\n", id.c_str());
             Open(id);
             added = id;

@@ -65,8 +65,20 @@ SessionTable::Changes SessionTable::Reconcile(const std::vector<SessionKey>& ses
     return changes;
 }
 
-std::string SessionTable::Ensure(const SessionKey& key) {
+std::string SessionTable::Ensure(const SessionKey& key, bool* added) {
+    if (added != nullptr) *added = false;
     if (const auto id = IdOf(key.identity)) return *id;
+    const Entry* same = nullptr;
+    for (const Entry& e : entries_) {
+        if (e.appId != key.appId) continue;
+        if (same != nullptr) {
+            same = nullptr;  // several sessions of that application: which one is unknown
+            break;
+        }
+        same = &e;
+    }
+    if (same != nullptr) return same->id;
+    if (added != nullptr) *added = true;
     entries_.push_back(Entry{key.identity, key.appId, NewId(key.appId)});
     return entries_.back().id;
 }

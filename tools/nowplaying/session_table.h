@@ -34,9 +34,10 @@ class SessionTable {
 
     // Takes the system's whole list; duplicates (same identity twice) count once.
     Changes Reconcile(const std::vector<SessionKey>& sessions);
-    // Adds one session the list did not name yet (the current session reported before the
-    // list); returns its id. A known identity returns its id.
-    std::string Ensure(const SessionKey& key);
+    // The id of the current session the system reports: its object's, else that of the one
+    // session of its application (the system may hand out another object for the same session),
+    // else a new one (reported before the list names it). `added` tells whether it is new.
+    std::string Ensure(const SessionKey& key, bool* added = nullptr);
 
     std::optional<std::string> IdOf(std::uint64_t identity) const;
     const std::vector<Entry>& Entries() const { return entries_; }

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# LumaraNowPlaying.exe under Wine, which has no media session class: the options, and a run
+# that traces once, logs one line in %TEMP%\LumaraNowPlaying.log and ends with 0; --quit with no
+# copy running ends with 0.
+#   nowplaying_options_wine_test.sh <LumaraNowPlaying.exe>
+set -uo pipefail
+EXE="$1"
+REPO="$(cd "$(dirname "$0")/../.." && pwd)"
+source "$REPO/scripts/wine-env.sh"
+bash "$REPO/scripts/wine-prefix.sh" || exit 1
+
+failures=0
+check() {  # check <description> <command...>
+    local what="$1"
+    shift
+    if "$@"; then
+        echo "ok   - $what"
+    else
+        echo "FAIL - $what"
+        failures=$((failures + 1))
+    fi
+}
+contains() { grep -qF -- "$2" <<<"$1"; }
+logs() { find "$WINEPREFIX/drive_c/users" -name LumaraNowPlaying.log 2>/dev/null; }
+
+out="$(wine "$EXE" --version 2>/dev/null)"
+check "--version ends with 0" test $? -eq 0
+check "--version prints the version" contains "$out" "LumaraNowPlaying 1."
+out="$(wine "$EXE" --help 2>/dev/null)"
+check "--help ends with 0" test $? -eq 0
+check "--help names --quit" contains "$out" "--quit"
+out="$(wine "$EXE" --no-such-option 2>/dev/null)"
+check "an unknown option ends with 2" test $? -eq 2
+check "an unknown option is named" contains "$out" "unknown option: --no-such-option"
+
+logs | while read -r f; do rm -f "$f"; done
+trace="$(WINEDEBUG=-all,+debugstr timeout 60 wine "$EXE" 2>&1)"
+rc=$?
+check "without the media session class it ends with 0 (got $rc)" test $rc -eq 0
+check "it traces why, once" test "$(grep -c 'media sessions are not available' <<<"$trace")" -eq 1
+log="$(logs | head -1)"
+check "it logs one line in %TEMP%" test -n "$log" -a "$(grep -c 'not available' "$log" 2>/dev/null)" = 1
+
+timeout 60 wine "$EXE" --quit
+check "--quit with no copy running ends with 0" test $? -eq 0
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
