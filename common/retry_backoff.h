@@ -14,6 +14,9 @@ class RetryBackoff {
 
     // Whether a try is due at `nowMs` (always, until a try failed).
     bool Due(std::uint64_t nowMs) const { return nowMs >= nextMs_; }
+    // When the next try is due (0 until a try failed), and the wait the last failure set.
+    std::uint64_t DueAtMs() const { return nextMs_; }
+    std::uint64_t WaitMs() const { return waitMs_; }
     // The try at `nowMs` failed: the next one waits twice as long as the last wait, up to the cap.
     void Failed(std::uint64_t nowMs) {
         waitMs_ = waitMs_ == 0 ? firstMs_ : std::min(waitMs_ * 2, capMs_);

@@ -40,12 +40,6 @@ std::string CleanPlayerText(std::u16string_view text, std::size_t maxUnits, bool
     return Utf16ToUtf8(text.substr(0, keep));
 }
 
-std::uint32_t RetryBackoff::Next() {
-    const std::uint32_t delay = nextMs_;
-    nextMs_ = std::min(nextMs_ * 2, kMaxMs);
-    return delay;
-}
-
 NowPlayingCore::NowPlayingCore(NowPlayingTranslator::Sender send, Clock& clock)
     : clock_(clock), translator_(std::move(send), NowPlayingTranslator::ShownRule::kCurrent) {}
 
@@ -273,10 +267,10 @@ void NowPlayingCore::Reschedule(std::uint64_t nowMs) {
 
 void NowPlayingCore::CheckStep() {
     if (translator_.InStep() || resendAtMs_) return;
-    const std::uint32_t delay = backoff_.Next();
-    resendAtMs_ = clock_.NowMs() + delay;
+    backoff_.Failed(clock_.NowMs());
+    resendAtMs_ = backoff_.DueAtMs();
     DebugPrint("LumaraNowPlaying: the panel service does not answer; resending in %u ms\n",
-               static_cast<unsigned>(delay));
+               static_cast<unsigned>(backoff_.WaitMs()));
 }
 
 std::optional<std::uint64_t> NowPlayingCore::NextWakeMs() const {
@@ -289,11 +283,12 @@ void NowPlayingCore::Wake() {
     if (resendAtMs_ && now >= *resendAtMs_) {
         translator_.Resync();
         if (translator_.InStep()) {
-            backoff_.Reset();
+            backoff_.Succeeded();
             resendAtMs_.reset();
             DebugPrint("LumaraNowPlaying: the panel service answers again; state resent\n");
         } else {
-            resendAtMs_ = now + backoff_.Next();
+            backoff_.Failed(now);
+            resendAtMs_ = backoff_.DueAtMs();
         }
     }
     if (nextTickMs_ && now >= *nextTickMs_) {

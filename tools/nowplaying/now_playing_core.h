@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "common/now_playing.h"
+#include "common/retry_backoff.h"
 #include "service/adapters/clock.h"
 #include "tools/nowplaying/session_table.h"
 
@@ -71,18 +72,6 @@ struct TimelineFacts {
 // A text the player published, cut to at most `maxUnits` UTF-16 units (never inside a
 // surrogate pair) and converted to UTF-8. `cut` tells whether anything was dropped.
 std::string CleanPlayerText(std::u16string_view text, std::size_t maxUnits, bool* cut = nullptr);
-
-// The delays between resends while the pipe is away: 250 ms doubling to kMaxBackoffMs.
-class RetryBackoff {
-  public:
-    static constexpr std::uint32_t kFirstMs = 250;
-    static constexpr std::uint32_t kMaxMs = 4000;
-    std::uint32_t Next();
-    void Reset() { nextMs_ = kFirstMs; }
-
-  private:
-    std::uint32_t nextMs_ = kFirstMs;
-};
 
 class NowPlayingCore {
   public:
@@ -151,7 +140,8 @@ class NowPlayingCore {
     std::uint64_t lastTickMs_ = 0;
     bool ticked_ = false;
     std::optional<std::uint64_t> nextTickMs_;
-    RetryBackoff backoff_;
+    // The delays between resends while the pipe is away: 250 ms doubling to 4 s.
+    RetryBackoff backoff_{250, 4000};
     std::optional<std::uint64_t> resendAtMs_;
 };
 
