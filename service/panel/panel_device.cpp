@@ -102,6 +102,8 @@ bool PanelFrame::ReopenPanel() {
             product == config.productId) {
             panel.device_ = std::move(candidate);
             panel.open_.store(true);
+            // A panel found again shows nothing: the text scrolled last is to scroll again.
+            panel.scroller_->Forget(*this);
             return true;
         }
     }

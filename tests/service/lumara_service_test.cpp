@@ -661,6 +661,73 @@ TEST(ServicePanel, UnpluggedTheServiceGoesOnPluggedItGetsTheStartReportsAndAWhol
     ASSERT_TRUE(rig.Stop());
 }
 
+// The character reports of one whole line; the whole stream one scroll of `text` sends (three
+// passes over 12 blanks and the text, then the beginning of the text).
+std::vector<Report> LineStream(const std::string& text, int lineCode) {
+    std::vector<Report> reports;
+    for (std::size_t c = 0; c < 12; ++c)
+        reports.push_back(R({1, lineCode | static_cast<int>(c), c < text.size() ? text[c] : ' '}));
+    return reports;
+}
+std::vector<Report> ScrollStream(const std::string& text, int lineCode) {
+    const std::string work = std::string(12, ' ') + text;
+    std::vector<Report> stream;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (std::size_t p = 0; p < work.size(); ++p) {
+            const std::vector<Report> line = LineStream(work.substr(p), lineCode);
+            stream.insert(stream.end(), line.begin(), line.end());
+        }
+    }
+    const std::vector<Report> last = LineStream(text, lineCode);
+    stream.insert(stream.end(), last.begin(), last.end());
+    return stream;
+}
+
+TEST(ServicePanel, PluggedBackUnderALongNameEveryLineIsDrawnAgainTheNameScrolling) {
+    ServiceRig rig;
+    rig.Start();
+    const std::string name = "Freddie Freeloader";
+    const auto scrollSteps = [&rig] {
+        const std::vector<std::uint32_t> sleeps = rig.panelSleeper.Sleeps();
+        return std::count(sleeps.begin(), sleeps.end(), 20u);
+    };
+    ASSERT_EQ(rig.Send(MSPROPTAG_CD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "61"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackName, name), 0u);
+    ASSERT_TRUE(WaitUntil([&] {
+        return scrollSteps() == 90 && rig.Line(0) == "Freddie Free" &&
+               rig.Line(1) == "01:01       ";
+    }));
+    rig.Settle();
+    rig.bus.SetUnplugged(0, true);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "62"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return !rig.service->Panel()->IsOpen(); }));
+    rig.Settle();
+
+    // Back: the start reports, the redraw, and the name scrolled again from its start, as on a
+    // panel that never showed it.
+    rig.bus.ClearReports();
+    rig.bus.SetUnplugged(0, false);
+    std::vector<Report> expected = {R({2, 51}), R({3, 0}), R({5, 0}), R({6, 0}), R({4, 0, 0})};
+    expected.push_back(R({6, 0x00}));                  // the video CD pair goes first
+    expected.insert(expected.end(), 5, R({6, 0x08}));  // then the CD icon
+    expected.push_back(R({5, 0x01}));                  // repeat cleared, playing stays
+    const std::vector<Report> time = LineStream("01:02", 0x80);
+    expected.insert(expected.end(), time.begin(), time.end());
+    expected.push_back(R({4, 0xFF, 0x7F}));            // 40000 lights fifteen segments
+    expected.insert(expected.end(), 6, R({5, 0x01}));  // recording, mute, the four of playing
+    const std::vector<Report> scroll = ScrollStream(name, 0xC0);
+    expected.insert(expected.end(), scroll.begin(), scroll.end());
+    EXPECT_TRUE(rig.bus.WaitForReportCount(expected.size(), milliseconds(10000)));
+    EXPECT_TRUE(WaitUntil([&] { return scrollSteps() == 180; }, milliseconds(2000)));
+    rig.Settle();
+    EXPECT_EQ(rig.service->PanelReopens(), 1u);
+    EXPECT_EQ(rig.bus.Reports(), expected);
+    EXPECT_EQ(rig.Line(0), "Freddie Free");
+    ASSERT_TRUE(rig.Stop());
+}
+
 TEST(ServicePanel, ResumeResendsTheBrightnessAndRedrawsTheWholePicture) {
     ServiceRig rig;
     rig.Start();
