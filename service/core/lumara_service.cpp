@@ -214,8 +214,9 @@ bool LumaraService::ReopenPanel() {
         if (!frame.ReopenPanel()) {
             return false;
         }
-        // What a fresh start sends: the brightness, then the whole panel cleared.
-        frame.SetBrightness(static_cast<std::uint8_t>(panel_->Config().brightness & 0xFF));
+        // What a fresh start sends: the brightness (the one last set), then the whole panel
+        // cleared.
+        frame.SetBrightness(panel_->Brightness());
         frame.ClearPanel(kClearAll, 0);
     }
     // In standby the standby screen comes back; otherwise the run loop redraws the whole
@@ -335,8 +336,7 @@ std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {
             // A panel that lost power in standby gets its brightness again, and from the
             // redraw that follows the whole picture.
             if (PanelDevice* panel = published_.load()) {
-                panel->BeginFrame().SetBrightness(
-                    static_cast<std::uint8_t>(panel->Config().brightness & 0xFF));
+                panel->BeginFrame().SetBrightness(panel->Brightness());
             }
             pipeGate_.Open();
             clockGate_.Open();

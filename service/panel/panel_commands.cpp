@@ -181,6 +181,7 @@ std::uint32_t PanelFrame::SetVolumeBar(std::uint16_t volume) {
 }
 
 std::uint32_t PanelFrame::SetBrightness(std::uint8_t value) {
+    panel_->brightness_.store(value);
     const std::uint8_t report[kReportSize] = {kBrightnessReport, value};
     return WriteReport(report);
 }

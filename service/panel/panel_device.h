@@ -129,6 +129,10 @@ class PanelDevice {
     // before the panel is shared with other threads.
     void SetLostHandler(std::function<void()> handler) { lostHandler_ = std::move(handler); }
 
+    // The value of the last brightness report written (or tried, when the panel was gone), so
+    // that a panel found again or woken from standby gets the brightness it was last set to.
+    std::uint8_t Brightness() const { return brightness_.load(); }
+
     std::uint8_t StatusIconByte() const { return statusIcons_.load(); }
     std::uint8_t MediaIconByte() const { return mediaIcons_.load(); }
 
@@ -154,6 +158,7 @@ class PanelDevice {
     // The icon bytes, changed only inside a frame; atomic so that they can be read without one.
     std::atomic<std::uint8_t> statusIcons_{0};
     std::atomic<std::uint8_t> mediaIcons_{0};
+    std::atomic<std::uint8_t> brightness_{0};  // changed only inside a frame, like the icons
     // The scroll request and threads; it writes through frames like any other caller.
     const std::unique_ptr<LineScroller> scroller_;
 };

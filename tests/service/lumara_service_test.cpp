@@ -760,5 +760,34 @@ TEST(ServicePanel, ResumeResendsTheBrightnessAndRedrawsTheWholePicture) {
     ASSERT_TRUE(rig.Stop());
 }
 
+TEST(ServicePanel, ResumeAndReopenSendTheBrightnessLastSetNotTheFilesOne) {
+    ServiceRig rig;
+    rig.Start();
+    rig.Settle();
+    rig.service->OnUserDefinedRequest(kControlBrightnessLow);
+    rig.service->OnPowerEvent(kPowerSuspend, nullptr);
+    std::thread resumer([&] { rig.service->OnPowerEvent(kPowerResumeSuspend, nullptr); });
+    ASSERT_TRUE(WaitUntil([&] { return rig.sleeper.Requested(kResumeDelayMs); }));
+    rig.bus.ClearReports();
+    rig.sleeper.Grant(kResumeDelayMs);
+    resumer.join();
+    rig.Settle();
+    ASSERT_FALSE(rig.bus.Reports().empty());
+    EXPECT_EQ(rig.bus.Reports().front(), R({2, 0xA4}));
+
+    rig.service->OnUserDefinedRequest(kControlBrightnessHigh);
+    rig.bus.SetUnplugged(0, true);
+    rig.volume.SetVolume(100);  // a redraw finds the panel gone
+    ASSERT_TRUE(WaitUntil([&] { return !rig.service->Panel()->IsOpen(); }));
+    rig.bus.ClearReports();
+    rig.bus.SetUnplugged(0, false);
+    ASSERT_TRUE(WaitUntil([&] { return rig.service->PanelReopens() == 1; }));
+    rig.Settle();
+    ASSERT_FALSE(rig.bus.Reports().empty());
+    EXPECT_EQ(rig.bus.Reports().front(), R({2, 0xAF}));
+    EXPECT_EQ(rig.Picture().brightness, 0xAF);
+    ASSERT_TRUE(rig.Stop());
+}
+
 }  // namespace
 }  // namespace zelk
