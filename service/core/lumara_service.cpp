@@ -311,7 +311,11 @@ void LumaraService::OnShutdown() {
     // The loop draws nothing more, the screen stays, and the service stops at once so that the
     // system need not wait out its shutdown timeout for it.
     shuttingDown_.store(true);
-    shared_.stop.store(1);
+    {
+        std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
+        host_.SetCurrentState(kServiceStopPending);
+        shared_.stop.store(1);
+    }
     ShowShutdownScreen(*panel);
     shared_.wake.Set();
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "service/host/service_status.h"
+
 namespace zelk {
 
 namespace {
@@ -70,6 +72,17 @@ class Win32ScmApi final : public ScmApi {
         SERVICE_DESCRIPTIONA config = {};
         config.lpDescription = const_cast<char*>(description);
         return g_change_service_config2(Sc(service), SERVICE_CONFIG_DESCRIPTION, &config) != 0;
+    }
+    bool SetStatus(SystemHandle status_handle, const ServiceStatusReport& report) override {
+        SERVICE_STATUS status = {};
+        status.dwServiceType = report.service_type;
+        status.dwCurrentState = report.current_state;
+        status.dwControlsAccepted = report.controls_accepted;
+        status.dwWin32ExitCode = report.win32_exit_code;
+        status.dwServiceSpecificExitCode = report.service_specific_exit_code;
+        status.dwCheckPoint = report.check_point;
+        status.dwWaitHint = report.wait_hint;
+        return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &status) != 0;
     }
     bool QueryState(SystemHandle service, std::uint32_t& state) override {
         SERVICE_STATUS status = {};

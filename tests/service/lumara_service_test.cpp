@@ -19,6 +19,8 @@
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
 #include "common/pipe_client.h"
+#include "service/host/service_status.h"
+#include "tests/host/host_fakes.h"
 #include "tests/service/service_test_support.h"
 #include "tools/sim/sim_volume.h"
 
@@ -78,9 +80,10 @@ class ServiceRig {
         }
     }
 
-    // Starts Run on its own thread; with `expectRunning`, waits until RUNNING is reported and
-    // the clock's first tick has been drawn.
-    void Start(bool expectRunning = true) {
+    // Starts Run on its own thread, reporting to `statusHost` (the rig's own host when null);
+    // with `expectRunning`, waits until RUNNING is reported and the clock's first tick has been
+    // drawn.
+    void Start(bool expectRunning = true, ServiceHost* statusHost = nullptr) {
         ServiceEnvironment env;
         env.bus = &bus;
         env.xmlLoader = &loader;
@@ -102,13 +105,13 @@ class ServiceRig {
                     std::make_error_code(std::errc::resource_unavailable_try_again));
             };
         }
-        service = std::make_unique<LumaraService>(host, env);
+        service = std::make_unique<LumaraService>(statusHost ? *statusHost : host, env);
         runner_ = std::thread([this] {
             service->Run();
             runReturned_.store(true);
         });
         if (expectRunning) {
-            host.WaitForReport(kServiceRunning, 10000);
+            if (statusHost == nullptr) host.WaitForReport(kServiceRunning, 10000);
             WaitUntil([this] { return service->Redraws() >= 1 && volume.Listening() >= 1; });
         }
     }
@@ -518,6 +521,47 @@ TEST(ServiceControls, ShutdownLeavesItsScreenAndStopsAtOnce) {
               (std::vector<Report>{R({3, 5}), R({5, 0}), R({6, 0}), R({4, 0, 0})}));
     EXPECT_EQ(rig.host.Reports().back().state, kServiceStopPending);
     EXPECT_EQ(rig.EventIds(), (Events{kEventServiceStarted, kEventServiceStopped}));
+}
+
+// The status as the service control manager gets it: the framework's status reporter over a
+// fake SCM.
+class ScmStatusHost final : public ServiceHost {
+  public:
+    ScmStatusHost() { status.SetHandle(&scm); }  // any status handle but null
+    bool ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
+                      std::uint32_t controlsAccepted) override {
+        return status.Report(state, checkPoint, waitHint, controlsAccepted, 0, 0);
+    }
+    void LogEvent(std::uint16_t, std::uint32_t, const char*) override {}
+    void MessageBeep(std::uint32_t) override {}
+    std::recursive_mutex& StatusLock() override { return status.Lock(); }
+    void SetCurrentState(std::uint32_t state) override { status.Record().current_state = state; }
+    std::uint32_t CurrentState() override { return status.Record().current_state; }
+    std::vector<std::uint32_t> StatesSent() {
+        std::vector<std::uint32_t> states;
+        for (const ServiceStatusReport& r : scm.StatusSent()) states.push_back(r.current_state);
+        return states;
+    }
+
+    FakeSystem scm;
+    ServiceStatusReporter status{scm, 0x45};
+};
+
+TEST(ServiceControls, ShutdownReportsStopPendingAndNothingIsReportedAfterStopped) {
+    ServiceRig rig;
+    ScmStatusHost scm;
+    rig.Start(true, &scm);
+    // The control thread: the handler, then the dispatch's report of the current state.
+    rig.service->OnShutdown();
+    scm.status.ReportCurrent();
+    rig.sleeper.ReleaseAll();
+    ASSERT_TRUE(rig.WaitForRunToReturn());
+    scm.status.Report(kServiceStopped, 0, 0, 0, 0, 0);  // the service thread, once Run returned
+    EXPECT_FALSE(scm.status.ReportCurrent());           // a control that comes after that
+    EXPECT_FALSE(scm.status.Report(kServiceStopPending, 1, 1100, kKeepStatusValue, 0, 0));
+    EXPECT_EQ(scm.StatesSent(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceRunning,
+                                                            kServiceStopPending,
+                                                            kServiceStopPending, kServiceStopped}));
 }
 
 // (What the service spends in standby is measured by bench/service_cpu_bench.)
