@@ -186,4 +186,9 @@ std::uint32_t PanelFrame::SetBrightness(std::uint8_t value) {
     return WriteReport(report);
 }
 
+std::uint32_t PanelFrame::SendOpeningReports(bool clearAll) {
+    const std::uint32_t result = SetBrightness(panel_->brightness_.load());
+    return clearAll ? ClearPanel(kClearAll, 0) : result;
+}
+
 }  // namespace zelk

@@ -81,6 +81,7 @@ bool PanelFrame::OpenPanel(const PanelConfig& config) {
     PanelDevice& panel = *panel_;
     panel.lock_.AssertHeld();
     panel.config_ = config;
+    panel.brightness_.store(static_cast<std::uint8_t>(config.brightness & 0xFF));
     return ReopenPanel();
 }
 
