@@ -18,7 +18,7 @@ PanelRecovery::~PanelRecovery() {
 
 void PanelRecovery::Start() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         quit_ = false;
     }
     thread_ = std::thread([this] { Watch(); });
@@ -26,10 +26,10 @@ void PanelRecovery::Start() {
 
 void PanelRecovery::Stop() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         quit_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
     bus_.CancelArrivalWait();
     if (thread_.joinable()) {
         thread_.join();
@@ -38,26 +38,29 @@ void PanelRecovery::Stop() {
 
 void PanelRecovery::PanelLost() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         lost_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 bool PanelRecovery::QuitRequested() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return quit_;
 }
 
 void PanelRecovery::Watch() {
-    std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
-        changed_.wait(lock, [this] { return quit_ || lost_; });
-        if (quit_) {
-            return;
+        {
+            MutexLock guard(lock_);
+            while (!quit_ && !lost_) {
+                changed_.Wait(lock_);
+            }
+            if (quit_) {
+                return;
+            }
+            lost_ = false;
         }
-        lost_ = false;
-        lock.unlock();
         DebugPrint("The panel has gone; waiting for it to come back.\n");
         // Waits on the bus's arrival notices; without one the bus is scanned again now and
         // then. A write error that left the panel in place finds it at once.
@@ -69,7 +72,6 @@ void PanelRecovery::Watch() {
             }
             reopened = Reopen();
         }
-        lock.lock();
     }
 }
 

@@ -5,11 +5,12 @@
 // whole panel cleared) and the owner is told, so that it can draw its picture again.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <thread>
+
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 
 #include "service/panel/hid_bus.h"
 #include "service/panel/panel_device.h"
@@ -31,28 +32,28 @@ class PanelRecovery {
     PanelRecovery& operator=(const PanelRecovery&) = delete;
 
     // Starts the watch thread; throws std::system_error when the system will not start it.
-    void Start();
+    void Start() EXCLUDES(lock_);
     // Ends the watch (a wait for the panel included) and joins its thread. Safe to call when
     // it is not running.
-    void Stop();
+    void Stop() EXCLUDES(lock_);
 
   private:
     // The panel's lost handler: called inside the frame whose write found the panel gone, it
     // only wakes the watch.
-    void PanelLost();
-    void Watch();
+    void PanelLost() EXCLUDES(lock_);
+    void Watch() EXCLUDES(lock_);
     // Opens the panel again and sends the opening reports; false when it is not there.
-    bool Reopen();
-    bool QuitRequested();
+    bool Reopen() EXCLUDES(lock_);
+    bool QuitRequested() EXCLUDES(lock_);
 
     HidBus& bus_;
     PanelDevice& panel_;
     const std::function<void()> panelBack_;
     std::thread thread_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool lost_ = false;  // guarded by lock_
-    bool quit_ = false;  // guarded by lock_
+    Mutex lock_;
+    CondVar changed_;
+    bool lost_ GUARDED_BY(lock_) = false;
+    bool quit_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace zelk
