@@ -30,6 +30,12 @@ const std::wstring kTypeLibLocaleKey = std::wstring(L"TypeLib\\") + kLibid + L"\
 const std::wstring kOwnPlatformKey = kTypeLibLocaleKey + (kIs64Bit ? L"\\win64" : L"\\win32");
 const std::wstring kOtherPlatformKey = kTypeLibLocaleKey + (kIs64Bit ? L"\\win32" : L"\\win64");
 
+// The class keys are split between the 64- and 32-bit views of the registry; the ProgIDs and the
+// component category keys are one for both (on every 64-bit Windows this program runs on, and
+// under Wine). So while the other build's class is registered, the ProgIDs and the category's
+// name serve it too and stay.
+constexpr REGSAM kOtherView = kIs64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
 const std::wstring kCategoryKey = std::wstring(L"Component Categories\\") + kCategory;
 const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsid;
 
@@ -91,6 +97,25 @@ HRESULT DeleteValue(const std::wstring& key, const wchar_t* name) {
 bool KeyExists(const std::wstring& key) {
     HKEY handle = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+// Whether the other build's class is registered, in the other view of the class keys. A 32-bit
+// build on a 32-bit system has no other view (the flag would open its own).
+bool OtherBuildRegistered() {
+    if (!kIs64Bit) {
+        BOOL wow64 = FALSE;
+        if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+            return false;
+        }
+    }
+    HKEY handle = nullptr;
+    const std::wstring server = kClassKey + L"\\InprocServer32";
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, KEY_READ | kOtherView, &handle) !=
+        ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(handle);
@@ -187,14 +212,16 @@ HRESULT UnregisterServer(HINSTANCE module) {
     if (FAILED(hr)) {
         return hr;
     }
-    // Every step runs; the first failure is the result. The category key and CLSID stay.
+    // Every step runs; the first failure is the result. The category key and CLSID stay, and
+    // so do the ProgIDs and the category's name while the other build uses them.
+    const bool shared = OtherBuildRegistered();
     const HRESULT steps[] = {
-        DeleteValue(kCategoryKey, kCategoryLocaleValue),
-        DeleteKey(std::wstring(kProgId) + L"\\CLSID"),
-        DeleteKey(kProgId),
-        DeleteKey(std::wstring(kIndependentProgId) + L"\\CLSID"),
-        DeleteKey(std::wstring(kIndependentProgId) + L"\\CurVer"),
-        DeleteKey(kIndependentProgId),
+        shared ? S_OK : DeleteValue(kCategoryKey, kCategoryLocaleValue),
+        shared ? S_OK : DeleteKey(std::wstring(kProgId) + L"\\CLSID"),
+        shared ? S_OK : DeleteKey(kProgId),
+        shared ? S_OK : DeleteKey(std::wstring(kIndependentProgId) + L"\\CLSID"),
+        shared ? S_OK : DeleteKey(std::wstring(kIndependentProgId) + L"\\CurVer"),
+        shared ? S_OK : DeleteKey(kIndependentProgId),
         DeleteTree(kClassKey),
         UnregisterTypeLibrary(),
     };

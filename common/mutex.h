@@ -1,7 +1,8 @@
-// A plain (non-recursive) mutex and its scoped guard, annotated so that clang's thread-safety
-// analysis can check the fields that name it in GUARDED_BY.
+// A plain (non-recursive) mutex, its scoped guard and its condition variable, annotated so that
+// clang's thread-safety analysis can check the fields that name it in GUARDED_BY.
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 
 #include "common/thread_annotations.h"
@@ -29,6 +30,18 @@ class SCOPED_CAPABILITY MutexLock {
 
   private:
     Mutex& mutex_;
+};
+
+// Waits for a change of fields guarded by a Mutex. The waiter holds the mutex; the wait gives
+// it up while it sleeps and holds it again when it returns (also on a spurious wake-up, so the
+// waiter checks its condition in a loop).
+class CondVar {
+  public:
+    void Wait(Mutex& mutex) REQUIRES(mutex) { signal_.wait(mutex); }
+    void NotifyAll() { signal_.notify_all(); }
+
+  private:
+    std::condition_variable_any signal_;
 };
 
 }  // namespace zelk

@@ -52,16 +52,10 @@ void LumaraService::Run(int, char**) {
                 kServiceDisplayName);
             host_.MessageBeep(kBeepExclamation);
         } else {
+            // The rest of the opening reports: the brightness went with the start-up.
             panel_->BeginFrame().ClearPanel(kClearAll, 0);
-            // Told from inside a frame whose write found the panel gone: it only wakes the
-            // watch.
-            panel_->SetLostHandler([this] {
-                {
-                    std::lock_guard<std::mutex> guard(watchLock_);
-                    panelLost_ = true;
-                }
-                watchChanged_.notify_all();
-            });
+            recovery_ =
+                std::make_unique<PanelRecovery>(*env_.bus, *panel_, [this] { PanelBack(); });
             published_.store(panel_.get());
             if (StartWorkers()) {
                 host_.ReportStatus(kServiceRunning, 0, kKeepStatusValue, kKeepStatusValue);
@@ -121,11 +115,7 @@ void LumaraService::StartWorkerThreads() {
 
     volumeThread_ = std::thread([this] { VolumeThread(); });
 
-    {
-        std::lock_guard<std::mutex> guard(watchLock_);
-        watchQuit_ = false;
-    }
-    watchThread_ = std::thread([this] { PanelWatchThread(); });
+    recovery_->Start();
 }
 
 void LumaraService::HaltWorkers() {
@@ -168,65 +158,19 @@ void LumaraService::EndWorkers() {
         volumeThread_.join();
     }
 
-    {
-        std::lock_guard<std::mutex> guard(watchLock_);
-        watchQuit_ = true;
-    }
-    watchChanged_.notify_all();
-    if (env_.bus != nullptr) {
-        env_.bus->CancelArrivalWait();
-    }
-    if (watchThread_.joinable()) {
-        watchThread_.join();
+    if (recovery_) {
+        recovery_->Stop();
     }
 }
 
-void LumaraService::PanelWatchThread() {
-    std::unique_lock<std::mutex> lock(watchLock_);
-    for (;;) {
-        watchChanged_.wait(lock, [this] { return watchQuit_ || panelLost_; });
-        if (watchQuit_) {
-            return;
-        }
-        panelLost_ = false;
-        lock.unlock();
-        DebugPrint("The panel has gone; waiting for it to come back.\n");
-        // Waits on the bus's arrival notices; without one the bus is scanned again now and
-        // then. A write error that left the panel in place finds it at once.
-        bool reopened = ReopenPanel();
-        while (!reopened) {
-            env_.bus->WaitForArrival(kPanelRescanMs);
-            {
-                std::lock_guard<std::mutex> guard(watchLock_);
-                if (watchQuit_) {
-                    return;
-                }
-            }
-            reopened = ReopenPanel();
-        }
-        lock.lock();
-    }
-}
-
-bool LumaraService::ReopenPanel() {
-    {
-        PanelFrame frame = panel_->BeginFrame();
-        if (!frame.ReopenPanel()) {
-            return false;
-        }
-        // What a fresh start sends: the brightness, then the whole panel cleared.
-        frame.SetBrightness(static_cast<std::uint8_t>(panel_->Config().brightness & 0xFF));
-        frame.ClearPanel(kClearAll, 0);
-    }
+void LumaraService::PanelBack() {
     // In standby the standby screen comes back; otherwise the run loop redraws the whole
     // picture.
     if (shared_.standby.load() != 0) {
         ShowStandbyScreen(*panel_);
     }
     reopens_.fetch_add(1);
-    DebugPrint("The panel is back.\n");
     shared_.wake.Set();
-    return true;
 }
 
 void LumaraService::VolumeThread() {
@@ -310,7 +254,11 @@ void LumaraService::OnShutdown() {
     // The loop draws nothing more, the screen stays, and the service stops at once so that the
     // system need not wait out its shutdown timeout for it.
     shuttingDown_.store(true);
-    shared_.stop.store(1);
+    {
+        std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
+        host_.SetCurrentState(kServiceStopPending);
+        shared_.stop.store(1);
+    }
     ShowShutdownScreen(*panel);
     shared_.wake.Set();
 }
@@ -335,8 +283,7 @@ std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {
             // A panel that lost power in standby gets its brightness again, and from the
             // redraw that follows the whole picture.
             if (PanelDevice* panel = published_.load()) {
-                panel->BeginFrame().SetBrightness(
-                    static_cast<std::uint8_t>(panel->Config().brightness & 0xFF));
+                panel->BeginFrame().SendOpeningReports(false);
             }
             pipeGate_.Open();
             clockGate_.Open();

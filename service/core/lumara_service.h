@@ -22,6 +22,7 @@
 #include "service/panel/display_props.h"
 #include "service/panel/hid_bus.h"
 #include "service/panel/panel_device.h"
+#include "service/panel/panel_recovery.h"
 #include "service/panel/panel_startup.h"
 #include "service/pipe/pipe_endpoint.h"
 #include "service/pipe/pipe_server.h"
@@ -50,9 +51,6 @@ inline constexpr std::uint8_t kBrightnessHigh = 0xAF;
 
 // How long the pipe server and clock stay halted after the start-up screen on resume.
 inline constexpr std::uint32_t kResumeDelayMs = 1500;
-// While the panel is gone the bus is scanned again at least this often, should an arrival
-// notice never come.
-inline constexpr std::uint32_t kPanelRescanMs = 5000;
 
 // Start-up progress reported to the host.
 inline constexpr std::uint32_t kStartWaitHintMs = 1100;
@@ -130,8 +128,8 @@ class LumaraService {
     void HaltWorkers();
     void EndWorkers();
     void VolumeThread();
-    void PanelWatchThread();
-    bool ReopenPanel();
+    // The panel watch's news that the panel is back (after its opening reports).
+    void PanelBack();
     void Redraw(const MediaState& copy);
 
     ServiceHost& host_;
@@ -158,13 +156,8 @@ class LumaraService {
     bool volumeQuit_ = false;
     bool workersEnded_ = true;
 
-    // The panel watch: told when a write finds the panel gone, it waits for the bus's arrival
-    // notices and opens the panel again.
-    std::thread watchThread_;
-    std::mutex watchLock_;
-    std::condition_variable watchChanged_;
-    bool panelLost_ = false;  // guarded by watchLock_
-    bool watchQuit_ = false;  // guarded by watchLock_
+    // Finds the panel again when it has gone; made with the panel and ends before it.
+    std::unique_ptr<PanelRecovery> recovery_;
     std::atomic<std::uint64_t> reopens_{0};
 };
 

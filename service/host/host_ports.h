@@ -13,6 +13,8 @@ namespace zelk {
 
 using SystemHandle = void*;
 
+struct ServiceStatusReport;
+
 // The parameters of service creation.
 struct ServiceCreateRequest {
     const char* service_name = nullptr;
@@ -77,6 +79,9 @@ class ScmApi {
     virtual bool Control(SystemHandle service, std::uint32_t control) = 0;
     virtual bool Start(SystemHandle service) = 0;
     virtual bool Delete(SystemHandle service) = 0;
+    // Tells the service control manager the running service's status (`status_handle` is what
+    // the control handler's registration gave).
+    virtual bool SetStatus(SystemHandle status_handle, const ServiceStatusReport& report) = 0;
     virtual std::uint32_t LastError() = 0;
     virtual void SetLastError(std::uint32_t error) = 0;
     // Milliseconds since an arbitrary start, wrapping at 32 bits, and a wait.

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "service/host/service_status.h"
+
 namespace zelk {
 
 namespace {
@@ -116,6 +118,17 @@ class Win32ScmApi final : public ScmApi {
         }
         TriggerInfo info = {static_cast<DWORD>(entries.size()), entries.data(), nullptr};
         return g_change_service_config2w(Sc(service), SERVICE_CONFIG_TRIGGER_INFO, &info) != 0;
+    }
+    bool SetStatus(SystemHandle status_handle, const ServiceStatusReport& report) override {
+        SERVICE_STATUS status = {};
+        status.dwServiceType = report.service_type;
+        status.dwCurrentState = report.current_state;
+        status.dwControlsAccepted = report.controls_accepted;
+        status.dwWin32ExitCode = report.win32_exit_code;
+        status.dwServiceSpecificExitCode = report.service_specific_exit_code;
+        status.dwCheckPoint = report.check_point;
+        status.dwWaitHint = report.wait_hint;
+        return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &status) != 0;
     }
     bool QueryState(SystemHandle service, std::uint32_t& state) override {
         SERVICE_STATUS status = {};

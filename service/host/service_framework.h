@@ -107,9 +107,9 @@ class ServiceFramework {
 
     // The status lock and the state it guards, for the service's control handlers. The two
     // state accessors require the caller to hold StatusLock().
-    std::recursive_mutex& StatusLock() { return status_lock_; }
-    std::uint32_t CurrentStateLocked() const { return status_.current_state; }
-    void SetCurrentStateLocked(std::uint32_t state) { status_.current_state = state; }
+    std::recursive_mutex& StatusLock() { return status_.Lock(); }
+    std::uint32_t CurrentStateLocked() { return status_.Record().current_state; }
+    void SetCurrentStateLocked(std::uint32_t state) { status_.Record().current_state = state; }
 
     EventLogSource& EventLog() { return event_log_; }
     const std::string& ServiceName() const { return service_name_; }
@@ -127,16 +127,14 @@ class ServiceFramework {
     std::string password_;
     std::string event_message_file_;
     std::vector<std::string> dependencies_;
-    // The status lock guards exactly these two, and the process's current-service pointer:
-    ServiceStatusHandle status_handle_ = nullptr;  // guarded by status_lock_
-    ServiceStatusRecord status_;                   // guarded by status_lock_
-    std::uint32_t refused_control_ = 0;            // the SCM's dispatcher thread only; no lock
+    // The stored status and the status handle; its lock also guards the process's
+    // current-service pointer.
+    ServiceStatusReporter status_;
+    std::uint32_t refused_control_ = 0;  // the SCM's dispatcher thread only; no lock
     std::string service_name_;
     std::string display_name_;
     std::string description_;
     EventLogSource event_log_;
-    // Recursive: a control handler that holds it may report a status, which takes it again.
-    std::recursive_mutex status_lock_;
 
   private:
     ServiceCommandContext CommandContext();

@@ -73,17 +73,17 @@ HKEY AsKey(SettingsKey key) {
 
 ServiceFramework::ServiceFramework(const char* service_name, const char* display_name,
                                    std::uint32_t controls_accepted, const char* description)
-    : service_name_(service_name != nullptr ? service_name : ""),
+    : status_(SystemScmApi(), controls_accepted),
+      service_name_(service_name != nullptr ? service_name : ""),
       display_name_(display_name != nullptr ? display_name : ""),
       description_(description != nullptr ? description : ""),
       event_log_(SystemEventLogApi(), SystemRegistryApi(), std::string(), display_name_) {
-    std::lock_guard<std::recursive_mutex> guard(status_lock_);
-    status_.controls_accepted = controls_accepted;
+    std::lock_guard<std::recursive_mutex> guard(status_.Lock());
     g_current_service = this;
 }
 
 ServiceFramework::~ServiceFramework() {
-    std::lock_guard<std::recursive_mutex> guard(status_lock_);
+    std::lock_guard<std::recursive_mutex> guard(status_.Lock());
     if (g_current_service == this) g_current_service = nullptr;
 }
 
@@ -359,13 +359,14 @@ void ServiceFramework::ServiceMain(std::uint32_t argc, char** argv) {
 }
 
 bool ServiceFramework::RegisterControlHandler() {
-    std::lock_guard<std::recursive_mutex> guard(status_lock_);
+    SERVICE_STATUS_HANDLE handle;
     if (g_register_handler_ex != nullptr) {
-        status_handle_ = g_register_handler_ex(service_name_.c_str(), StaticHandlerEx, nullptr);
+        handle = g_register_handler_ex(service_name_.c_str(), StaticHandlerEx, nullptr);
     } else {
-        status_handle_ = RegisterServiceCtrlHandlerA(service_name_.c_str(), StaticHandler);
+        handle = RegisterServiceCtrlHandlerA(service_name_.c_str(), StaticHandler);
     }
-    return status_handle_ != nullptr;
+    status_.SetHandle(handle);
+    return handle != nullptr;
 }
 
 std::uint32_t ServiceFramework::HandleControl(std::uint32_t control, std::uint32_t event_type,
@@ -377,24 +378,8 @@ bool ServiceFramework::ReportFullStatus(std::uint32_t state, std::uint32_t check
                                         std::uint32_t wait_hint, std::uint32_t controls_accepted,
                                         std::uint32_t win32_exit_code,
                                         std::uint32_t service_exit_code) {
-    ServiceStatusReport report;
-    SERVICE_STATUS_HANDLE handle;
-    {
-        std::lock_guard<std::recursive_mutex> guard(status_lock_);
-        report = ApplyStatusReport(status_, state, check_point, wait_hint, controls_accepted,
-                                   win32_exit_code, service_exit_code);
-        handle = static_cast<SERVICE_STATUS_HANDLE>(status_handle_);
-    }
-    if (handle == nullptr) return false;
-    SERVICE_STATUS status = {};
-    status.dwServiceType = report.service_type;
-    status.dwCurrentState = report.current_state;
-    status.dwControlsAccepted = report.controls_accepted;
-    status.dwWin32ExitCode = report.win32_exit_code;
-    status.dwServiceSpecificExitCode = report.service_specific_exit_code;
-    status.dwCheckPoint = report.check_point;
-    status.dwWaitHint = report.wait_hint;
-    return SetServiceStatus(handle, &status) != 0;
+    return status_.Report(state, check_point, wait_hint, controls_accepted, win32_exit_code,
+                          service_exit_code);
 }
 
 bool ServiceFramework::ReportStatus(std::uint32_t state, std::uint32_t check_point,
@@ -403,12 +388,11 @@ bool ServiceFramework::ReportStatus(std::uint32_t state, std::uint32_t check_poi
 }
 
 bool ServiceFramework::ReportCurrentStatus() {
-    std::uint32_t state;
-    {
-        std::lock_guard<std::recursive_mutex> guard(status_lock_);
-        state = status_.current_state;
-    }
-    return ReportStatus(state, kKeepStatusValue, kKeepStatusValue, kKeepStatusValue);
+    // The state is read and reported under one hold of the lock, so that a stop reported
+    // meanwhile on the service thread is never followed by the state from before it.
+    std::lock_guard<std::recursive_mutex> guard(status_.Lock());
+    return ReportStatus(status_.Record().current_state, kKeepStatusValue, kKeepStatusValue,
+                        kKeepStatusValue);
 }
 
 // ---- Default handlers -----------------------------------------------------------------------

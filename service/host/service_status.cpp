@@ -37,4 +37,33 @@ ServiceStatusReport ApplyStatusReport(ServiceStatusRecord& record, std::uint32_t
     return report;
 }
 
+ServiceStatusReporter::ServiceStatusReporter(ScmApi& scm, std::uint32_t controls_accepted)
+    : scm_(scm) {
+    record_.controls_accepted = controls_accepted;
+}
+
+void ServiceStatusReporter::SetHandle(SystemHandle handle) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    handle_ = handle;
+}
+
+bool ServiceStatusReporter::Report(std::uint32_t state, std::uint32_t check_point,
+                                   std::uint32_t wait_hint, std::uint32_t controls_accepted,
+                                   std::uint32_t win32_exit_code, std::uint32_t service_exit_code) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (stopped_) return false;
+    const ServiceStatusReport report =
+        ApplyStatusReport(record_, state, check_point, wait_hint, controls_accepted,
+                          win32_exit_code, service_exit_code);
+    if (handle_ == nullptr) return false;
+    stopped_ = state == kServiceStopped;
+    return scm_.SetStatus(handle_, report);
+}
+
+bool ServiceStatusReporter::ReportCurrent() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    return Report(record_.current_state, kKeepStatusValue, kKeepStatusValue, kKeepStatusValue, 0,
+                  0);
+}
+
 }  // namespace zelk

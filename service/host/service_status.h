@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "service/core/service_host.h"
+#include "service/host/host_ports.h"
 
 namespace zelk {
 
@@ -37,6 +39,39 @@ ServiceStatusReport ApplyStatusReport(ServiceStatusRecord& record, std::uint32_t
                                       std::uint32_t controls_accepted,
                                       std::uint32_t win32_exit_code,
                                       std::uint32_t service_exit_code);
+
+// The service's status as the service control manager is told it: the stored values, the
+// status handle and the lock that guards them. A report is stored and sent under the lock, so
+// reports reach the manager in the order their values were stored; once STOPPED has been sent
+// nothing more is (the status handle is not to be used after it).
+class ServiceStatusReporter {
+  public:
+    ServiceStatusReporter(ScmApi& scm, std::uint32_t controls_accepted);
+    ServiceStatusReporter(const ServiceStatusReporter&) = delete;
+    ServiceStatusReporter& operator=(const ServiceStatusReporter&) = delete;
+
+    // Recursive: a control handler that holds it may report a status, which takes it again.
+    std::recursive_mutex& Lock() { return lock_; }
+    // The stored values; the caller holds Lock().
+    ServiceStatusRecord& Record() { return record_; }
+    void SetHandle(SystemHandle handle);
+
+    // Stores the values (ApplyStatusReport) and sends the report. False when there is no
+    // status handle (the values are stored all the same) or the call fails; false, storing
+    // nothing, once STOPPED has been sent.
+    bool Report(std::uint32_t state, std::uint32_t check_point, std::uint32_t wait_hint,
+                std::uint32_t controls_accepted, std::uint32_t win32_exit_code,
+                std::uint32_t service_exit_code);
+    // The stored state again, with the stored progress and controls.
+    bool ReportCurrent();
+
+  private:
+    ScmApi& scm_;
+    std::recursive_mutex lock_;
+    ServiceStatusRecord record_;     // guarded by lock_
+    SystemHandle handle_ = nullptr;  // guarded by lock_
+    bool stopped_ = false;           // STOPPED was sent; guarded by lock_
+};
 
 // Thrown by value (and caught by reference) to end the service with these exit codes.
 class CNTServiceTerminateException {

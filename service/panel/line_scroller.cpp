@@ -122,6 +122,17 @@ void LineScroller::Stop() {
     }
 }
 
+void LineScroller::Forget(const PanelFrame&) {
+    MutexLock guard(requestLock_);
+    if (lineCode_ == 0) {
+        return;
+    }
+    lineTakenOver_ = true;
+    if (current_) {
+        current_->stop.store(true);
+    }
+}
+
 void LineScroller::EndRun(const std::shared_ptr<Run>& run) {
     if (!run) {
         return;

@@ -57,6 +57,10 @@ class LineScroller {
         EXCLUDES(starterLock_, requestLock_);
     // Ends the running scroll (if any) and waits for its thread, at most about 2 s.
     void Stop() EXCLUDES(starterLock_, requestLock_);
+    // Inside `frame`, once the panel has been opened again: its lines show nothing now. A
+    // running scroll writes no more (it checks its token inside its frame), and the text
+    // scrolled last scrolls again when it is given again.
+    void Forget(const PanelFrame& frame) EXCLUDES(requestLock_);
 
   private:
     // One scroll thread and its stop token.

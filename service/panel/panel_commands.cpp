@@ -181,8 +181,14 @@ std::uint32_t PanelFrame::SetVolumeBar(std::uint16_t volume) {
 }
 
 std::uint32_t PanelFrame::SetBrightness(std::uint8_t value) {
+    panel_->brightness_.store(value);
     const std::uint8_t report[kReportSize] = {kBrightnessReport, value};
     return WriteReport(report);
+}
+
+std::uint32_t PanelFrame::SendOpeningReports(bool clearAll) {
+    const std::uint32_t result = SetBrightness(panel_->brightness_.load());
+    return clearAll ? ClearPanel(kClearAll, 0) : result;
 }
 
 }  // namespace zelk

@@ -81,6 +81,7 @@ bool PanelFrame::OpenPanel(const PanelConfig& config) {
     PanelDevice& panel = *panel_;
     panel.lock_.AssertHeld();
     panel.config_ = config;
+    panel.brightness_.store(static_cast<std::uint8_t>(config.brightness & 0xFF));
     return ReopenPanel();
 }
 
@@ -102,6 +103,8 @@ bool PanelFrame::ReopenPanel() {
             product == config.productId) {
             panel.device_ = std::move(candidate);
             panel.open_.store(true);
+            // A panel found again shows nothing: the text scrolled last is to scroll again.
+            panel.scroller_->Forget(*this);
             return true;
         }
     }

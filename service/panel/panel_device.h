@@ -83,6 +83,11 @@ class PanelFrame {
     std::uint32_t ShowTransportState(std::int32_t state);  // returns 1
     std::uint32_t SetVolumeBar(std::uint16_t volume);
     std::uint32_t SetBrightness(std::uint8_t value);  // brightness report
+    // The reports that make the panel ours whenever it is opened, found again or woken: the
+    // brightness it is to show (PanelDevice::Brightness) and, with `clearAll`, the whole panel
+    // cleared. At start-up the clear follows once the service has started; a resume keeps the
+    // start-up screen it has shown.
+    std::uint32_t SendOpeningReports(bool clearAll);
 
   private:
     friend class PanelDevice;
@@ -129,6 +134,11 @@ class PanelDevice {
     // before the panel is shared with other threads.
     void SetLostHandler(std::function<void()> handler) { lostHandler_ = std::move(handler); }
 
+    // The brightness the panel is to show: the properties' from OpenPanel on, then the value of
+    // the last brightness report written (or tried, when the panel was gone), so that a panel
+    // found again or woken from standby gets the brightness it was last set to.
+    std::uint8_t Brightness() const { return brightness_.load(); }
+
     std::uint8_t StatusIconByte() const { return statusIcons_.load(); }
     std::uint8_t MediaIconByte() const { return mediaIcons_.load(); }
 
@@ -154,6 +164,7 @@ class PanelDevice {
     // The icon bytes, changed only inside a frame; atomic so that they can be read without one.
     std::atomic<std::uint8_t> statusIcons_{0};
     std::atomic<std::uint8_t> mediaIcons_{0};
+    std::atomic<std::uint8_t> brightness_{0};  // changed only inside a frame, like the icons
     // The scroll request and threads; it writes through frames like any other caller.
     const std::unique_ptr<LineScroller> scroller_;
 };

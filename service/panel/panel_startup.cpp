@@ -11,7 +11,7 @@ std::uint32_t StartPanel(PanelDevice& panel, const PanelConfig& config) {
     {
         PanelFrame frame = panel.BeginFrame();
         if (!frame.OpenPanel(config)) result = kErrorDeviceNotConnected;
-        frame.SetBrightness(static_cast<std::uint8_t>(config.brightness & 0xFF));
+        frame.SendOpeningReports(false);  // the clear follows once the service has started
     }
     TextConverter& converter = panel.Converter();
     converter.Open();  // the code pages are asked for whatever Open answered

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "service/panel/display_props.h"
+#include "service/panel/xml_entity_scan.h"
 
 namespace zelk {
 namespace {
@@ -248,6 +249,8 @@ class ExpatXmlLoader final : public XmlLoader {
         std::string text;
         const XmlLoadStatus read = ReadWhole(path, text, error);
         if (read != XmlLoadStatus::kLoaded) return read;
+        // The rule both loaders share; the parser's entity handler below refuses as well.
+        if (DeclaresEntity(text)) return XmlLoadStatus::kNotLoaded;
         return Parse(text, root);
     }
 

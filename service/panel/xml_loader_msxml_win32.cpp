@@ -5,9 +5,10 @@
 // text is its typed value when that is a string (VT_BSTR), otherwise it has no string value;
 // an element that holds other elements keeps only its own text. A file longer than
 // kMaxDisplayPropsBytes is not loaded.
-// A document type without entity declarations is read past. A file that declares an entity is
-// refused as not loaded before the parser sees it (no entity is ever expanded or fetched), and
-// again after the load should the parsed document type still list one. The document is loaded
+// A document type without entity declarations is read past. A file whose document type declares
+// an entity is refused as not loaded before the parser sees it (no entity is ever expanded or
+// fetched), and again after the load should the parsed document type still list one; the text
+// "<!ENTITY" anywhere else (a comment, a CDATA section) declares nothing. The document is loaded
 // synchronously with external resolution and validation off.
 #include <windows.h>
 #include <objbase.h>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "service/panel/display_props.h"
+#include "service/panel/xml_entity_scan.h"
 
 namespace zelk {
 namespace {
@@ -173,27 +175,21 @@ class ComScope {
     HRESULT hr_;
 };
 
-// Whether the file holds "<!ENTITY" in a single-byte or UTF-8 form or in UTF-16 of either byte
-// order. An unreadable file is left to the parser, which reports it.
-bool DeclaresEntity(const std::string& path) {
+// Whether the file's document type declares an entity (see xml_entity_scan.h). An unreadable
+// file is left to the parser, which reports it.
+bool FileDeclaresEntity(const std::string& path) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     std::string bytes;
     char chunk[8192];
     DWORD count = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0) {
+    while (bytes.size() <= kMaxDisplayPropsBytes &&
+           ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0) {
         bytes.append(chunk, count);
     }
     CloseHandle(file);
-    constexpr char kDeclaration[] = "<!ENTITY";
-    std::string little, big;
-    for (const char c : std::string(kDeclaration)) {
-        little += c, little += '\0';
-        big += '\0', big += c;
-    }
-    return bytes.find(kDeclaration) != std::string::npos ||
-           bytes.find(little) != std::string::npos || bytes.find(big) != std::string::npos;
+    return DeclaresEntity(bytes);
 }
 
 class MsxmlLoader final : public XmlLoader {
@@ -231,7 +227,7 @@ class MsxmlLoader final : public XmlLoader {
              attributes.nFileSizeLow) > kMaxDisplayPropsBytes) {
             return XmlLoadStatus::kNotLoaded;
         }
-        if (DeclaresEntity(path)) return XmlLoadStatus::kNotLoaded;
+        if (FileDeclaresEntity(path)) return XmlLoadStatus::kNotLoaded;
         Bstr file(Wide(path));
         if (file.get() == nullptr) return XmlLoadStatus::kNotLoaded;
         VARIANT source;

@@ -32,6 +32,19 @@ std::string Padded(const std::string& xml, std::uint64_t size) {
     return xml + "<!--" + std::string(filler, 'x') + "-->";
 }
 
+// `ascii` as UTF-16 of either byte order, with its byte order mark.
+std::string Utf16(const std::string& ascii, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : ascii) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return bytes;
+}
+const std::string kEntityMentioned =
+    "<?xml version=\"1.0\"?>\n<!-- <!ENTITY v \"1\"> -->\n<?note <!ENTITY v \"1\">?>\n"
+    "<!DOCTYPE FrontPanel [<!-- <!ENTITY v \"1\"> --><?note <!ENTITY?>"
+    "<!NOTATION n SYSTEM \"<!ENTITY v '1'>\">]>\n<FrontPanel><Note><![CDATA[<!ENTITY v \"1\">]]>"
+    "</Note><!-- <!ENTITY --><Display>" +
+    kIds + "</Display></FrontPanel>\n";
+
 // One panel with a recording converter, on a virtual bus with one device 1F3C:5A41.
 struct PanelUnderTest {
     PanelUnderTest() {
@@ -116,6 +129,9 @@ const PropsCase kPropsCases[] = {
      "<Display>" +
          kIds + "</Display></FrontPanel>\n",
      0, "1F3C:5A41 0 12 0 0 0 0 0"},
+    // "<!ENTITY" in comments, instructions, a literal and a CDATA section declares nothing.
+    {"EntityOnlyMentioned", kEntityMentioned, 0, "1F3C:5A41 0 12 0 0 0 0 0"},
+    {"EntityOnlyMentionedUtf16", Utf16(kEntityMentioned, true), 0, "1F3C:5A41 0 12 0 0 0 0 0"},
     {"BareDocumentType",
      "<!DOCTYPE FrontPanel><FrontPanel><Display>" + kIds + "</Display></FrontPanel>", 0,
      "1F3C:5A41 0 12 0 0 0 0 0"},
@@ -169,6 +185,13 @@ const std::pair<const char*, std::string> kUnloadable[] = {
      "<FrontPanel>&ids;</FrontPanel>"},
     {"ParameterEntity", "<!DOCTYPE FrontPanel [<!ENTITY % p \"x\">]><FrontPanel><Display>" + kIds +
                             "</Display></FrontPanel>"},
+    {"EntityAfterAComment",
+     "<!DOCTYPE FrontPanel [<!-- ] --><!ENTITY v \"1F3C\">]><FrontPanel>"
+     "<Display>" +
+         kIds + "</Display></FrontPanel>"},
+    {"EntityInUtf16", Utf16("<!DOCTYPE FrontPanel [<!ENTITY v \"1F3C\">]><FrontPanel><Display>" +
+                                kIds + "</Display></FrontPanel>",
+                            false)},
     {"NestedTooDeeply", Nested(300)},
     {"OneByteOverAMebibyte", Padded(Document(kIds), kMaxDisplayPropsBytes + 1)},
 };

@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "service/host/host_ports.h"
+#include "service/host/service_status.h"
 
 namespace zelk::test {
 
@@ -141,6 +144,15 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         Service(handle).deleted = true;
         return true;
     }
+    bool SetStatus(SystemHandle, const ServiceStatusReport& report) override {
+        std::lock_guard<std::mutex> guard(*status_lock_);  // sent from more than one thread
+        status_sent_.push_back(report);
+        return true;
+    }
+    std::vector<ServiceStatusReport> StatusSent() {
+        std::lock_guard<std::mutex> guard(*status_lock_);
+        return status_sent_;
+    }
     std::uint32_t LastError() override { return last_error_; }
     void SetLastError(std::uint32_t error) override { last_error_ = error; }
     std::uint32_t TickCount() override { return now; }
@@ -213,6 +225,8 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
         service.pending_at = now;
     }
 
+    std::shared_ptr<std::mutex> status_lock_ = std::make_shared<std::mutex>();  // assignable
+    std::vector<ServiceStatusReport> status_sent_;
     std::uint32_t last_error_ = 0;
     std::uintptr_t handle_count_ = 0;
     std::map<SystemHandle, std::string> handles_;

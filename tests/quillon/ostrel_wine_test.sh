@@ -4,13 +4,16 @@
 #   com:          regsvr32, then the test host (COM only) in the system code page, in a
 #                 double-byte code page, and once more with the pipe opens traced;
 #   end-to-end:   regsvr32, lumara-sim serving the pipe with its virtual panel, the host's
-#                 session, and the panel's picture replayed from the simulator's report log.
+#                 session, and the panel's picture replayed from the simulator's report log;
+#   both:         the x64 and the x86 DLL registered together, each unregistered while the
+#                 other stays (needs Wine's 32-bit side, else code 77).
 # The DLL and host are the x64 or the x86 build: each is registered by the regsvr32 of its own
 # bitness and read back in its own registry view (the x86 one needs Wine's 32-bit side; without
 # it the script skips with code 77). lumara-sim is always the x64 build.
 # Usage: ostrel_wine_test.sh registration|com <Ostrel.dll> <ostrel_host.exe> <work dir>
 #        ostrel_wine_test.sh end-to-end <Ostrel.dll> <ostrel_host.exe> <work dir> \
 #            <lumara-sim.exe> <panel_replay.exe>
+#        ostrel_wine_test.sh both <x64 Ostrel.dll> <x86 Ostrel.dll> <work dir>
 set -uo pipefail
 mode="$1"; dll="$2"; host="$3"; work="$4"
 sim="${5:-}"; replay="${6:-}"
@@ -23,12 +26,13 @@ source "$repo/scripts/wine-env.sh"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if x86_64-w64-mingw32-objdump -f "$dll" | grep -q 'file format pei-i386'; then
+if [ "$mode" = both ] || x86_64-w64-mingw32-objdump -f "$dll" | grep -q 'file format pei-i386'; then
     if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
         echo "SKIP: this Wine cannot run 32-bit programs (no wine32, or a kernel without 32-bit support)"
         exit 77
     fi
-
+fi
+if x86_64-w64-mingw32-objdump -f "$dll" | grep -q 'file format pei-i386'; then
     view=/reg:32 other_view=/reg:64 platform=win32 other_platform=win64
     objdump=i686-w64-mingw32-objdump regsvr32='C:\windows\syswow64\regsvr32.exe'
 else
@@ -40,7 +44,13 @@ rm -rf "$work"
 mkdir -p "$work/bin"
 "$repo/scripts/wine-prefix.sh" "$work/prefix" >/dev/null || { echo "no prefix"; exit 1; }
 export WINEPREFIX="$work/prefix"
-cp "$dll" "$host" $sim $replay "$work/bin/"
+if [ "$mode" = both ]; then
+    mkdir -p "$work/bin32"
+    cp "$dll" "$work/bin/"
+    cp "$host" "$work/bin32/"  # the x86 DLL
+else
+    cp "$dll" "$host" $sim $replay "$work/bin/"
+fi
 cd "$work/bin"
 winedll="$(winepath -w "$work/bin/Ostrel.dll" 2>/dev/null)"
 
@@ -139,6 +149,12 @@ ${S}(Default)${S}REG_SZ${S}$winedll"
     wine reg add "HKCR\\CLSID\\$clsid\\InprocServer32" $other_view /ve /d 'C:\other\Ostrel.dll' /f >/dev/null 2>&1
     wine "$regsvr32" /u /s Ostrel.dll || fail "regsvr32 /u beside the other build returned $?"
     expect_absent "HKCR\\TypeLib\\$libid\\1.0\\409\\$platform"
+    # The ProgIDs and the category's name are one for both views: the other build keeps them.
+    dump 'HKCR\Quillon.StatusSink.1\CLSID' | grep -q "$clsid" || fail "the ProgID the other build uses went"
+    dump 'HKCR\Quillon.StatusSink\CurVer' | grep -q 'Quillon.StatusSink.1' ||
+        fail "the independent ProgID the other build uses went"
+    dump "HKCR\\Component Categories\\$category" | grep -q 'Media Status Sink' ||
+        fail "the category name the other build uses went"
     dump "HKCR\\TypeLib\\$libid\\1.0" | grep -q "409\\\\$other_platform\$" || fail "the other build's type library key went"
     for v in $view $other_view; do
         dump_view() { wine reg query "$1" $v /s 2>/dev/null | tr -d '\r'; }
@@ -148,12 +164,44 @@ ${S}(Default)${S}REG_SZ${S}$winedll"
     wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" $other_view >/dev/null 2>&1 || fail "the other build's class key went"
     wine reg delete "HKCR\\TypeLib\\$libid" $view /f >/dev/null 2>&1
     wine reg delete "HKCR\\CLSID\\$clsid" $other_view /f >/dev/null 2>&1
+    wine reg delete 'HKCR\Quillon.StatusSink.1' $view /f >/dev/null 2>&1
+    wine reg delete 'HKCR\Quillon.StatusSink' $view /f >/dev/null 2>&1
 
     # A ProgID key holding a subkey of someone else's cannot go: unregistration fails.
     wine "$regsvr32" /s Ostrel.dll || fail "third regsvr32 returned $?"
     wine reg add 'HKCR\Quillon.StatusSink\Foreign' $view /f >/dev/null 2>&1
     if wine "$regsvr32" /u /s Ostrel.dll; then fail "unregistration with a foreign subkey succeeded"; fi
     wine reg query 'HKCR\Quillon.StatusSink\Foreign' $view >/dev/null 2>&1 || fail "foreign subkey removed"
+elif [ "$mode" = both ]; then
+    # The real x86 build beside the x64 one (registered above): each build's unregistration
+    # leaves what the other still uses, the last one's leaves nothing.
+    x86() { (cd "$work/bin32" && wine 'C:\windows\syswow64\regsvr32.exe' /s "$@" Ostrel.dll); }
+    x64() { wine "$regsvr32" /s "$@" Ostrel.dll; }
+    class_in() { wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" "$1" >/dev/null 2>&1; }
+    for first in x86 x64; do
+        x64 || fail "x64 regsvr32 returned $?"
+        x86 || fail "x86 regsvr32 returned $?"
+        if [ $first = x86 ]; then last=x64 kept=/reg:64 gone=/reg:32 keptlib=win64
+        else last=x86 kept=/reg:32 gone=/reg:64 keptlib=win32; fi
+        $first /u || fail "$first regsvr32 /u returned $?"
+        dump 'HKCR\Quillon.StatusSink.1\CLSID' | grep -q "$clsid" ||
+            fail "the $first build's removal took the ProgID the $last build uses"
+        dump 'HKCR\Quillon.StatusSink\CurVer' | grep -q 'Quillon.StatusSink.1' ||
+            fail "the $first build's removal took the independent ProgID the $last build uses"
+        dump "HKCR\\Component Categories\\$category" | grep -q 'Media Status Sink' ||
+            fail "the $first build's removal took the category name the $last build uses"
+        class_in $kept || fail "the $last build's class went with the $first build's removal"
+        class_in $gone && fail "the $first build's class stayed"
+        dump "HKCR\\TypeLib\\$libid\\1.0\\409" | grep -q "409\\\\$keptlib\$" ||
+            fail "the $last build's type library went with the $first build's removal"
+        $last /u || fail "$last regsvr32 /u returned $?"
+        expect_absent 'HKCR\Quillon.StatusSink.1'
+        expect_absent 'HKCR\Quillon.StatusSink'
+        expect_dump "HKCR\\Component Categories\\$category" ""
+        class_in /reg:64 && fail "the x64 class stayed after both removals"
+        class_in /reg:32 && fail "the x86 class stayed after both removals"
+        expect_absent "HKCR\\TypeLib\\$libid"
+    done
 elif [ "$mode" = end-to-end ]; then
     mkfifo sim.in
     timeout 120 wine lumara-sim.exe --quiet --report-log reports.txt < sim.in > sim.out 2>&1 &

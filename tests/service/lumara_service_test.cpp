@@ -19,6 +19,8 @@
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
 #include "common/pipe_client.h"
+#include "service/host/service_status.h"
+#include "tests/host/host_fakes.h"
 #include "tests/service/service_test_support.h"
 #include "tools/sim/sim_volume.h"
 
@@ -78,9 +80,10 @@ class ServiceRig {
         }
     }
 
-    // Starts Run on its own thread; with `expectRunning`, waits until RUNNING is reported and
-    // the clock's first tick has been drawn.
-    void Start(bool expectRunning = true) {
+    // Starts Run on its own thread, reporting to `statusHost` (the rig's own host when null);
+    // with `expectRunning`, waits until RUNNING is reported and the clock's first tick has been
+    // drawn.
+    void Start(bool expectRunning = true, ServiceHost* statusHost = nullptr) {
         ServiceEnvironment env;
         env.bus = &bus;
         env.xmlLoader = &loader;
@@ -102,13 +105,13 @@ class ServiceRig {
                     std::make_error_code(std::errc::resource_unavailable_try_again));
             };
         }
-        service = std::make_unique<LumaraService>(host, env);
+        service = std::make_unique<LumaraService>(statusHost ? *statusHost : host, env);
         runner_ = std::thread([this] {
             service->Run();
             runReturned_.store(true);
         });
         if (expectRunning) {
-            host.WaitForReport(kServiceRunning, 10000);
+            if (statusHost == nullptr) host.WaitForReport(kServiceRunning, 10000);
             WaitUntil([this] { return service->Redraws() >= 1 && volume.Listening() >= 1; });
         }
     }
@@ -520,6 +523,47 @@ TEST(ServiceControls, ShutdownLeavesItsScreenAndStopsAtOnce) {
     EXPECT_EQ(rig.EventIds(), (Events{kEventServiceStarted, kEventServiceStopped}));
 }
 
+// The status as the service control manager gets it: the framework's status reporter over a
+// fake SCM.
+class ScmStatusHost final : public ServiceHost {
+  public:
+    ScmStatusHost() { status.SetHandle(&scm); }  // any status handle but null
+    bool ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
+                      std::uint32_t controlsAccepted) override {
+        return status.Report(state, checkPoint, waitHint, controlsAccepted, 0, 0);
+    }
+    void LogEvent(std::uint16_t, std::uint32_t, const char*) override {}
+    void MessageBeep(std::uint32_t) override {}
+    std::recursive_mutex& StatusLock() override { return status.Lock(); }
+    void SetCurrentState(std::uint32_t state) override { status.Record().current_state = state; }
+    std::uint32_t CurrentState() override { return status.Record().current_state; }
+    std::vector<std::uint32_t> StatesSent() {
+        std::vector<std::uint32_t> states;
+        for (const ServiceStatusReport& r : scm.StatusSent()) states.push_back(r.current_state);
+        return states;
+    }
+
+    FakeSystem scm;
+    ServiceStatusReporter status{scm, 0x45};
+};
+
+TEST(ServiceControls, ShutdownReportsStopPendingAndNothingIsReportedAfterStopped) {
+    ServiceRig rig;
+    ScmStatusHost scm;
+    rig.Start(true, &scm);
+    // The control thread: the handler, then the dispatch's report of the current state.
+    rig.service->OnShutdown();
+    scm.status.ReportCurrent();
+    rig.sleeper.ReleaseAll();
+    ASSERT_TRUE(rig.WaitForRunToReturn());
+    scm.status.Report(kServiceStopped, 0, 0, 0, 0, 0);  // the service thread, once Run returned
+    EXPECT_FALSE(scm.status.ReportCurrent());           // a control that comes after that
+    EXPECT_FALSE(scm.status.Report(kServiceStopPending, 1, 1100, kKeepStatusValue, 0, 0));
+    EXPECT_EQ(scm.StatesSent(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceRunning,
+                                                            kServiceStopPending,
+                                                            kServiceStopPending, kServiceStopped}));
+}
+
 // (What the service spends in standby is measured by bench/service_cpu_bench.)
 TEST(ServiceControls, StandbyDrawsNothingAndResumeRestarts) {
     for (std::uint32_t resume : {kPowerResumeSuspend, kPowerResumeAutomatic}) {
@@ -661,6 +705,73 @@ TEST(ServicePanel, UnpluggedTheServiceGoesOnPluggedItGetsTheStartReportsAndAWhol
     ASSERT_TRUE(rig.Stop());
 }
 
+// The character reports of one whole line; the whole stream one scroll of `text` sends (three
+// passes over 12 blanks and the text, then the beginning of the text).
+std::vector<Report> LineStream(const std::string& text, int lineCode) {
+    std::vector<Report> reports;
+    for (std::size_t c = 0; c < 12; ++c)
+        reports.push_back(R({1, lineCode | static_cast<int>(c), c < text.size() ? text[c] : ' '}));
+    return reports;
+}
+std::vector<Report> ScrollStream(const std::string& text, int lineCode) {
+    const std::string work = std::string(12, ' ') + text;
+    std::vector<Report> stream;
+    for (int pass = 0; pass < 3; ++pass) {
+        for (std::size_t p = 0; p < work.size(); ++p) {
+            const std::vector<Report> line = LineStream(work.substr(p), lineCode);
+            stream.insert(stream.end(), line.begin(), line.end());
+        }
+    }
+    const std::vector<Report> last = LineStream(text, lineCode);
+    stream.insert(stream.end(), last.begin(), last.end());
+    return stream;
+}
+
+TEST(ServicePanel, PluggedBackUnderALongNameEveryLineIsDrawnAgainTheNameScrolling) {
+    ServiceRig rig;
+    rig.Start();
+    const std::string name = "Freddie Freeloader";
+    const auto scrollSteps = [&rig] {
+        const std::vector<std::uint32_t> sleeps = rig.panelSleeper.Sleeps();
+        return std::count(sleeps.begin(), sleeps.end(), 20u);
+    };
+    ASSERT_EQ(rig.Send(MSPROPTAG_CD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "61"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackName, name), 0u);
+    ASSERT_TRUE(WaitUntil([&] {
+        return scrollSteps() == 90 && rig.Line(0) == "Freddie Free" &&
+               rig.Line(1) == "01:01       ";
+    }));
+    rig.Settle();
+    rig.bus.SetUnplugged(0, true);
+    ASSERT_EQ(rig.Send(MSPROPTAG_TrackTime, "62"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return !rig.service->Panel()->IsOpen(); }));
+    rig.Settle();
+
+    // Back: the start reports, the redraw, and the name scrolled again from its start, as on a
+    // panel that never showed it.
+    rig.bus.ClearReports();
+    rig.bus.SetUnplugged(0, false);
+    std::vector<Report> expected = {R({2, 51}), R({3, 0}), R({5, 0}), R({6, 0}), R({4, 0, 0})};
+    expected.push_back(R({6, 0x00}));                  // the video CD pair goes first
+    expected.insert(expected.end(), 5, R({6, 0x08}));  // then the CD icon
+    expected.push_back(R({5, 0x01}));                  // repeat cleared, playing stays
+    const std::vector<Report> time = LineStream("01:02", 0x80);
+    expected.insert(expected.end(), time.begin(), time.end());
+    expected.push_back(R({4, 0xFF, 0x7F}));            // 40000 lights fifteen segments
+    expected.insert(expected.end(), 6, R({5, 0x01}));  // recording, mute, the four of playing
+    const std::vector<Report> scroll = ScrollStream(name, 0xC0);
+    expected.insert(expected.end(), scroll.begin(), scroll.end());
+    EXPECT_TRUE(rig.bus.WaitForReportCount(expected.size(), milliseconds(10000)));
+    EXPECT_TRUE(WaitUntil([&] { return scrollSteps() == 180; }, milliseconds(2000)));
+    rig.Settle();
+    EXPECT_EQ(rig.service->PanelReopens(), 1u);
+    EXPECT_EQ(rig.bus.Reports(), expected);
+    EXPECT_EQ(rig.Line(0), "Freddie Free");
+    ASSERT_TRUE(rig.Stop());
+}
+
 TEST(ServicePanel, ResumeResendsTheBrightnessAndRedrawsTheWholePicture) {
     ServiceRig rig;
     rig.Start();
@@ -690,6 +801,35 @@ TEST(ServicePanel, ResumeResendsTheBrightnessAndRedrawsTheWholePicture) {
     EXPECT_EQ(
         std::vector<Report>(rest.begin(), rest.begin() + std::min(rest.size(), redraw.size())),
         redraw);
+    ASSERT_TRUE(rig.Stop());
+}
+
+TEST(ServicePanel, ResumeAndReopenSendTheBrightnessLastSetNotTheFilesOne) {
+    ServiceRig rig;
+    rig.Start();
+    rig.Settle();
+    rig.service->OnUserDefinedRequest(kControlBrightnessLow);
+    rig.service->OnPowerEvent(kPowerSuspend, nullptr);
+    std::thread resumer([&] { rig.service->OnPowerEvent(kPowerResumeSuspend, nullptr); });
+    ASSERT_TRUE(WaitUntil([&] { return rig.sleeper.Requested(kResumeDelayMs); }));
+    rig.bus.ClearReports();
+    rig.sleeper.Grant(kResumeDelayMs);
+    resumer.join();
+    rig.Settle();
+    ASSERT_FALSE(rig.bus.Reports().empty());
+    EXPECT_EQ(rig.bus.Reports().front(), R({2, 0xA4}));
+
+    rig.service->OnUserDefinedRequest(kControlBrightnessHigh);
+    rig.bus.SetUnplugged(0, true);
+    rig.volume.SetVolume(100);  // a redraw finds the panel gone
+    ASSERT_TRUE(WaitUntil([&] { return !rig.service->Panel()->IsOpen(); }));
+    rig.bus.ClearReports();
+    rig.bus.SetUnplugged(0, false);
+    ASSERT_TRUE(WaitUntil([&] { return rig.service->PanelReopens() == 1; }));
+    rig.Settle();
+    ASSERT_FALSE(rig.bus.Reports().empty());
+    EXPECT_EQ(rig.bus.Reports().front(), R({2, 0xAF}));
+    EXPECT_EQ(rig.Picture().brightness, 0xAF);
     ASSERT_TRUE(rig.Stop());
 }
 
