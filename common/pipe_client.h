@@ -11,9 +11,6 @@
 
 namespace zelk {
 
-// A write that did not take the whole record (ERROR_WRITE_FAULT).
-inline constexpr std::uint32_t kPipeErrorWriteFault = 29;
-
 // How long a writer waits for a busy pipe, per wait.
 inline constexpr std::uint32_t kPipeBusyWaitMs = 20000;
 

@@ -68,7 +68,7 @@ std::uint32_t PipeClientConnection::Write(const void* bytes, std::size_t count) 
     if (sent < 0) {
         return static_cast<std::uint32_t>(errno);
     }
-    return static_cast<std::size_t>(sent) == count ? 0 : kPipeErrorWriteFault;
+    return static_cast<std::size_t>(sent) == count ? 0 : kErrorWriteFault;
 }
 
 void PipeClientConnection::Close() {

@@ -56,7 +56,7 @@ std::uint32_t PipeClientConnection::Write(const void* bytes, std::size_t count) 
     if (!WriteFile(AsHandle(handle_), bytes, static_cast<DWORD>(count), &written, nullptr)) {
         return GetLastError();
     }
-    return written == count ? 0 : kPipeErrorWriteFault;
+    return written == count ? 0 : kErrorWriteFault;
 }
 
 void PipeClientConnection::Close() {

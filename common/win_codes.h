@@ -10,9 +10,14 @@ using HResult = std::int32_t;
 
 inline constexpr std::uint32_t kErrorSuccess = 0;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorWriteFault = 29;  // a write that did not take the whole record
 inline constexpr std::uint32_t kErrorGenFailure = 31;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorCallNotImplemented = 120;
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+inline constexpr std::uint32_t kErrorTimeout = 1460;
 
 inline constexpr HResult kSOk = 0;
 inline constexpr HResult kSFalse = 1;

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "common/win_codes.h"
 #include "service/host/event_log_source.h"
 #include "service/host/host_ports.h"
 
 namespace zelk {
 
-inline constexpr std::uint32_t kErrorTimeout = 1460;
 inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kStatusPollMs = 250;
 inline constexpr std::uint32_t kRequestWaitMs = 5000;

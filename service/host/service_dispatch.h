@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "common/win_codes.h"
 #include "service/host/command_line.h"
 #include "service/host/service_status.h"
 
 namespace zelk {
-
-inline constexpr std::uint32_t kErrorCallNotImplemented = 120;
 
 // Control codes of the service control manager.
 inline constexpr std::uint32_t kControlStop = 1;

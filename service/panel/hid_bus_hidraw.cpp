@@ -15,37 +15,45 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <vector>
 
+#include "common/debug_print.h"
 #include "common/win_codes.h"
 #include "service/panel/panel_hid_parse.h"
 
 namespace zelk {
 namespace {
 
-constexpr std::uint32_t kErrorAccessDenied = 5;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-
-// The system error of a failed call, in the codes the panel's callers know.
-std::uint32_t ErrorFromErrno(int error) {
+// The system error of a failed call, in the codes the panel's callers know. Several errno
+// values share one code, so the errno itself goes to the trace.
+std::uint32_t ErrorFromErrno(const char* call, int error) {
+    std::uint32_t code;
     switch (error) {
         case ENODEV:
         case ENXIO:
         case ESHUTDOWN:
         case EPIPE:
         case EIO:  // what a write to an unplugged device's node gives
-            return kErrorDeviceNotConnected;
+            code = kErrorDeviceNotConnected;
+            break;
         case EACCES:
         case EPERM:
-            return kErrorAccessDenied;
+            code = kErrorAccessDenied;
+            break;
         case EINVAL:
-            return kErrorInvalidParameter;
+            code = kErrorInvalidParameter;
+            break;
         default:
-            return kErrorGenFailure;
+            code = kErrorGenFailure;
+            break;
     }
+    DebugPrint("hidraw %s failed: errno %d (%s), error %u.\n", call, error, std::strerror(error),
+               static_cast<unsigned>(code));
+    return code;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
@@ -122,7 +130,7 @@ class HidrawDevice : public HidDevice {
             written = ::write(fd_, data, length);
         } while (written < 0 && errno == EINTR);
         if (written < 0) {
-            return ErrorFromErrno(errno);
+            return ErrorFromErrno("write", errno);
         }
         return static_cast<std::size_t>(written) == length ? kErrorSuccess : kErrorGenFailure;
     }
@@ -136,12 +144,12 @@ class HidrawDevice : public HidDevice {
         }
         int size = 0;
         if (::ioctl(fd_, HIDIOCGRDESCSIZE, &size) < 0) {
-            return ErrorFromErrno(errno);
+            return ErrorFromErrno("HIDIOCGRDESCSIZE", errno);
         }
         hidraw_report_descriptor raw{};
         raw.size = static_cast<__u32>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
         if (::ioctl(fd_, HIDIOCGRDESC, &raw) < 0) {
-            return ErrorFromErrno(errno);
+            return ErrorFromErrno("HIDIOCGRDESC", errno);
         }
         descriptor.assign(raw.value, raw.value + raw.size);
         return kErrorSuccess;
