@@ -16,6 +16,7 @@ inline constexpr std::uint32_t kErrorWriteFault = 29;  // a write that did not t
 inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorCallNotImplemented = 120;
+inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr std::uint32_t kErrorTimeout = 1460;
 

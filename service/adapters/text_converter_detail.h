@@ -13,7 +13,7 @@ HResult CopyUnconverted(const char* source, std::uint32_t& sourceLength, char* d
                         std::uint32_t& destinationCapacity);
 
 // HRESULT of ERROR_INSUFFICIENT_BUFFER: the destination filled up before the source ended.
-inline constexpr HResult kEInsufficientBuffer = HResultFromWin32(122);
+inline constexpr HResult kEInsufficientBuffer = HResultFromWin32(kErrorInsufficientBuffer);
 
 // The checks every Convert starts with: a null pointer with a non-zero count gives E_POINTER,
 // an empty source S_OK and an empty destination kEInsufficientBuffer. Each sets both counts to
