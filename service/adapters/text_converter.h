@@ -35,4 +35,9 @@ class TextConverter {
 // The platform's converter (MLang on Windows, iconv elsewhere), not yet opened.
 std::unique_ptr<TextConverter> CreateSystemTextConverter();
 
+// A converter without code pages: every Convert copies the bytes unchanged (as many as fit) and
+// returns S_FALSE, as the platform's converter does before SetCodePages. Opening and setting
+// code pages succeed and change nothing.
+std::unique_ptr<TextConverter> CreateCopyingTextConverter();
+
 }  // namespace zelk

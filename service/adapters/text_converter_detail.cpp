@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-namespace zelk::detail {
+#include "service/adapters/text_converter.h"
+
+namespace zelk {
+namespace detail {
 
 HResult CopyUnconverted(const char* source, std::uint32_t& sourceLength, char* destination,
                         std::uint32_t& destinationCapacity) {
@@ -33,4 +36,24 @@ bool RejectOrFinishEarly(const char* source, std::uint32_t& sourceLength, char* 
     return true;
 }
 
-}  // namespace zelk::detail
+}  // namespace detail
+
+namespace {
+
+class CopyingTextConverter final : public TextConverter {
+  public:
+    HResult Open() override { return kSOk; }
+    HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
+    HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
+                    std::uint32_t& destinationCapacity) override {
+        return detail::CopyUnconverted(source, sourceLength, destination, destinationCapacity);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<TextConverter> CreateCopyingTextConverter() {
+    return std::make_unique<CopyingTextConverter>();
+}
+
+}  // namespace zelk

@@ -13,30 +13,10 @@
 #include "service/panel/line_scroller.h"
 
 namespace zelk {
-namespace {
-
-// Stands in when the panel is built without a converter: bytes pass unchanged.
-class CopyConverter final : public TextConverter {
-  public:
-    HResult Open() override { return kSOk; }
-    HResult SetCodePages(std::uint32_t, std::uint32_t, std::uint32_t) override { return kSOk; }
-    HResult Convert(const char* source, std::uint32_t& sourceLength, char* destination,
-                    std::uint32_t& destinationCapacity) override {
-        const std::uint32_t n = std::min(sourceLength, destinationCapacity);
-        if (n > 0) {
-            std::memcpy(destination, source, n);
-        }
-        sourceLength = n;
-        destinationCapacity = n;
-        return kSFalse;
-    }
-};
-
-}  // namespace
 
 PanelDevice::PanelDevice(HidBus& bus, std::unique_ptr<TextConverter> converter, Sleeper& sleeper)
     : bus_(bus),
-      converter_(converter ? std::move(converter) : std::make_unique<CopyConverter>()),
+      converter_(converter ? std::move(converter) : CreateCopyingTextConverter()),
       scroller_(std::make_unique<LineScroller>(*this, sleeper)) {}
 
 // The scroller goes first (it is the last member): its threads are joined while the lock and
