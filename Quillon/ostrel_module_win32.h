@@ -42,4 +42,37 @@ class TypeInfoCache {
     ITypeInfo* info_ = nullptr;
 };
 
+// The IDispatch half of a dual interface, served from the type library's description of
+// `Interface` (whose IID the object passes in). The sink's objects derive from it.
+template <typename Interface>
+class TypeLibDispatch : public Interface {
+  public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) {
+            return E_POINTER;
+        }
+        *count = 1;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        return typeInfo_.GetTypeInfo(index, info);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                               DISPID* ids) override {
+        return typeInfo_.GetIDsOfNames(riid, names, count, ids);
+    }
+    STDMETHODIMP Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
+        return typeInfo_.Invoke(static_cast<Interface*>(this), member, riid, flags, params, result,
+                                exception, argumentError);
+    }
+
+  protected:
+    explicit TypeLibDispatch(const IID& iid) : typeInfo_(iid) {}
+    ~TypeLibDispatch() = default;
+
+  private:
+    TypeInfoCache typeInfo_;
+};
+
 }  // namespace zelk

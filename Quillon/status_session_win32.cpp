@@ -46,7 +46,7 @@ HRESULT StatusSession::Create(StatusSession** out) {
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-StatusSession::StatusSession() : typeInfo_(IID_IMediaStatusSession) {
+StatusSession::StatusSession() : TypeLibDispatch(IID_IMediaStatusSession) {
     ModuleAddLock();
 }
 
@@ -159,28 +159,6 @@ ULONG StatusSession::Release() {
         delete this;
     }
     return static_cast<ULONG>(refs);
-}
-
-HRESULT StatusSession::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) {
-        return E_POINTER;
-    }
-    *count = 1;
-    return S_OK;
-}
-
-HRESULT StatusSession::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    return typeInfo_.GetTypeInfo(index, info);
-}
-
-HRESULT StatusSession::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return typeInfo_.GetIDsOfNames(riid, names, count, ids);
-}
-
-HRESULT StatusSession::Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                              VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
-    return typeInfo_.Invoke(static_cast<IMediaStatusSession*>(this), member, riid, flags, params,
-                            result, exception, argumentError);
 }
 
 HRESULT StatusSession::MediaStatusChange(SAFEARRAY* tags, SAFEARRAY* properties) {

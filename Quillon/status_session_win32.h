@@ -11,7 +11,7 @@
 
 namespace zelk {
 
-class StatusSession final : public IMediaStatusSession {
+class StatusSession final : public TypeLibDispatch<IMediaStatusSession> {
   public:
     // A new session with one reference for the caller.
     static HRESULT Create(StatusSession** out);
@@ -34,14 +34,6 @@ class StatusSession final : public IMediaStatusSession {
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                               DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                        VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
-
     // IMediaStatusSession
     STDMETHODIMP MediaStatusChange(SAFEARRAY* tags, SAFEARRAY* properties) override;
     STDMETHODIMP Close() override;
@@ -57,7 +49,6 @@ class StatusSession final : public IMediaStatusSession {
     LONG refs_ = 1;
     UniqueFileHandle log_;  // this session's own duplicate
     LONG sessionNumber_ = 0;
-    TypeInfoCache typeInfo_;
 };
 
 }  // namespace zelk

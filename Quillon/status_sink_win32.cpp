@@ -33,9 +33,9 @@ HRESULT StatusSink::Create(IUnknown* outer, REFIID riid, void** ppv) {
 }
 
 StatusSink::StatusSink(IUnknown* outer)
-    : inner_(this),
-      controlling_(outer != nullptr ? outer : &inner_),
-      typeInfo_(IID_IMediaStatusSink) {
+    : TypeLibDispatch(IID_IMediaStatusSink),
+      inner_(this),
+      controlling_(outer != nullptr ? outer : &inner_) {
     ModuleAddLock();
 }
 
@@ -97,28 +97,6 @@ ULONG StatusSink::AddRef() {
 
 ULONG StatusSink::Release() {
     return controlling_->Release();
-}
-
-HRESULT StatusSink::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) {
-        return E_POINTER;
-    }
-    *count = 1;
-    return S_OK;
-}
-
-HRESULT StatusSink::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    return typeInfo_.GetTypeInfo(index, info);
-}
-
-HRESULT StatusSink::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return typeInfo_.GetIDsOfNames(riid, names, count, ids);
-}
-
-HRESULT StatusSink::Invoke(DISPID member, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                           VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
-    return typeInfo_.Invoke(static_cast<IMediaStatusSink*>(this), member, riid, flags, params,
-                            result, exception, argumentError);
 }
 
 HRESULT StatusSink::Initialize() {

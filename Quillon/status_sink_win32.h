@@ -10,7 +10,7 @@
 
 namespace zelk {
 
-class StatusSink final : public IMediaStatusSink {
+class StatusSink final : public TypeLibDispatch<IMediaStatusSink> {
   public:
     // The class factory's CreateInstance. With an outer unknown only IID_IUnknown may be asked
     // for (the inner unknown is returned).
@@ -21,13 +21,8 @@ class StatusSink final : public IMediaStatusSink {
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
-    // IDispatch, served through IMediaStatusSink (QueryInterface refuses IID_IDispatch).
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                               DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                        VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    // IDispatch comes from TypeLibDispatch, through IMediaStatusSink (QueryInterface refuses
+    // IID_IDispatch).
 
     // IMediaStatusSink
     STDMETHODIMP Initialize() override;
@@ -57,7 +52,6 @@ class StatusSink final : public IMediaStatusSink {
     ULONG refs_ = 0;  // single-threaded apartment: no atomics
     UniqueFileHandle log_;
     LONG sessionCounter_ = 0;
-    TypeInfoCache typeInfo_;
 };
 
 }  // namespace zelk
