@@ -1,6 +1,7 @@
-// The service's string table built into the program: the same texts as the Windows string
-// resources of lumara_strings.rc, ids 1 to 32.
+// The service's string table built into the program, from the list that also makes the Windows
+// string resource (service/core/service_strings.def).
 #include <cstring>
+#include <iterator>
 
 #include "service/core/panel_texts.h"
 
@@ -9,39 +10,26 @@ namespace {
 
 constexpr const char* kServiceStrings[] = {
     nullptr,  // no string 0
-    "LumaraService::Install, Failed call to open SCM, Error:%1",
-    "LumaraService::Install, Failed call to lock SCM, Error:%1",
-    "LumaraService::Install, Failed call to CreateService, Error:%1",
-    "LumaraService::Install, Failed call to install service as an event log source, Error:%1",
-    "LumaraService::Uninstall, Failed call to open SCM, Error:%1",
-    "LumaraService::Uninstall, Failed call to OpenService, Error:%1",
-    "LumaraService::Uninstall, Failed call to WaitForStop, Error:%1",
-    "LumaraService::Uninstall, Failed call to DeleteService, Error:%1",
-    "LumaraService::Uninstall, Failed call to remove service as an event log source, Error:%1",
-    "Failed to start the service, Error:%1",
-    "Failed to stop the service, Error:%1",
-    "Failed to continue the service, Error:%1",
-    "Failed to pause the service, Error:%1",
-    "Failed to start the service, Error:%1",
-    "%1, %2",
-    "LumaraService::Uninstall, Failed to stop service, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed call to open SCM, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed call to OpenService, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed to start the service, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed to continue the service, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed to pause the service, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed to stop the service, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed to wait for the service to change state, Error:%1",
-    "LumaraService::SetServiceToStatus, Failed to check the service status, Error:%1",
-    "Channel %d",
-    "Track %d/%d",
-    "Starting Up",
-    "Preparing",
-    "to standby...",
-    "shutdown...",
-    "Service",
-    "stopping...",
+#define SERVICE_STRING(id, text) text,
+#include "service/core/service_strings.def"
+#undef SERVICE_STRING
 };
+
+// A string's id is its index above, so the list's ids must run from 1 without a gap.
+constexpr int kServiceStringIds[] = {
+    0,
+#define SERVICE_STRING(id, text) id,
+#include "service/core/service_strings.def"
+#undef SERVICE_STRING
+};
+
+constexpr bool IdsAreIndexes() {
+    for (int i = 0; i < static_cast<int>(std::size(kServiceStringIds)); ++i) {
+        if (kServiceStringIds[i] != i) return false;
+    }
+    return true;
+}
+static_assert(IdsAreIndexes(), "service_strings.def: ids must run 1, 2, 3... in order");
 
 }  // namespace
 
