@@ -1,29 +1,36 @@
 #include "tools/lumarad/daemon_events.h"
 
-#include <cstdio>
-
-#include "service/core/lumara_service.h"
+#include <cstdint>
 
 namespace zelk {
+namespace {
+
+// The severities of the event messages: the top two bits of an event id.
+enum class EventSeverity : std::uint32_t {
+    Success = 0x0,
+    Informational = 0x1,
+    Warning = 0x2,
+    Error = 0x3,
+};
+
+struct EventMessage {
+    std::uint32_t id;
+    const char* format;  // "%1" is the insertion
+};
+
+// The texts of the Windows event message library, from the same list.
+constexpr EventMessage kEventMessages[] = {
+#define EVENT_MESSAGE(code, severity, symbol, text) \
+    {(static_cast<std::uint32_t>(EventSeverity::severity) << 30) | code, text},
+#include "service/core/event_messages.def"
+#undef EVENT_MESSAGE
+};
+
+}  // namespace
 
 std::string DaemonEventText(std::uint32_t eventId, const std::string& insertion) {
-    struct Message {
-        std::uint32_t id;
-        const char* format;  // "%1" is the insertion
-    };
-    // The same texts as the Windows event message library.
-    static const Message messages[] = {
-        {kEventServiceStarted, "%1 started."},
-        {kEventServiceStopped, "%1 stopped."},
-        {kEventPropsNotLoaded,
-         "%1: the display properties file DisplayProps.xml is missing or could not be read; the "
-         "service stops."},
-        {kEventPanelNotFound,
-         "%1: no front panel with the configured vendor and product id is connected; the "
-         "service stops."},
-    };
     std::string format = "%1";
-    for (const Message& m : messages) {
+    for (const EventMessage& m : kEventMessages) {
         if (m.id == eventId) {
             format = m.format;
         }
