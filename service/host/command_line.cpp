@@ -63,8 +63,8 @@ std::int32_t ParseTimeoutNumber(const char* text) {
                                : static_cast<std::int32_t>(magnitude);
 }
 
-void ServiceCommandLine::ParseOption(const char* text, bool is_option, bool /*is_last*/) {
-    if (!is_option || text == nullptr) return;
+void ServiceCommandLine::ParseOption(const char* text, bool isOption, bool /*isLast*/) {
+    if (!isOption || text == nullptr) return;
     for (const OptionWord& option : kOptionWords) {
         if (EqualsNoCase(text, option.word)) {
             if (option.action < 0) {
@@ -81,13 +81,13 @@ void ServiceCommandLine::ParseOption(const char* text, bool is_option, bool /*is
     }
 }
 
-void ParseArguments(ServiceCommandLine& command_line, int argc, const char* const* argv) {
+void ParseArguments(ServiceCommandLine& commandLine, int argc, const char* const* argv) {
     if (argv == nullptr) return;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument == nullptr) continue;
-        const bool is_option = argument[0] == '-' || argument[0] == '/';
-        command_line.ParseOption(is_option ? argument + 1 : argument, is_option, i + 1 == argc);
+        const bool isOption = argument[0] == '-' || argument[0] == '/';
+        commandLine.ParseOption(isOption ? argument + 1 : argument, isOption, i + 1 == argc);
     }
 }
 

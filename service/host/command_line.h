@@ -26,9 +26,9 @@ class ServiceCommandLine {
     virtual ~ServiceCommandLine() = default;
 
     // One argument of the command line. `text` is the argument without its leading "-" or "/"
-    // when `is_option` is true; arguments that are not options are ignored. Options are
+    // when `isOption` is true; arguments that are not options are ignored. Options are
     // compared without regard to case; a later action replaces an earlier one.
-    virtual void ParseOption(const char* text, bool is_option, bool is_last);
+    virtual void ParseOption(const char* text, bool isOption, bool isLast);
 
     int action = kActionRunAsService;
     std::uint32_t timeout = kDefaultUninstallTimeoutMs;
@@ -38,7 +38,7 @@ class ServiceCommandLine {
 // Feeds every argument after the program path (argv[0]) to `ParseOption`, in order. An argument
 // that begins with "-" or "/" loses that character and counts as an option. Null entries are
 // skipped.
-void ParseArguments(ServiceCommandLine& command_line, int argc, const char* const* argv);
+void ParseArguments(ServiceCommandLine& commandLine, int argc, const char* const* argv);
 
 // The number after "T:" as a signed decimal: leading blanks skipped, an optional sign, digits
 // up to the first non-digit (none give 0). Values beyond the 32-bit range are held at its ends.

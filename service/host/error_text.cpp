@@ -26,12 +26,11 @@ std::string ErrorCodeDecimal(std::uint32_t error) {
     return buffer;
 }
 
-std::string ComposeErrorText(const std::string& pair_format, const std::string& message_format,
-                             std::uint32_t error, const std::string& system_text,
-                             bool for_event_log) {
-    const std::string pair = FillInsertions(pair_format, {ErrorCodeDecimal(error), system_text});
-    if (for_event_log) return pair;
-    return FillInsertions(message_format, {pair});
+std::string ComposeErrorText(const std::string& pairFormat, const std::string& messageFormat,
+                             std::uint32_t error, const std::string& systemText, bool forEventLog) {
+    const std::string pair = FillInsertions(pairFormat, {ErrorCodeDecimal(error), systemText});
+    if (forEventLog) return pair;
+    return FillInsertions(messageFormat, {pair});
 }
 
 }  // namespace zelk

@@ -17,12 +17,11 @@ std::string FillInsertions(const std::string& format, std::initializer_list<std:
 // The error code as "%d" gives it (codes above 0x7FFFFFFF come out negative).
 std::string ErrorCodeDecimal(std::uint32_t error);
 
-// The text a failure carries. `pair_format` is string 15 ("%1, %2"), `message_format` the
-// string of the failing step, `system_text` the system's description of `error` (may be empty).
+// The text a failure carries. `pairFormat` is string 15 ("%1, %2"), `messageFormat` the
+// string of the failing step, `systemText` the system's description of `error` (may be empty).
 // For the event log: the pair filled with the decimal code and the system text; otherwise the
 // message format with its "%1" replaced by that same pair.
-std::string ComposeErrorText(const std::string& pair_format, const std::string& message_format,
-                             std::uint32_t error, const std::string& system_text,
-                             bool for_event_log);
+std::string ComposeErrorText(const std::string& pairFormat, const std::string& messageFormat,
+                             std::uint32_t error, const std::string& systemText, bool forEventLog);
 
 }  // namespace zelk

@@ -40,12 +40,12 @@ EventLogSource::EventLogSource(EventLogApi& log, RegistryApi& registry, std::str
                                std::string source)
     : log_(log), registry_(registry), server_(std::move(server)), source_(std::move(source)) {}
 
-bool EventLogSource::WriteEvent(std::uint16_t type, std::uint16_t category, std::uint32_t event_id,
-                                const void* user_sid, std::uint16_t string_count,
-                                std::uint32_t data_size, const char* const* strings,
+bool EventLogSource::WriteEvent(std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
+                                const void* userSid, std::uint16_t stringCount,
+                                std::uint32_t dataSize, const char* const* strings,
                                 const void* data) {
     std::vector<std::string> texts;
-    for (std::uint16_t i = 0; strings != nullptr && i < string_count; ++i) {
+    for (std::uint16_t i = 0; strings != nullptr && i < stringCount; ++i) {
         texts.emplace_back(strings[i] != nullptr ? strings[i] : "");
     }
     std::lock_guard<std::mutex> guard(lock_);
@@ -56,16 +56,16 @@ bool EventLogSource::WriteEvent(std::uint16_t type, std::uint16_t category, std:
     handle_ = log_.RegisterSource(server_, source_);
     bool reported = false;
     if (handle_ != nullptr) {
-        reported = log_.Report(handle_, type, category, event_id, user_sid, texts, data_size, data);
+        reported = log_.Report(handle_, type, category, eventId, userSid, texts, dataSize, data);
         log_.DeregisterSource(handle_);
         handle_ = nullptr;
     }
     return reported;
 }
 
-bool EventLogSource::LogEvent(std::uint16_t type, std::uint32_t event_id, const char* text) {
+bool EventLogSource::LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) {
     const char* strings[1] = {text != nullptr ? text : ""};
-    return WriteEvent(type, 0, event_id, nullptr, 1, 0, strings, nullptr);
+    return WriteEvent(type, 0, eventId, nullptr, 1, 0, strings, nullptr);
 }
 
 std::string EventLogSource::FormatNumber(std::uint32_t value, bool hex) {
@@ -78,67 +78,67 @@ std::string EventLogSource::FormatNumber(std::uint32_t value, bool hex) {
     return buffer;
 }
 
-bool EventLogSource::LogEventNumber(std::uint16_t type, std::uint32_t event_id, std::uint32_t value,
+bool EventLogSource::LogEventNumber(std::uint16_t type, std::uint32_t eventId, std::uint32_t value,
                                     bool hex) {
     const std::string number = FormatNumber(value, hex);
     const char* strings[1] = {number.c_str()};
-    return WriteEvent(type, 0, event_id, nullptr, 1, 0, strings, nullptr);
+    return WriteEvent(type, 0, eventId, nullptr, 1, 0, strings, nullptr);
 }
 
-bool EventLogSource::LogEventWithNumber(std::uint16_t type, std::uint32_t event_id,
-                                        const char* text, std::uint32_t value, bool hex) {
+bool EventLogSource::LogEventWithNumber(std::uint16_t type, std::uint32_t eventId, const char* text,
+                                        std::uint32_t value, bool hex) {
     const std::string number = FormatNumber(value, hex);
     const char* strings[2] = {text != nullptr ? text : "", number.c_str()};
-    return WriteEvent(type, 0, event_id, nullptr, 2, 0, strings, nullptr);
+    return WriteEvent(type, 0, eventId, nullptr, 2, 0, strings, nullptr);
 }
 
-bool EventLogSource::InstallEventSource(const char* source_name, const char* message_file,
-                                        std::uint32_t types_supported) {
-    if (source_name == nullptr || *source_name == '\0' || message_file == nullptr) return false;
+bool EventLogSource::InstallEventSource(const char* sourceName, const char* messageFile,
+                                        std::uint32_t typesSupported) {
+    if (sourceName == nullptr || *sourceName == '\0' || messageFile == nullptr) return false;
     SystemHandle application =
         registry_.OpenMachineKey(ApplicationKeyPath().c_str(), kKeyReadWrite);
     if (application == nullptr) return false;
-    SystemHandle source = registry_.CreateSubKey(application, source_name, kKeyReadWrite);
+    SystemHandle source = registry_.CreateSubKey(application, sourceName, kKeyReadWrite);
     if (source == nullptr) {
         registry_.CloseKey(application);
         return false;
     }
-    bool written = registry_.SetValue(source, kEventMessageFileValue, kRegSz, message_file,
-                                      static_cast<std::uint32_t>(std::strlen(message_file) + 1));
+    bool written = registry_.SetValue(source, kEventMessageFileValue, kRegSz, messageFile,
+                                      static_cast<std::uint32_t>(std::strlen(messageFile) + 1));
     if (written) {
-        written = registry_.SetValue(source, kTypesSupportedValue, kRegDword, &types_supported,
-                                     sizeof(types_supported));
+        written = registry_.SetValue(source, kTypesSupportedValue, kRegDword, &typesSupported,
+                                     sizeof(typesSupported));
     }
-    const std::uint32_t write_error = registry_.LastError();
+    const std::uint32_t writeError = registry_.LastError();
     registry_.CloseKey(source);
 
     std::vector<std::string> sources;
-    if (ReadSourcesList(registry_, application, sources) && AddListEntry(sources, source_name)) {
+    if (ReadSourcesList(registry_, application, sources) && AddListEntry(sources, sourceName)) {
         WriteSourcesList(registry_, application, sources);
     }
     registry_.CloseKey(application);
     // The caller reports the value write's error, not one of the list update.
-    if (!written) registry_.SetLastError(write_error);
+    if (!written) registry_.SetLastError(writeError);
     return written;
 }
 
-bool EventLogSource::RemoveEventSource(const char* source_name) {
-    if (source_name == nullptr || *source_name == '\0') return false;
-    const std::string key_path = std::string(kEventLogApplicationKey) + source_name;
-    const bool deleted = registry_.DeleteMachineKey(key_path.c_str());
-    const std::uint32_t delete_error = registry_.LastError();
+bool EventLogSource::RemoveEventSource(const char* sourceName) {
+    if (sourceName == nullptr || *sourceName == '\0') return false;
+    const std::string keyPath = std::string(kEventLogApplicationKey) + sourceName;
+    const bool deleted = registry_.DeleteMachineKey(keyPath.c_str());
+    const std::uint32_t deleteError = registry_.LastError();
 
     SystemHandle application =
         registry_.OpenMachineKey(ApplicationKeyPath().c_str(), kKeyReadWrite);
     if (application != nullptr) {
         std::vector<std::string> sources;
         if (ReadSourcesList(registry_, application, sources) &&
-            RemoveFirstListEntry(sources, source_name)) {
+            RemoveFirstListEntry(sources, sourceName)) {
             WriteSourcesList(registry_, application, sources);
         }
         registry_.CloseKey(application);
     }
-    if (!deleted) registry_.SetLastError(delete_error);
+    if (!deleted) registry_.SetLastError(deleteError);
     return deleted;
 }
 

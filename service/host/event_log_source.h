@@ -48,24 +48,24 @@ class EventLogSource {
     // Registers the source, reports one event and deregisters, under the lock; nothing stays
     // open between events. Returns the report's result (false when the source cannot be
     // registered).
-    bool WriteEvent(std::uint16_t type, std::uint16_t category, std::uint32_t event_id,
-                    const void* user_sid, std::uint16_t string_count, std::uint32_t data_size,
+    bool WriteEvent(std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
+                    const void* userSid, std::uint16_t stringCount, std::uint32_t dataSize,
                     const char* const* strings, const void* data);
-    bool LogEvent(std::uint16_t type, std::uint32_t event_id, const char* text);
+    bool LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text);
     // One insertion string: `value` in hex ("%x") or decimal ("%d").
-    bool LogEventNumber(std::uint16_t type, std::uint32_t event_id, std::uint32_t value, bool hex);
+    bool LogEventNumber(std::uint16_t type, std::uint32_t eventId, std::uint32_t value, bool hex);
     // Two insertion strings: `text`, then `value` in hex or decimal.
-    bool LogEventWithNumber(std::uint16_t type, std::uint32_t event_id, const char* text,
+    bool LogEventWithNumber(std::uint16_t type, std::uint32_t eventId, const char* text,
                             std::uint32_t value, bool hex);
 
-    // Registers `source_name` as a source of the Application log with its message file, and
+    // Registers `sourceName` as a source of the Application log with its message file, and
     // lists it once in the log's "Sources". True when both values of the source key were
     // written; a "Sources" update that fails does not change the result.
-    bool InstallEventSource(const char* source_name, const char* message_file,
-                            std::uint32_t types_supported);
+    bool InstallEventSource(const char* sourceName, const char* messageFile,
+                            std::uint32_t typesSupported);
     // Deletes the source's key and its first exact entry in "Sources". True when the key was
     // deleted; "Sources" is cleaned either way.
-    bool RemoveEventSource(const char* source_name);
+    bool RemoveEventSource(const char* sourceName);
 
     const std::string& SourceName() const { return source_; }
 

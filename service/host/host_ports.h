@@ -17,27 +17,27 @@ struct ServiceStatusReport;
 
 // The parameters of service creation.
 struct ServiceCreateRequest {
-    const char* service_name = nullptr;
-    const char* display_name = nullptr;
-    std::uint32_t desired_access = 0;
-    std::uint32_t service_type = 0;
-    std::uint32_t start_type = 0;
-    std::uint32_t error_control = 0;
-    const char* binary_path = nullptr;
-    const char* load_order_group = nullptr;  // null: none
-    const char* dependencies = nullptr;      // NUL-separated list closed by two NULs
-    const char* account_name = nullptr;      // null: the local system account
+    const char* serviceName = nullptr;
+    const char* displayName = nullptr;
+    std::uint32_t desiredAccess = 0;
+    std::uint32_t serviceType = 0;
+    std::uint32_t startType = 0;
+    std::uint32_t errorControl = 0;
+    const char* binaryPath = nullptr;
+    const char* loadOrderGroup = nullptr;  // null: none
+    const char* dependencies = nullptr;    // NUL-separated list closed by two NULs
+    const char* accountName = nullptr;     // null: the local system account
     const char* password = nullptr;
 };
 
 // One action the service control manager takes after a failure of the service.
 struct ServiceFailureAction {
     std::uint32_t type = 0;  // 1: restart the service
-    std::uint32_t delay_ms = 0;
+    std::uint32_t delayMs = 0;
 };
 
 struct ServiceFailureActions {
-    std::uint32_t reset_period_s = 0;
+    std::uint32_t resetPeriodSeconds = 0;
     std::vector<ServiceFailureAction> actions;
 };
 
@@ -79,9 +79,9 @@ class ScmApi {
     virtual bool Control(SystemHandle service, std::uint32_t control) = 0;
     virtual bool Start(SystemHandle service) = 0;
     virtual bool Delete(SystemHandle service) = 0;
-    // Tells the service control manager the running service's status (`status_handle` is what
+    // Tells the service control manager the running service's status (`statusHandle` is what
     // the control handler's registration gave).
-    virtual bool SetStatus(SystemHandle status_handle, const ServiceStatusReport& report) = 0;
+    virtual bool SetStatus(SystemHandle statusHandle, const ServiceStatusReport& report) = 0;
     virtual std::uint32_t LastError() = 0;
     virtual void SetLastError(std::uint32_t error) = 0;
     // Milliseconds since an arbitrary start, wrapping at 32 bits, and a wait.
@@ -119,8 +119,8 @@ class EventLogApi {
     // `server` empty: the local computer.
     virtual SystemHandle RegisterSource(const std::string& server, const std::string& source) = 0;
     virtual bool Report(SystemHandle source, std::uint16_t type, std::uint16_t category,
-                        std::uint32_t event_id, const void* user_sid,
-                        const std::vector<std::string>& strings, std::uint32_t data_size,
+                        std::uint32_t eventId, const void* userSid,
+                        const std::vector<std::string>& strings, std::uint32_t dataSize,
                         const void* data) = 0;
     virtual void DeregisterSource(SystemHandle source) = 0;
 };

@@ -20,9 +20,9 @@ ChangeServiceConfig2Fn LookUpAdvapi(const char* name) {
 }
 
 // Looked up once while the process initialises; null on systems without them.
-const ChangeServiceConfig2Fn g_change_service_config2 = LookUpAdvapi("ChangeServiceConfig2A");
+const ChangeServiceConfig2Fn g_changeServiceConfig2 = LookUpAdvapi("ChangeServiceConfig2A");
 // Triggers take UTF-16 data only, so they go through the wide form.
-const ChangeServiceConfig2Fn g_change_service_config2w = LookUpAdvapi("ChangeServiceConfig2W");
+const ChangeServiceConfig2Fn g_changeServiceConfig2w = LookUpAdvapi("ChangeServiceConfig2W");
 
 // The trigger configuration's layout (winsvc.h of the toolchain here does not have it).
 struct TriggerDataItem {
@@ -34,7 +34,7 @@ struct TriggerEntry {
     DWORD type;
     DWORD action;
     GUID* subtype;
-    DWORD data_count;
+    DWORD dataCount;
     TriggerDataItem* data;
 };
 struct TriggerInfo {
@@ -64,13 +64,12 @@ class Win32ScmApi final : public ScmApi {
         return OpenServiceA(Sc(manager), name, access);
     }
     SystemHandle CreateNewService(SystemHandle manager, const ServiceCreateRequest& r) override {
-        return CreateServiceA(Sc(manager), r.service_name, r.display_name, r.desired_access,
-                              r.service_type, r.start_type, r.error_control, r.binary_path,
-                              r.load_order_group, nullptr, r.dependencies, r.account_name,
-                              r.password);
+        return CreateServiceA(Sc(manager), r.serviceName, r.displayName, r.desiredAccess,
+                              r.serviceType, r.startType, r.errorControl, r.binaryPath,
+                              r.loadOrderGroup, nullptr, r.dependencies, r.accountName, r.password);
     }
     bool SetFailureActions(SystemHandle service, const ServiceFailureActions& actions) override {
-        if (g_change_service_config2 == nullptr) {
+        if (g_changeServiceConfig2 == nullptr) {
             ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
             return false;
         }
@@ -79,27 +78,27 @@ class Win32ScmApi final : public ScmApi {
             static_cast<DWORD>(actions.actions.size() < 8 ? actions.actions.size() : 8);
         for (DWORD i = 0; i < count; ++i) {
             list[i].Type = static_cast<SC_ACTION_TYPE>(actions.actions[i].type);
-            list[i].Delay = actions.actions[i].delay_ms;
+            list[i].Delay = actions.actions[i].delayMs;
         }
         SERVICE_FAILURE_ACTIONSA config = {};
-        config.dwResetPeriod = actions.reset_period_s;
+        config.dwResetPeriod = actions.resetPeriodSeconds;
         config.lpRebootMsg = nullptr;
         config.lpCommand = nullptr;
         config.cActions = count;
         config.lpsaActions = list;
-        return g_change_service_config2(Sc(service), SERVICE_CONFIG_FAILURE_ACTIONS, &config) != 0;
+        return g_changeServiceConfig2(Sc(service), SERVICE_CONFIG_FAILURE_ACTIONS, &config) != 0;
     }
     bool SetDescription(SystemHandle service, const char* description) override {
-        if (g_change_service_config2 == nullptr) {
+        if (g_changeServiceConfig2 == nullptr) {
             ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
             return false;
         }
         SERVICE_DESCRIPTIONA config = {};
         config.lpDescription = const_cast<char*>(description);
-        return g_change_service_config2(Sc(service), SERVICE_CONFIG_DESCRIPTION, &config) != 0;
+        return g_changeServiceConfig2(Sc(service), SERVICE_CONFIG_DESCRIPTION, &config) != 0;
     }
     bool SetTriggers(SystemHandle service, const std::vector<ServiceTrigger>& triggers) override {
-        if (g_change_service_config2w == nullptr) {
+        if (g_changeServiceConfig2w == nullptr) {
             ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
             return false;
         }
@@ -117,18 +116,18 @@ class Win32ScmApi final : public ScmApi {
                           static_cast<DWORD>(items[i].size()), items[i].data()};
         }
         TriggerInfo info = {static_cast<DWORD>(entries.size()), entries.data(), nullptr};
-        return g_change_service_config2w(Sc(service), SERVICE_CONFIG_TRIGGER_INFO, &info) != 0;
+        return g_changeServiceConfig2w(Sc(service), SERVICE_CONFIG_TRIGGER_INFO, &info) != 0;
     }
-    bool SetStatus(SystemHandle status_handle, const ServiceStatusReport& report) override {
+    bool SetStatus(SystemHandle statusHandle, const ServiceStatusReport& report) override {
         SERVICE_STATUS status = {};
-        status.dwServiceType = report.service_type;
-        status.dwCurrentState = report.current_state;
-        status.dwControlsAccepted = report.controls_accepted;
-        status.dwWin32ExitCode = report.win32_exit_code;
-        status.dwServiceSpecificExitCode = report.service_specific_exit_code;
-        status.dwCheckPoint = report.check_point;
-        status.dwWaitHint = report.wait_hint;
-        return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &status) != 0;
+        status.dwServiceType = report.serviceType;
+        status.dwCurrentState = report.currentState;
+        status.dwControlsAccepted = report.controlsAccepted;
+        status.dwWin32ExitCode = report.win32ExitCode;
+        status.dwServiceSpecificExitCode = report.serviceSpecificExitCode;
+        status.dwCheckPoint = report.checkPoint;
+        status.dwWaitHint = report.waitHint;
+        return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(statusHandle), &status) != 0;
     }
     bool QueryState(SystemHandle service, std::uint32_t& state) override {
         SERVICE_STATUS status = {};
@@ -219,15 +218,14 @@ class Win32EventLogApi final : public EventLogApi {
         return RegisterEventSourceA(server.empty() ? nullptr : server.c_str(), source.c_str());
     }
     bool Report(SystemHandle source, std::uint16_t type, std::uint16_t category,
-                std::uint32_t event_id, const void* user_sid,
-                const std::vector<std::string>& strings, std::uint32_t data_size,
-                const void* data) override {
+                std::uint32_t eventId, const void* userSid, const std::vector<std::string>& strings,
+                std::uint32_t dataSize, const void* data) override {
         std::vector<LPCSTR> pointers;
         pointers.reserve(strings.size());
         for (const std::string& text : strings) pointers.push_back(text.c_str());
-        return ReportEventA(static_cast<HANDLE>(source), type, category, event_id,
-                            const_cast<PSID>(user_sid), static_cast<WORD>(pointers.size()),
-                            data_size, pointers.empty() ? nullptr : pointers.data(),
+        return ReportEventA(static_cast<HANDLE>(source), type, category, eventId,
+                            const_cast<PSID>(userSid), static_cast<WORD>(pointers.size()), dataSize,
+                            pointers.empty() ? nullptr : pointers.data(),
                             const_cast<void*>(data)) != 0;
     }
     void DeregisterSource(SystemHandle source) override {

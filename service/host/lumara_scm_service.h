@@ -29,20 +29,20 @@ class LumaraScmService final : public ServiceFramework {
     void OnPause() override;
     void OnContinue() override;
     void OnShutdown() override;
-    std::uint32_t OnPowerEvent(std::uint32_t event_type, void* event_data) override;
+    std::uint32_t OnPowerEvent(std::uint32_t eventType, void* eventData) override;
     void OnUserDefinedRequest(std::uint32_t control) override;
     void ShowHelp() override;
 
-    std::uint32_t StartType() const { return start_type_; }
+    std::uint32_t StartType() const { return startType_; }
 
   private:
     // What the service's work sees of the framework.
     class Host final : public ServiceHost {
       public:
         explicit Host(LumaraScmService& service) : service_(service) {}
-        bool ReportStatus(std::uint32_t state, std::uint32_t check_point, std::uint32_t wait_hint,
-                          std::uint32_t controls_accepted) override;
-        void LogEvent(std::uint16_t type, std::uint32_t event_id, const char* text) override;
+        bool ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
+                          std::uint32_t controlsAccepted) override;
+        void LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) override;
         void MessageBeep(std::uint32_t type) override;
         std::recursive_mutex& StatusLock() override;
         void SetCurrentState(std::uint32_t state) override;
@@ -54,7 +54,7 @@ class LumaraScmService final : public ServiceFramework {
 
     Host host_;
     std::unique_ptr<HidBus> bus_;
-    std::unique_ptr<XmlLoader> xml_loader_;
+    std::unique_ptr<XmlLoader> xmlLoader_;
     std::unique_ptr<LumaraService> work_;
 };
 

@@ -12,14 +12,14 @@ LumaraScmService::LumaraScmService()
     : ServiceFramework(kServiceName, kServiceDisplayName, kLumaraControlsAccepted,
                        kLumaraDescription),
       host_(*this) {
-    start_type_ = SERVICE_AUTO_START;
-    error_control_ = SERVICE_ERROR_IGNORE;
+    startType_ = SERVICE_AUTO_START;
+    errorControl_ = SERVICE_ERROR_IGNORE;
 
     bus_ = CreateSystemHidBus();
-    xml_loader_ = CreateSystemXmlLoader();
+    xmlLoader_ = CreateSystemXmlLoader();
     ServiceEnvironment environment;
     environment.bus = bus_.get();
-    environment.xmlLoader = xml_loader_.get();
+    environment.xmlLoader = xmlLoader_.get();
     // DisplayProps.xml beside the program, within the path's length limit; empty (and so
     // not loaded) when it does not fit, never a name relative to the current folder.
     environment.propsPath = DefaultDisplayPropsPath();
@@ -53,8 +53,8 @@ void LumaraScmService::OnShutdown() {
     work_->OnShutdown();
 }
 
-std::uint32_t LumaraScmService::OnPowerEvent(std::uint32_t event_type, void* event_data) {
-    return work_->OnPowerEvent(event_type, event_data);
+std::uint32_t LumaraScmService::OnPowerEvent(std::uint32_t eventType, void* eventData) {
+    return work_->OnPowerEvent(eventType, eventData);
 }
 
 void LumaraScmService::OnUserDefinedRequest(std::uint32_t control) {
@@ -65,15 +65,13 @@ void LumaraScmService::ShowHelp() {
     ShowMessage(kLumaraUsageText);
 }
 
-bool LumaraScmService::Host::ReportStatus(std::uint32_t state, std::uint32_t check_point,
-                                          std::uint32_t wait_hint,
-                                          std::uint32_t controls_accepted) {
-    return service_.ReportStatus(state, check_point, wait_hint, controls_accepted);
+bool LumaraScmService::Host::ReportStatus(std::uint32_t state, std::uint32_t checkPoint,
+                                          std::uint32_t waitHint, std::uint32_t controlsAccepted) {
+    return service_.ReportStatus(state, checkPoint, waitHint, controlsAccepted);
 }
 
-void LumaraScmService::Host::LogEvent(std::uint16_t type, std::uint32_t event_id,
-                                      const char* text) {
-    service_.EventLog().LogEvent(type, event_id, text);
+void LumaraScmService::Host::LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) {
+    service_.EventLog().LogEvent(type, eventId, text);
 }
 
 void LumaraScmService::Host::MessageBeep(std::uint32_t type) {

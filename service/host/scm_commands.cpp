@@ -67,11 +67,11 @@ const char* OrNull(const std::string& text) {
 }
 
 struct StatusRequest {
-    std::uint32_t target_state;
+    std::uint32_t targetState;
     std::uint32_t access;
     std::uint32_t control;  // 0: StartService
-    std::uint32_t failure_event;
-    std::uint32_t failure_message;  // 0: the stop failure, logged as a bare number
+    std::uint32_t failureEvent;
+    std::uint32_t failureMessage;  // 0: the stop failure, logged as a bare number
 };
 
 constexpr StatusRequest kStatusRequests[] = {
@@ -114,12 +114,12 @@ void ServiceHandle::Reset(SystemHandle handle) {
 }
 
 bool ServiceHandle::WaitForServiceStatus(std::uint32_t timeout, std::uint32_t state,
-                                         std::uint32_t poll_interval) {
+                                         std::uint32_t pollInterval) {
     const std::uint32_t start = api_.TickCount();
     std::uint32_t current = 0;
     if (!api_.QueryState(handle_, current)) return false;
     while (current != state) {
-        api_.Sleep(poll_interval);
+        api_.Sleep(pollInterval);
         // Unsigned difference: a wrap of the tick count between the two readings is harmless.
         if (timeout != kWaitForever && api_.TickCount() - start > timeout) {
             api_.SetLastError(kErrorTimeout);
@@ -134,16 +134,16 @@ bool ServiceHandle::WaitForStop(std::uint32_t timeout) {
     return WaitForServiceStatus(timeout, kServiceStopped, kStatusPollMs);
 }
 
-std::string ServiceBinaryPath(const std::string& module_path) {
-    if (module_path.find(' ') == std::string::npos) return module_path;
-    return "\"" + module_path + "\"";
+std::string ServiceBinaryPath(const std::string& modulePath) {
+    if (modulePath.find(' ') == std::string::npos) return modulePath;
+    return "\"" + modulePath + "\"";
 }
 
-std::string MessageFileFor(const std::string& module_path) {
-    const std::size_t name_start = module_path.find_last_of("\\/:");
-    const std::size_t dot = module_path.rfind('.');
-    std::string base = module_path;
-    if (dot != std::string::npos && (name_start == std::string::npos || dot > name_start)) {
+std::string MessageFileFor(const std::string& modulePath) {
+    const std::size_t nameStart = modulePath.find_last_of("\\/:");
+    const std::size_t dot = modulePath.rfind('.');
+    std::string base = modulePath;
+    if (dot != std::string::npos && (nameStart == std::string::npos || dot > nameStart)) {
         base.erase(dot);
     }
     return base + ".DLL";
@@ -151,7 +151,7 @@ std::string MessageFileFor(const std::string& module_path) {
 
 ServiceFailureActions InstallFailureActions() {
     ServiceFailureActions actions;
-    actions.reset_period_s = 0xFFFFFFFFu;
+    actions.resetPeriodSeconds = 0xFFFFFFFFu;
     actions.actions = {{kActionRestart, 1000}, {kActionRestart, 1000}};
     return actions;
 }
@@ -171,13 +171,13 @@ std::vector<ServiceTrigger> InstallTriggers() {
 }
 
 bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& settings,
-                    const std::string& module_path, std::string& message, std::uint32_t& error) {
+                    const std::string& modulePath, std::string& message, std::uint32_t& error) {
     message.clear();
     error = 0;
     ScmApi& scm = context.scm;
-    auto fail = [&](std::uint32_t message_id) {
+    auto fail = [&](std::uint32_t messageId) {
         error = scm.LastError();
-        message = context.format_error(message_id, error, false);
+        message = context.formatError(messageId, error, false);
         return false;
     };
 
@@ -186,18 +186,18 @@ bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& sett
     if (!manager.Lock()) return fail(kMsgInstallLockScm);
 
     const std::vector<char> dependencies = BuildDependencies(settings.dependencies);
-    const std::string binary_path = ServiceBinaryPath(module_path);
+    const std::string binaryPath = ServiceBinaryPath(modulePath);
     ServiceCreateRequest request;
-    request.service_name = settings.service_name.c_str();
-    request.display_name = settings.display_name.c_str();
-    request.desired_access = kServiceConfigAndStart;
-    request.service_type = settings.service_type;
-    request.start_type = settings.start_type;
-    request.error_control = settings.error_control;
-    request.binary_path = binary_path.c_str();
-    request.load_order_group = OrNull(settings.load_order_group);
+    request.serviceName = settings.serviceName.c_str();
+    request.displayName = settings.displayName.c_str();
+    request.desiredAccess = kServiceConfigAndStart;
+    request.serviceType = settings.serviceType;
+    request.startType = settings.startType;
+    request.errorControl = settings.errorControl;
+    request.binaryPath = binaryPath.c_str();
+    request.loadOrderGroup = OrNull(settings.loadOrderGroup);
     request.dependencies = dependencies.data();
-    request.account_name = OrNull(settings.account_name);
+    request.accountName = OrNull(settings.accountName);
     request.password = OrNull(settings.password);
     ServiceHandle service(scm);
     service.Reset(scm.CreateNewService(manager.Get(), request));
@@ -208,12 +208,11 @@ bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& sett
         std::fflush(stdout);
     }
 
-    if (settings.event_message_file.empty()) {
-        settings.event_message_file = MessageFileFor(module_path);
+    if (settings.eventMessageFile.empty()) {
+        settings.eventMessageFile = MessageFileFor(modulePath);
     }
-    if (!context.events.InstallEventSource(settings.display_name.c_str(),
-                                           settings.event_message_file.c_str(),
-                                           kTypesSupportedAll)) {
+    if (!context.events.InstallEventSource(settings.displayName.c_str(),
+                                           settings.eventMessageFile.c_str(), kTypesSupportedAll)) {
         return fail(kMsgInstallEventSource);
     }
 
@@ -227,8 +226,7 @@ bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& sett
             "Installed without a start trigger (error %u): the service starts at boot only\n",
             static_cast<unsigned>(scm.LastError()));
     }
-    context.events.LogEvent(kEventTypeInformation, kEventIdInstalled,
-                            settings.display_name.c_str());
+    context.events.LogEvent(kEventTypeInformation, kEventIdInstalled, settings.displayName.c_str());
     return true;
 }
 
@@ -237,12 +235,12 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
     message.clear();
     error = 0;
     ScmApi& scm = context.scm;
-    auto fail = [&](std::uint32_t message_id, std::uint32_t event_id) {
+    auto fail = [&](std::uint32_t messageId, std::uint32_t eventId) {
         error = scm.LastError();
-        message = context.format_error(message_id, error, false);
-        if (event_id != 0) {
-            context.events.LogEvent(kEventTypeError, event_id,
-                                    context.format_error(message_id, error, true).c_str());
+        message = context.formatError(messageId, error, false);
+        if (eventId != 0) {
+            context.events.LogEvent(kEventTypeError, eventId,
+                                    context.formatError(messageId, error, true).c_str());
         }
         scm.SetLastError(error);
         return false;
@@ -251,7 +249,7 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
     ScmHandle manager(scm);
     if (!manager.Open(kScmConnectAndLock)) return fail(kMsgUninstallOpenScm, kEventIdOpenScmFailed);
     ServiceHandle service(scm);
-    service.Reset(scm.OpenServiceByName(manager.Get(), settings.service_name.c_str(),
+    service.Reset(scm.OpenServiceByName(manager.Get(), settings.serviceName.c_str(),
                                         kServiceDeleteStopQuery));
     if (service.Get() == nullptr) return fail(kMsgUninstallOpenService, kEventIdOpenServiceFailed);
 
@@ -259,7 +257,7 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
     if (scm.QueryState(service.Get(), state) && state != kServiceStopped) {
         if (!scm.Control(service.Get(), kControlStop)) {
             error = scm.LastError();
-            message = context.format_error(kMsgUninstallStop, error, false);
+            message = context.formatError(kMsgUninstallStop, error, false);
         }
         if (!service.WaitForStop(timeout)) return fail(kMsgUninstallWait, 0);
     }
@@ -267,26 +265,26 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
     if (!scm.Delete(service.Get())) return fail(kMsgUninstallDelete, kEventIdDeleteServiceFailed);
 
     context.events.LogEvent(kEventTypeInformation, kEventIdUninstalled,
-                            settings.display_name.c_str());
-    if (!context.events.RemoveEventSource(settings.display_name.c_str())) {
+                            settings.displayName.c_str());
+    if (!context.events.RemoveEventSource(settings.displayName.c_str())) {
         return fail(kMsgUninstallEventSource, 0);
     }
     return true;
 }
 
-bool SetServiceToStatus(ServiceCommandContext& context, const std::string& service_name,
-                        int request_code) {
+bool SetServiceToStatus(ServiceCommandContext& context, const std::string& serviceName,
+                        int requestCode) {
     ScmApi& scm = context.scm;
-    if (request_code < kRequestStart || request_code > kRequestStop) {
+    if (requestCode < kRequestStart || requestCode > kRequestStop) {
         scm.SetLastError(kErrorCallNotImplemented);
         return false;
     }
-    const StatusRequest& request = kStatusRequests[request_code];
+    const StatusRequest& request = kStatusRequests[requestCode];
     // Logs the failure and leaves the failed call's code as the last error for the caller.
-    auto fail = [&](std::uint32_t event_id, std::uint32_t message_id) {
+    auto fail = [&](std::uint32_t eventId, std::uint32_t messageId) {
         const std::uint32_t error = scm.LastError();
-        context.events.LogEvent(kEventTypeError, event_id,
-                                context.format_error(message_id, error, true).c_str());
+        context.events.LogEvent(kEventTypeError, eventId,
+                                context.formatError(messageId, error, true).c_str());
         scm.SetLastError(error);
         return false;
     };
@@ -294,7 +292,7 @@ bool SetServiceToStatus(ServiceCommandContext& context, const std::string& servi
     ScmHandle manager(scm);
     if (!manager.Open(kScmConnectAndLock)) return fail(kEventIdOpenScmFailed, kMsgStatusOpenScm);
     ServiceHandle service(scm);
-    service.Reset(scm.OpenServiceByName(manager.Get(), service_name.c_str(),
+    service.Reset(scm.OpenServiceByName(manager.Get(), serviceName.c_str(),
                                         request.access | kServiceRequiredAndQuery));
     if (service.Get() == nullptr) return fail(kEventIdOpenServiceFailed, kMsgStatusOpenService);
 
@@ -302,23 +300,23 @@ bool SetServiceToStatus(ServiceCommandContext& context, const std::string& servi
     if (!scm.QueryState(service.Get(), state)) {
         return fail(kEventIdQueryStatusFailed, kMsgStatusQuery);
     }
-    if (state != request.target_state) {
+    if (state != request.targetState) {
         const bool sent = request.control == 0 ? scm.Start(service.Get())
                                                : scm.Control(service.Get(), request.control);
         if (!sent) {
-            if (request.failure_message != 0)
-                return fail(request.failure_event, request.failure_message);
+            if (request.failureMessage != 0)
+                return fail(request.failureEvent, request.failureMessage);
             const std::uint32_t error = scm.LastError();
-            context.events.LogEventNumber(kEventTypeError, request.failure_event, error, false);
+            context.events.LogEventNumber(kEventTypeError, request.failureEvent, error, false);
             scm.SetLastError(error);
             return false;
         }
     }
-    if (!service.WaitForServiceStatus(kRequestWaitMs, request.target_state, kStatusPollMs)) {
+    if (!service.WaitForServiceStatus(kRequestWaitMs, request.targetState, kStatusPollMs)) {
         const std::uint32_t error = scm.LastError();
         context.events.LogEventWithNumber(kEventTypeError, kEventIdWaitFailed,
-                                          context.format_error(kMsgStatusWait, error, true).c_str(),
-                                          request.target_state, false);
+                                          context.formatError(kMsgStatusWait, error, true).c_str(),
+                                          request.targetState, false);
         scm.SetLastError(error);
         return false;
     }

@@ -50,11 +50,11 @@ class ServiceHandle {
     void Close() { Reset(nullptr); }
     SystemHandle Get() const { return handle_; }
 
-    // Polls the service's state every `poll_interval` ms until it is `state`. The first check
+    // Polls the service's state every `pollInterval` ms until it is `state`. The first check
     // comes before any wait. False when a status query fails, or with last error 1460 once more
     // than `timeout` ms have passed (kWaitForever: no limit).
     bool WaitForServiceStatus(std::uint32_t timeout, std::uint32_t state,
-                              std::uint32_t poll_interval);
+                              std::uint32_t pollInterval);
     bool WaitForStop(std::uint32_t timeout);
 
   private:
@@ -64,18 +64,18 @@ class ServiceHandle {
 
 // What installation takes from the service object.
 struct ServiceInstallSettings {
-    std::string service_name;
-    std::string display_name;
-    std::uint32_t service_type = 0x10;
-    std::uint32_t start_type = 3;
-    std::uint32_t error_control = 0;
-    std::string load_order_group;
-    std::string account_name;
+    std::string serviceName;
+    std::string displayName;
+    std::uint32_t serviceType = 0x10;
+    std::uint32_t startType = 3;
+    std::uint32_t errorControl = 0;
+    std::string loadOrderGroup;
+    std::string accountName;
     std::string password;
     std::vector<std::string> dependencies;
     std::string description;
     // Filled from the module path at installation when empty.
-    std::string event_message_file;
+    std::string eventMessageFile;
 };
 
 // What the commands report through: the SCM, the service's event log source, and the service's
@@ -83,13 +83,13 @@ struct ServiceInstallSettings {
 struct ServiceCommandContext {
     ScmApi& scm;
     EventLogSource& events;
-    std::function<std::string(std::uint32_t, std::uint32_t, bool)> format_error;
+    std::function<std::string(std::uint32_t, std::uint32_t, bool)> formatError;
 };
 
 // The module path as the service's binary path: quoted when it holds a space.
-std::string ServiceBinaryPath(const std::string& module_path);
+std::string ServiceBinaryPath(const std::string& modulePath);
 // The module path with its extension replaced by "DLL" (added when it has none).
-std::string MessageFileFor(const std::string& module_path);
+std::string MessageFileFor(const std::string& modulePath);
 
 // The failure actions set at installation: restart after 1000 ms, twice; never reset.
 ServiceFailureActions InstallFailureActions();
@@ -102,7 +102,7 @@ std::vector<ServiceTrigger> InstallTriggers();
 // its event source. A system that refuses the trigger leaves an installation without it (the
 // trace says so). On failure `message` holds the text for the user and `error` the system error.
 bool InstallService(ServiceCommandContext& context, ServiceInstallSettings& settings,
-                    const std::string& module_path, std::string& message, std::uint32_t& error);
+                    const std::string& modulePath, std::string& message, std::uint32_t& error);
 
 // Stops the service when it runs (waiting up to `timeout` ms), deletes it and removes its event
 // source. A failed stop request that the wait makes good still leaves its code and text in
@@ -113,7 +113,7 @@ bool UninstallService(ServiceCommandContext& context, const ServiceInstallSettin
 // Asks the SCM to start (0), pause (1), continue (2) or stop (3) the service and waits up to
 // 5 s for the state it leads to. Failures go to the event log; the last error then still holds
 // the failed call's code.
-bool SetServiceToStatus(ServiceCommandContext& context, const std::string& service_name,
+bool SetServiceToStatus(ServiceCommandContext& context, const std::string& serviceName,
                         int request);
 
 }  // namespace zelk

@@ -30,13 +30,13 @@ inline constexpr std::uint32_t kControlPowerEvent = 13;
 inline constexpr std::uint32_t kControlSessionChange = 14;
 
 // Calls the handler of `control` and then reports the current status. A control equal to
-// `refused_control` is answered with 120 (not implemented) and nothing else happens. Returns
+// `refusedControl` is answered with 120 (not implemented) and nothing else happens. Returns
 // 0, or the handler's own result for the four handlers that have one.
 template <class Service>
-std::uint32_t DispatchServiceControl(Service& service, std::uint32_t refused_control,
-                                     std::uint32_t control, std::uint32_t event_type,
-                                     void* event_data) {
-    if (control == refused_control) return kErrorCallNotImplemented;
+std::uint32_t DispatchServiceControl(Service& service, std::uint32_t refusedControl,
+                                     std::uint32_t control, std::uint32_t eventType,
+                                     void* eventData) {
+    if (control == refusedControl) return kErrorCallNotImplemented;
     std::uint32_t result = 0;
     switch (control) {
         case kControlStop:
@@ -70,16 +70,16 @@ std::uint32_t DispatchServiceControl(Service& service, std::uint32_t refused_con
             service.OnNetBindDisable();
             break;
         case kControlDeviceEvent:
-            result = service.OnDeviceEvent(event_type, event_data);
+            result = service.OnDeviceEvent(eventType, eventData);
             break;
         case kControlHardwareProfileChange:
-            result = service.OnHardwareProfileChange(event_type, event_data);
+            result = service.OnHardwareProfileChange(eventType, eventData);
             break;
         case kControlPowerEvent:
-            result = service.OnPowerEvent(event_type, event_data);
+            result = service.OnPowerEvent(eventType, eventData);
             break;
         case kControlSessionChange:
-            result = service.OnSessionChange(event_type, event_data);
+            result = service.OnSessionChange(eventType, eventData);
             break;
         default:
             service.OnUserDefinedRequest(control);
@@ -101,21 +101,21 @@ inline constexpr int kRequestPause = 1;
 inline constexpr int kRequestContinue = 2;
 inline constexpr int kRequestStop = 3;
 
-// Runs the command chosen on `command_line` and returns the error code of a failed command, 0
+// Runs the command chosen on `commandLine` and returns the error code of a failed command, 0
 // when nothing failed. A failure text is shown (ShowFailureText) unless the line is silent;
 // the usage text is shown whatever the silent flag says. `Service` also supplies LastError(),
 // the thread's last error.
 template <class Service>
-std::uint32_t ExecuteServiceCommand(Service& service, const ServiceCommandLine& command_line) {
+std::uint32_t ExecuteServiceCommand(Service& service, const ServiceCommandLine& commandLine) {
     std::uint32_t result = 0;
     std::string text;
-    auto request = [&](int request_code, std::uint32_t message_id) {
-        if (!service.SetServiceToStatus(request_code)) {
+    auto request = [&](int requestCode, std::uint32_t messageId) {
+        if (!service.SetServiceToStatus(requestCode)) {
             result = service.LastError();
-            text = service.FormatError(message_id, result, false);
+            text = service.FormatError(messageId, result, false);
         }
     };
-    switch (command_line.action) {
+    switch (commandLine.action) {
         case kActionRunAsService:
             if (!service.RunAsService()) result = service.LastError();
             break;
@@ -137,7 +137,7 @@ std::uint32_t ExecuteServiceCommand(Service& service, const ServiceCommandLine& 
         case kActionUninstall:
             // A stop request that failed before the service stopped anyway leaves its code as
             // the result but no text to show.
-            if (service.Uninstall(text, result, command_line.timeout)) text.clear();
+            if (service.Uninstall(text, result, commandLine.timeout)) text.clear();
             break;
         case kActionDebug:
             try {
@@ -152,7 +152,7 @@ std::uint32_t ExecuteServiceCommand(Service& service, const ServiceCommandLine& 
         default:
             break;
     }
-    if (!text.empty() && !command_line.silent) service.ShowFailureText(text);
+    if (!text.empty() && !commandLine.silent) service.ShowFailureText(text);
     return result;
 }
 

@@ -26,8 +26,8 @@ using ServiceStatusHandle = void*;
 class ServiceFramework {
   public:
     // `description` may be null (no description).
-    ServiceFramework(const char* service_name, const char* display_name,
-                     std::uint32_t controls_accepted, const char* description);
+    ServiceFramework(const char* serviceName, const char* displayName,
+                     std::uint32_t controlsAccepted, const char* description);
     ServiceFramework(const ServiceFramework&) = delete;
     ServiceFramework& operator=(const ServiceFramework&) = delete;
 
@@ -41,24 +41,24 @@ class ServiceFramework {
     virtual bool WriteSettingBinary(const char* section, const char* name, const void* data,
                                     std::uint32_t size);
     virtual std::string GetSettingString(const char* section, const char* name,
-                                         const char* default_value);
+                                         const char* defaultValue);
     virtual std::uint32_t GetSettingInt(const char* section, const char* name,
-                                        std::uint32_t default_value);
+                                        std::uint32_t defaultValue);
     virtual bool GetSettingStringArray(const char* section, const char* name,
                                        std::vector<std::string>& array);
     virtual bool GetSettingBinary(const char* section, const char* name,
                                   std::unique_ptr<std::uint8_t[]>& data, std::uint32_t& size);
 
-    // The process's command line into `command_line`, then the command it names.
-    virtual void ParseArguments(ServiceCommandLine& command_line);
-    virtual std::uint32_t ExecuteCommand(ServiceCommandLine& command_line);
+    // The process's command line into `commandLine`, then the command it names.
+    virtual void ParseArguments(ServiceCommandLine& commandLine);
+    virtual std::uint32_t ExecuteCommand(ServiceCommandLine& commandLine);
 
-    virtual bool ReportStatus(std::uint32_t state, std::uint32_t check_point,
-                              std::uint32_t wait_hint, std::uint32_t controls_accepted);
+    virtual bool ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
+                              std::uint32_t controlsAccepted);
     virtual bool ReportCurrentStatus();
     virtual bool RegisterControlHandler();
-    virtual std::uint32_t HandleControl(std::uint32_t control, std::uint32_t event_type,
-                                        void* event_data);
+    virtual std::uint32_t HandleControl(std::uint32_t control, std::uint32_t eventType,
+                                        void* eventData);
 
     // The service's work, on the SCM's service thread; the service stops when it returns.
     virtual void Run(std::uint32_t argc, char** argv);
@@ -68,14 +68,14 @@ class ServiceFramework {
     virtual void OnInterrogate();
     virtual void OnShutdown();
     virtual void OnParamChange();
-    virtual std::uint32_t OnHardwareProfileChange(std::uint32_t event_type, void* event_data);
-    virtual std::uint32_t OnPowerEvent(std::uint32_t event_type, void* event_data);
+    virtual std::uint32_t OnHardwareProfileChange(std::uint32_t eventType, void* eventData);
+    virtual std::uint32_t OnPowerEvent(std::uint32_t eventType, void* eventData);
     virtual void OnNetBindAdd();
     virtual void OnNetBindRemove();
     virtual void OnNetBindEnable();
     virtual void OnNetBindDisable();
-    virtual std::uint32_t OnDeviceEvent(std::uint32_t event_type, void* event_data);
-    virtual std::uint32_t OnSessionChange(std::uint32_t event_type, void* event_data);
+    virtual std::uint32_t OnDeviceEvent(std::uint32_t eventType, void* eventData);
+    virtual std::uint32_t OnSessionChange(std::uint32_t eventType, void* eventData);
     virtual void OnUserDefinedRequest(std::uint32_t control);
 
     // Connects to the SCM; returns when the service has stopped. False at once (with the
@@ -88,13 +88,12 @@ class ServiceFramework {
     virtual void Debug();
     virtual void ShowHelp();
     virtual void ServiceMain(std::uint32_t argc, char** argv);
-    virtual std::string FormatError(std::uint32_t message_id, std::uint32_t error,
-                                    bool for_event_log);
-    virtual SettingsKey GetSettingsSectionKey(const char* section, bool read_only);
-    virtual SettingsKey GetParametersKey(bool read_only);
-    virtual bool ReportFullStatus(std::uint32_t state, std::uint32_t check_point,
-                                  std::uint32_t wait_hint, std::uint32_t controls_accepted,
-                                  std::uint32_t win32_exit_code, std::uint32_t service_exit_code);
+    virtual std::string FormatError(std::uint32_t messageId, std::uint32_t error, bool forEventLog);
+    virtual SettingsKey GetSettingsSectionKey(const char* section, bool readOnly);
+    virtual SettingsKey GetParametersKey(bool readOnly);
+    virtual bool ReportFullStatus(std::uint32_t state, std::uint32_t checkPoint,
+                                  std::uint32_t waitHint, std::uint32_t controlsAccepted,
+                                  std::uint32_t win32ExitCode, std::uint32_t serviceExitCode);
     virtual std::vector<char> GetDependencies();
 
     // The one service object of the process (null before it is built and after it is gone).
@@ -108,33 +107,33 @@ class ServiceFramework {
     // The status lock and the state it guards, for the service's control handlers. The two
     // state accessors require the caller to hold StatusLock().
     std::recursive_mutex& StatusLock() { return status_.Lock(); }
-    std::uint32_t CurrentStateLocked() { return status_.Record().current_state; }
-    void SetCurrentStateLocked(std::uint32_t state) { status_.Record().current_state = state; }
+    std::uint32_t CurrentStateLocked() { return status_.Record().currentState; }
+    void SetCurrentStateLocked(std::uint32_t state) { status_.Record().currentState = state; }
 
-    EventLogSource& EventLog() { return event_log_; }
-    const std::string& ServiceName() const { return service_name_; }
-    const std::string& DisplayName() const { return display_name_; }
+    EventLogSource& EventLog() { return eventLog_; }
+    const std::string& ServiceName() const { return serviceName_; }
+    const std::string& DisplayName() const { return displayName_; }
 
   protected:
     // Shows `text` in a message box titled with the display name.
     void ShowMessage(const std::string& text);
 
-    std::uint32_t service_type_ = kServiceWin32OwnProcess;
-    std::uint32_t start_type_ = 3;     // demand start
-    std::uint32_t error_control_ = 0;  // errors ignored
-    std::string load_order_group_;
-    std::string account_name_;
+    std::uint32_t serviceType_ = kServiceWin32OwnProcess;
+    std::uint32_t startType_ = 3;     // demand start
+    std::uint32_t errorControl_ = 0;  // errors ignored
+    std::string loadOrderGroup_;
+    std::string accountName_;
     std::string password_;
-    std::string event_message_file_;
+    std::string eventMessageFile_;
     std::vector<std::string> dependencies_;
     // The stored status and the status handle; its lock also guards the process's
     // current-service pointer.
     ServiceStatusReporter status_;
-    std::uint32_t refused_control_ = 0;  // the SCM's dispatcher thread only; no lock
-    std::string service_name_;
-    std::string display_name_;
+    std::uint32_t refusedControl_ = 0;  // the SCM's dispatcher thread only; no lock
+    std::string serviceName_;
+    std::string displayName_;
     std::string description_;
-    EventLogSource event_log_;
+    EventLogSource eventLog_;
 
   private:
     ServiceCommandContext CommandContext();

@@ -19,14 +19,14 @@ namespace {
 using RegisterHandlerExFn = SERVICE_STATUS_HANDLE(WINAPI*)(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID);
 
 // Looked up once while the process initialises; null on systems without the extended handler.
-const RegisterHandlerExFn g_register_handler_ex = [] {
+const RegisterHandlerExFn g_registerHandlerEx = [] {
     HMODULE advapi = GetModuleHandleA("ADVAPI32.DLL");
     return advapi == nullptr ? nullptr
                              : reinterpret_cast<RegisterHandlerExFn>(reinterpret_cast<void*>(
                                    GetProcAddress(advapi, "RegisterServiceCtrlHandlerExA")));
 }();
 
-ServiceFramework* g_current_service = nullptr;
+ServiceFramework* g_currentService = nullptr;
 
 constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
 constexpr char kParametersKey[] = "Parameters";
@@ -44,9 +44,9 @@ void WINAPI StaticHandler(DWORD control) {
     }
 }
 
-DWORD WINAPI StaticHandlerEx(DWORD control, DWORD event_type, LPVOID event_data, LPVOID) {
+DWORD WINAPI StaticHandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID) {
     ServiceFramework* service = ServiceFramework::Current();
-    return service != nullptr ? service->HandleControl(control, event_type, event_data)
+    return service != nullptr ? service->HandleControl(control, eventType, eventData)
                               : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
@@ -71,38 +71,38 @@ HKEY AsKey(SettingsKey key) {
 
 }  // namespace
 
-ServiceFramework::ServiceFramework(const char* service_name, const char* display_name,
-                                   std::uint32_t controls_accepted, const char* description)
-    : status_(SystemScmApi(), controls_accepted),
-      service_name_(service_name != nullptr ? service_name : ""),
-      display_name_(display_name != nullptr ? display_name : ""),
+ServiceFramework::ServiceFramework(const char* serviceName, const char* displayName,
+                                   std::uint32_t controlsAccepted, const char* description)
+    : status_(SystemScmApi(), controlsAccepted),
+      serviceName_(serviceName != nullptr ? serviceName : ""),
+      displayName_(displayName != nullptr ? displayName : ""),
       description_(description != nullptr ? description : ""),
-      event_log_(SystemEventLogApi(), SystemRegistryApi(), std::string(), display_name_) {
+      eventLog_(SystemEventLogApi(), SystemRegistryApi(), std::string(), displayName_) {
     std::lock_guard<std::recursive_mutex> guard(status_.Lock());
-    g_current_service = this;
+    g_currentService = this;
 }
 
 ServiceFramework::~ServiceFramework() {
     std::lock_guard<std::recursive_mutex> guard(status_.Lock());
-    if (g_current_service == this) g_current_service = nullptr;
+    if (g_currentService == this) g_currentService = nullptr;
 }
 
 ServiceFramework* ServiceFramework::Current() {
-    return g_current_service;
+    return g_currentService;
 }
 
 // ---- Settings -------------------------------------------------------------------------------
 
-SettingsKey ServiceFramework::GetParametersKey(bool read_only) {
+SettingsKey ServiceFramework::GetParametersKey(bool readOnly) {
     UniqueRegistryKey services;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServicesKey, 0,
-                      read_only ? KEY_READ : (KEY_READ | KEY_WRITE),
+                      readOnly ? KEY_READ : (KEY_READ | KEY_WRITE),
                       services.Receive()) != ERROR_SUCCESS) {
         return nullptr;
     }
     UniqueRegistryKey service;
     UniqueRegistryKey parameters;
-    if (RegCreateKeyExA(services.Get(), service_name_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (RegCreateKeyExA(services.Get(), serviceName_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ | KEY_WRITE, nullptr, service.Receive(),
                         nullptr) == ERROR_SUCCESS) {
         if (RegCreateKeyExA(service.Get(), kParametersKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -114,13 +114,13 @@ SettingsKey ServiceFramework::GetParametersKey(bool read_only) {
     return parameters.Release();  // the caller's to close
 }
 
-SettingsKey ServiceFramework::GetSettingsSectionKey(const char* section, bool read_only) {
+SettingsKey ServiceFramework::GetSettingsSectionKey(const char* section, bool readOnly) {
     if (section == nullptr) return nullptr;
-    const UniqueRegistryKey parameters(AsKey(GetParametersKey(read_only)));
+    const UniqueRegistryKey parameters(AsKey(GetParametersKey(readOnly)));
     if (!parameters) return nullptr;
     UniqueRegistryKey key;
     if (RegCreateKeyExA(parameters.Get(), section, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        read_only ? KEY_READ : (KEY_READ | KEY_WRITE), nullptr, key.Receive(),
+                        readOnly ? KEY_READ : (KEY_READ | KEY_WRITE), nullptr, key.Receive(),
                         nullptr) != ERROR_SUCCESS) {
         key.Release();  // not opened: nothing to close
     }
@@ -186,12 +186,12 @@ bool ReadSetting(ServiceFramework& service, const char* section, const char* nam
 }  // namespace
 
 std::string ServiceFramework::GetSettingString(const char* section, const char* name,
-                                               const char* default_value) {
+                                               const char* defaultValue) {
     std::uint32_t type = 0;
     std::vector<char> data;
     if (!ReadSetting(*this, section, name, type, data) ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return default_value != nullptr ? default_value : "";
+        return defaultValue != nullptr ? defaultValue : "";
     }
     // A value stored without its NUL still ends at its size.
     const void* nul = std::memchr(data.data(), '\0', data.size());
@@ -202,12 +202,12 @@ std::string ServiceFramework::GetSettingString(const char* section, const char* 
 }
 
 std::uint32_t ServiceFramework::GetSettingInt(const char* section, const char* name,
-                                              std::uint32_t default_value) {
+                                              std::uint32_t defaultValue) {
     std::uint32_t type = 0;
     std::vector<char> data;
     if (!ReadSetting(*this, section, name, type, data) || type != REG_DWORD ||
         data.size() != sizeof(DWORD)) {
-        return default_value;
+        return defaultValue;
     }
     DWORD value = 0;
     std::memcpy(&value, data.data(), sizeof(value));
@@ -240,12 +240,12 @@ bool ServiceFramework::GetSettingBinary(const char* section, const char* name,
 
 // ---- Command line and commands --------------------------------------------------------------
 
-void ServiceFramework::ParseArguments(ServiceCommandLine& command_line) {
-    zelk::ParseArguments(command_line, __argc, __argv);
+void ServiceFramework::ParseArguments(ServiceCommandLine& commandLine) {
+    zelk::ParseArguments(commandLine, __argc, __argv);
 }
 
-std::uint32_t ServiceFramework::ExecuteCommand(ServiceCommandLine& command_line) {
-    return ExecuteServiceCommand(*this, command_line);
+std::uint32_t ServiceFramework::ExecuteCommand(ServiceCommandLine& commandLine) {
+    return ExecuteServiceCommand(*this, commandLine);
 }
 
 std::uint32_t ServiceFramework::LastError() const {
@@ -257,43 +257,43 @@ void ServiceFramework::ShowFailureText(const std::string& text) {
 }
 
 void ServiceFramework::ShowMessage(const std::string& text) {
-    MessageBoxA(nullptr, text.c_str(), display_name_.c_str(), MB_OK);
+    MessageBoxA(nullptr, text.c_str(), displayName_.c_str(), MB_OK);
 }
 
 ServiceCommandContext ServiceFramework::CommandContext() {
     return ServiceCommandContext{
-        SystemScmApi(), event_log_,
-        [this](std::uint32_t message_id, std::uint32_t error, bool for_event_log) {
-            return FormatError(message_id, error, for_event_log);
+        SystemScmApi(), eventLog_,
+        [this](std::uint32_t messageId, std::uint32_t error, bool forEventLog) {
+            return FormatError(messageId, error, forEventLog);
         }};
 }
 
 ServiceInstallSettings ServiceFramework::InstallSettings() const {
     ServiceInstallSettings settings;
-    settings.service_name = service_name_;
-    settings.display_name = display_name_;
-    settings.service_type = service_type_;
-    settings.start_type = start_type_;
-    settings.error_control = error_control_;
-    settings.load_order_group = load_order_group_;
-    settings.account_name = account_name_;
+    settings.serviceName = serviceName_;
+    settings.displayName = displayName_;
+    settings.serviceType = serviceType_;
+    settings.startType = startType_;
+    settings.errorControl = errorControl_;
+    settings.loadOrderGroup = loadOrderGroup_;
+    settings.accountName = accountName_;
     settings.password = password_;
     settings.dependencies = dependencies_;
     settings.description = description_;
-    settings.event_message_file = event_message_file_;
+    settings.eventMessageFile = eventMessageFile_;
     return settings;
 }
 
 bool ServiceFramework::SetServiceToStatus(int request) {
     ServiceCommandContext context = CommandContext();
-    return zelk::SetServiceToStatus(context, service_name_, request);
+    return zelk::SetServiceToStatus(context, serviceName_, request);
 }
 
 bool ServiceFramework::Install(std::string& message, std::uint32_t& error) {
     ServiceCommandContext context = CommandContext();
     ServiceInstallSettings settings = InstallSettings();
     const bool installed = InstallService(context, settings, SystemModulePath(), message, error);
-    event_message_file_ = settings.event_message_file;
+    eventMessageFile_ = settings.eventMessageFile;
     return installed;
 }
 
@@ -307,10 +307,10 @@ std::vector<char> ServiceFramework::GetDependencies() {
     return BuildDependencies(dependencies_);
 }
 
-std::string ServiceFramework::FormatError(std::uint32_t message_id, std::uint32_t error,
-                                          bool for_event_log) {
-    return ComposeErrorText(ServiceString(kMsgErrorPair), ServiceString(message_id), error,
-                            SystemErrorText(error), for_event_log);
+std::string ServiceFramework::FormatError(std::uint32_t messageId, std::uint32_t error,
+                                          bool forEventLog) {
+    return ComposeErrorText(ServiceString(kMsgErrorPair), ServiceString(messageId), error,
+                            SystemErrorText(error), forEventLog);
 }
 
 void ServiceFramework::ShowHelp() {}
@@ -333,65 +333,65 @@ void ServiceFramework::Debug() {
 
 bool ServiceFramework::RunAsService() {
     char name[kServiceNameBuffer];
-    if (service_name_.size() >= sizeof(name)) {
+    if (serviceName_.size() >= sizeof(name)) {
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    std::memcpy(name, service_name_.c_str(), service_name_.size() + 1);
+    std::memcpy(name, serviceName_.c_str(), serviceName_.size() + 1);
     SERVICE_TABLE_ENTRYA table[] = {{name, StaticServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherA(table) != 0;
 }
 
 void ServiceFramework::ServiceMain(std::uint32_t argc, char** argv) {
     RegisterControlHandler();
-    std::uint32_t win32_exit_code = 0;
-    std::uint32_t service_exit_code = 0;
+    std::uint32_t win32ExitCode = 0;
+    std::uint32_t serviceExitCode = 0;
     try {
         Run(argc, argv);
     } catch (const CNTServiceTerminateException& e) {
-        win32_exit_code = e.Win32ExitCode();
-        service_exit_code = e.ServiceExitCode();
+        win32ExitCode = e.Win32ExitCode();
+        serviceExitCode = e.ServiceExitCode();
     } catch (...) {
         // Anything else escaping the service still ends it as stopped, with a cause.
-        win32_exit_code = ERROR_EXCEPTION_IN_SERVICE;
+        win32ExitCode = ERROR_EXCEPTION_IN_SERVICE;
     }
-    ReportFullStatus(kServiceStopped, 0, 0, 0, win32_exit_code, service_exit_code);
+    ReportFullStatus(kServiceStopped, 0, 0, 0, win32ExitCode, serviceExitCode);
 }
 
 bool ServiceFramework::RegisterControlHandler() {
     SERVICE_STATUS_HANDLE handle;
-    if (g_register_handler_ex != nullptr) {
-        handle = g_register_handler_ex(service_name_.c_str(), StaticHandlerEx, nullptr);
+    if (g_registerHandlerEx != nullptr) {
+        handle = g_registerHandlerEx(serviceName_.c_str(), StaticHandlerEx, nullptr);
     } else {
-        handle = RegisterServiceCtrlHandlerA(service_name_.c_str(), StaticHandler);
+        handle = RegisterServiceCtrlHandlerA(serviceName_.c_str(), StaticHandler);
     }
     status_.SetHandle(handle);
     return handle != nullptr;
 }
 
-std::uint32_t ServiceFramework::HandleControl(std::uint32_t control, std::uint32_t event_type,
-                                              void* event_data) {
-    return DispatchServiceControl(*this, refused_control_, control, event_type, event_data);
+std::uint32_t ServiceFramework::HandleControl(std::uint32_t control, std::uint32_t eventType,
+                                              void* eventData) {
+    return DispatchServiceControl(*this, refusedControl_, control, eventType, eventData);
 }
 
-bool ServiceFramework::ReportFullStatus(std::uint32_t state, std::uint32_t check_point,
-                                        std::uint32_t wait_hint, std::uint32_t controls_accepted,
-                                        std::uint32_t win32_exit_code,
-                                        std::uint32_t service_exit_code) {
-    return status_.Report(state, check_point, wait_hint, controls_accepted, win32_exit_code,
-                          service_exit_code);
+bool ServiceFramework::ReportFullStatus(std::uint32_t state, std::uint32_t checkPoint,
+                                        std::uint32_t waitHint, std::uint32_t controlsAccepted,
+                                        std::uint32_t win32ExitCode,
+                                        std::uint32_t serviceExitCode) {
+    return status_.Report(state, checkPoint, waitHint, controlsAccepted, win32ExitCode,
+                          serviceExitCode);
 }
 
-bool ServiceFramework::ReportStatus(std::uint32_t state, std::uint32_t check_point,
-                                    std::uint32_t wait_hint, std::uint32_t controls_accepted) {
-    return ReportFullStatus(state, check_point, wait_hint, controls_accepted, 0, 0);
+bool ServiceFramework::ReportStatus(std::uint32_t state, std::uint32_t checkPoint,
+                                    std::uint32_t waitHint, std::uint32_t controlsAccepted) {
+    return ReportFullStatus(state, checkPoint, waitHint, controlsAccepted, 0, 0);
 }
 
 bool ServiceFramework::ReportCurrentStatus() {
     // The state is read and reported under one hold of the lock, so that a stop reported
     // meanwhile on the service thread is never followed by the state from before it.
     std::lock_guard<std::recursive_mutex> guard(status_.Lock());
-    return ReportStatus(status_.Record().current_state, kKeepStatusValue, kKeepStatusValue,
+    return ReportStatus(status_.Record().currentState, kKeepStatusValue, kKeepStatusValue,
                         kKeepStatusValue);
 }
 
@@ -400,15 +400,15 @@ bool ServiceFramework::ReportCurrentStatus() {
 void ServiceFramework::Run(std::uint32_t, char**) {}
 
 void ServiceFramework::OnStop() {
-    event_log_.LogEvent(kEventTypeInformation, kEventIdServiceStopped, display_name_.c_str());
+    eventLog_.LogEvent(kEventTypeInformation, kEventIdServiceStopped, displayName_.c_str());
 }
 
 void ServiceFramework::OnPause() {
-    event_log_.LogEvent(kEventTypeInformation, kEventIdServicePaused, display_name_.c_str());
+    eventLog_.LogEvent(kEventTypeInformation, kEventIdServicePaused, displayName_.c_str());
 }
 
 void ServiceFramework::OnContinue() {
-    event_log_.LogEvent(kEventTypeInformation, kEventIdServiceContinued, display_name_.c_str());
+    eventLog_.LogEvent(kEventTypeInformation, kEventIdServiceContinued, displayName_.c_str());
 }
 
 void ServiceFramework::OnInterrogate() {

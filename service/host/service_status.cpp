@@ -3,43 +3,42 @@
 namespace zelk {
 
 ServiceStatusReport ApplyStatusReport(ServiceStatusRecord& record, std::uint32_t state,
-                                      std::uint32_t check_point, std::uint32_t wait_hint,
-                                      std::uint32_t controls_accepted,
-                                      std::uint32_t win32_exit_code,
-                                      std::uint32_t service_exit_code) {
+                                      std::uint32_t checkPoint, std::uint32_t waitHint,
+                                      std::uint32_t controlsAccepted, std::uint32_t win32ExitCode,
+                                      std::uint32_t serviceExitCode) {
     ServiceStatusReport report;
-    record.current_state = state;
+    record.currentState = state;
     switch (state) {
         case kServiceStopped:
-            record.check_point = 0;
-            record.wait_hint = 0;
-            report.win32_exit_code = win32_exit_code;
-            report.service_specific_exit_code = service_exit_code;
+            record.checkPoint = 0;
+            record.waitHint = 0;
+            report.win32ExitCode = win32ExitCode;
+            report.serviceSpecificExitCode = serviceExitCode;
             break;
         case kServiceRunning:
         case kServicePaused:
-            record.check_point = 0;
-            record.wait_hint = 0;
+            record.checkPoint = 0;
+            record.waitHint = 0;
             break;
         default:
-            if (check_point != kKeepStatusValue) record.check_point = check_point;
-            if (wait_hint != kKeepStatusValue) record.wait_hint = wait_hint;
+            if (checkPoint != kKeepStatusValue) record.checkPoint = checkPoint;
+            if (waitHint != kKeepStatusValue) record.waitHint = waitHint;
             break;
     }
-    if (controls_accepted != kKeepStatusValue) record.controls_accepted = controls_accepted;
+    if (controlsAccepted != kKeepStatusValue) record.controlsAccepted = controlsAccepted;
 
     const bool pending = state == kServiceStartPending || state == kServiceStopPending ||
                          state == kServiceContinuePending || state == kServicePausePending;
-    report.current_state = state;
-    report.controls_accepted = pending ? 0 : record.controls_accepted;
-    report.check_point = record.check_point;
-    report.wait_hint = record.wait_hint;
+    report.currentState = state;
+    report.controlsAccepted = pending ? 0 : record.controlsAccepted;
+    report.checkPoint = record.checkPoint;
+    report.waitHint = record.waitHint;
     return report;
 }
 
-ServiceStatusReporter::ServiceStatusReporter(ScmApi& scm, std::uint32_t controls_accepted)
+ServiceStatusReporter::ServiceStatusReporter(ScmApi& scm, std::uint32_t controlsAccepted)
     : scm_(scm) {
-    record_.controls_accepted = controls_accepted;
+    record_.controlsAccepted = controlsAccepted;
 }
 
 void ServiceStatusReporter::SetHandle(SystemHandle handle) {
@@ -47,14 +46,13 @@ void ServiceStatusReporter::SetHandle(SystemHandle handle) {
     handle_ = handle;
 }
 
-bool ServiceStatusReporter::Report(std::uint32_t state, std::uint32_t check_point,
-                                   std::uint32_t wait_hint, std::uint32_t controls_accepted,
-                                   std::uint32_t win32_exit_code, std::uint32_t service_exit_code) {
+bool ServiceStatusReporter::Report(std::uint32_t state, std::uint32_t checkPoint,
+                                   std::uint32_t waitHint, std::uint32_t controlsAccepted,
+                                   std::uint32_t win32ExitCode, std::uint32_t serviceExitCode) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (stopped_) return false;
-    const ServiceStatusReport report =
-        ApplyStatusReport(record_, state, check_point, wait_hint, controls_accepted,
-                          win32_exit_code, service_exit_code);
+    const ServiceStatusReport report = ApplyStatusReport(
+        record_, state, checkPoint, waitHint, controlsAccepted, win32ExitCode, serviceExitCode);
     if (handle_ == nullptr) return false;
     stopped_ = state == kServiceStopped;
     return scm_.SetStatus(handle_, report);
@@ -62,8 +60,7 @@ bool ServiceStatusReporter::Report(std::uint32_t state, std::uint32_t check_poin
 
 bool ServiceStatusReporter::ReportCurrent() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    return Report(record_.current_state, kKeepStatusValue, kKeepStatusValue, kKeepStatusValue, 0,
-                  0);
+    return Report(record_.currentState, kKeepStatusValue, kKeepStatusValue, kKeepStatusValue, 0, 0);
 }
 
 }  // namespace zelk

@@ -14,31 +14,30 @@ inline constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
 
 // What the service remembers between status reports.
 struct ServiceStatusRecord {
-    std::uint32_t controls_accepted = 0;
-    std::uint32_t check_point = 0;
-    std::uint32_t wait_hint = 0;
-    std::uint32_t current_state = kServiceStopped;
+    std::uint32_t controlsAccepted = 0;
+    std::uint32_t checkPoint = 0;
+    std::uint32_t waitHint = 0;
+    std::uint32_t currentState = kServiceStopped;
 };
 
 // One report as it goes to the service control manager (the fields of SERVICE_STATUS).
 struct ServiceStatusReport {
-    std::uint32_t service_type = kServiceWin32OwnProcess;
-    std::uint32_t current_state = 0;
-    std::uint32_t controls_accepted = 0;
-    std::uint32_t win32_exit_code = 0;
-    std::uint32_t service_specific_exit_code = 0;
-    std::uint32_t check_point = 0;
-    std::uint32_t wait_hint = 0;
+    std::uint32_t serviceType = kServiceWin32OwnProcess;
+    std::uint32_t currentState = 0;
+    std::uint32_t controlsAccepted = 0;
+    std::uint32_t win32ExitCode = 0;
+    std::uint32_t serviceSpecificExitCode = 0;
+    std::uint32_t checkPoint = 0;
+    std::uint32_t waitHint = 0;
 };
 
 // Stores a report's values in `record` and builds the report to send. RUNNING, PAUSED and
 // STOPPED clear the stored check point and wait hint; pending states keep either when it is
 // `kKeepStatusValue`; exit codes are sent only with STOPPED; pending states accept no controls.
 ServiceStatusReport ApplyStatusReport(ServiceStatusRecord& record, std::uint32_t state,
-                                      std::uint32_t check_point, std::uint32_t wait_hint,
-                                      std::uint32_t controls_accepted,
-                                      std::uint32_t win32_exit_code,
-                                      std::uint32_t service_exit_code);
+                                      std::uint32_t checkPoint, std::uint32_t waitHint,
+                                      std::uint32_t controlsAccepted, std::uint32_t win32ExitCode,
+                                      std::uint32_t serviceExitCode);
 
 // The service's status as the service control manager is told it: the stored values, the
 // status handle and the lock that guards them. A report is stored and sent under the lock, so
@@ -46,7 +45,7 @@ ServiceStatusReport ApplyStatusReport(ServiceStatusRecord& record, std::uint32_t
 // nothing more is (the status handle is not to be used after it).
 class ServiceStatusReporter {
   public:
-    ServiceStatusReporter(ScmApi& scm, std::uint32_t controls_accepted);
+    ServiceStatusReporter(ScmApi& scm, std::uint32_t controlsAccepted);
     ServiceStatusReporter(const ServiceStatusReporter&) = delete;
     ServiceStatusReporter& operator=(const ServiceStatusReporter&) = delete;
 
@@ -59,9 +58,9 @@ class ServiceStatusReporter {
     // Stores the values (ApplyStatusReport) and sends the report. False when there is no
     // status handle (the values are stored all the same) or the call fails; false, storing
     // nothing, once STOPPED has been sent.
-    bool Report(std::uint32_t state, std::uint32_t check_point, std::uint32_t wait_hint,
-                std::uint32_t controls_accepted, std::uint32_t win32_exit_code,
-                std::uint32_t service_exit_code);
+    bool Report(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
+                std::uint32_t controlsAccepted, std::uint32_t win32ExitCode,
+                std::uint32_t serviceExitCode);
     // The stored state again, with the stored progress and controls.
     bool ReportCurrent();
 
@@ -76,14 +75,14 @@ class ServiceStatusReporter {
 // Thrown by value (and caught by reference) to end the service with these exit codes.
 class CNTServiceTerminateException {
   public:
-    CNTServiceTerminateException(std::uint32_t win32_exit_code, std::uint32_t service_exit_code)
-        : win32_exit_code_(win32_exit_code), service_exit_code_(service_exit_code) {}
-    std::uint32_t Win32ExitCode() const { return win32_exit_code_; }
-    std::uint32_t ServiceExitCode() const { return service_exit_code_; }
+    CNTServiceTerminateException(std::uint32_t win32ExitCode, std::uint32_t serviceExitCode)
+        : win32ExitCode_(win32ExitCode), serviceExitCode_(serviceExitCode) {}
+    std::uint32_t Win32ExitCode() const { return win32ExitCode_; }
+    std::uint32_t ServiceExitCode() const { return serviceExitCode_; }
 
   private:
-    std::uint32_t win32_exit_code_;
-    std::uint32_t service_exit_code_;
+    std::uint32_t win32ExitCode_;
+    std::uint32_t serviceExitCode_;
 };
 
 }  // namespace zelk

@@ -76,14 +76,14 @@ TEST(FrameworkWin32, DebugRunsOnThisThreadAndPassesTheTerminateCodesOn) {
 
 TEST(FrameworkWin32, FailureTextsComeFromTheStringTableAndTheSystem) {
     TestService service(UniqueServiceName().c_str());
-    char system_text[512] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, system_text, sizeof(system_text),
+    char systemText[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, systemText, sizeof(systemText),
                    nullptr);
-    ASSERT_NE(system_text[0], '\0');
-    EXPECT_EQ(service.FormatError(1, 5, true), std::string("5, ") + system_text);
+    ASSERT_NE(systemText[0], '\0');
+    EXPECT_EQ(service.FormatError(1, 5, true), std::string("5, ") + systemText);
     EXPECT_EQ(
         service.FormatError(1, 5, false),
-        std::string("LumaraService::Install, Failed call to open SCM, Error:5, ") + system_text);
+        std::string("LumaraService::Install, Failed call to open SCM, Error:5, ") + systemText);
     EXPECT_THAT(service.FormatError(13, 1052, false),
                 StartsWith("Failed to pause the service, Error:1052, "));
     // A system text with an insert of its own (193: "%1 is not a valid ...") is kept whole.

@@ -33,7 +33,7 @@ struct FakeEvent {
 
 struct FakeService {
     ServiceCreateRequest request;  // its pointers are valid only during the call
-    std::string binary_path, dependencies;
+    std::string binaryPath, dependencies;
     std::optional<ServiceFailureActions> failure_actions;
     std::optional<std::vector<ServiceTrigger>> triggers;
     bool deleted = false;
@@ -99,14 +99,14 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
     }
     SystemHandle CreateNewService(SystemHandle, const ServiceCreateRequest& r) override {
         if (fail_create != 0) return Fail(fail_create);
-        if (services.count(r.service_name) != 0) return Fail(1073);
-        FakeService& service = services[r.service_name];
+        if (services.count(r.serviceName) != 0) return Fail(1073);
+        FakeService& service = services[r.serviceName];
         service.request = r;
-        service.binary_path = r.binary_path;
+        service.binaryPath = r.binaryPath;
         const char* end = r.dependencies;
         while (*end != '\0') end += std::strlen(end) + 1;
         service.dependencies.assign(r.dependencies, end + 2);
-        return NewHandle(r.service_name);
+        return NewHandle(r.serviceName);
     }
     bool SetFailureActions(SystemHandle handle, const ServiceFailureActions& actions) override {
         if (fail_failure_actions != 0) return FailBool(fail_failure_actions);
@@ -195,10 +195,10 @@ class FakeSystem : public ScmApi, public RegistryApi, public EventLogApi {
     SystemHandle RegisterSource(const std::string&, const std::string& source) override {
         return fail_register_source != 0 ? Fail(fail_register_source) : NewHandle(source);
     }
-    bool Report(SystemHandle source, std::uint16_t type, std::uint16_t, std::uint32_t event_id,
+    bool Report(SystemHandle source, std::uint16_t type, std::uint16_t, std::uint32_t eventId,
                 const void*, const std::vector<std::string>& strings, std::uint32_t,
                 const void*) override {
-        events.push_back({handles_.at(source), type, event_id, strings});
+        events.push_back({handles_.at(source), type, eventId, strings});
         last_error_ = 0;  // writing an event touches the last error, as the real calls may
         return true;
     }

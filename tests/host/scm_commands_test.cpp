@@ -25,9 +25,9 @@ class ScmCommandsTest : public ::testing::Test {
   protected:
     ScmCommandsTest() {
         Reset();
-        settings.service_name = kName;
-        settings.display_name = kDisplay;
-        settings.start_type = 2;
+        settings.serviceName = kName;
+        settings.displayName = kDisplay;
+        settings.startType = 2;
         settings.description = "Service controlling front panel display for ZELK";
     }
 
@@ -78,15 +78,15 @@ TEST_F(ScmCommandsTest, InstallCreatesTheServiceWithFailureActionsAndEventSource
     EXPECT_EQ(message + std::to_string(error), "0");
     EXPECT_EQ(system.last_manager_access, 0x0Au);
     const test::FakeService& service = system.services.at(kName);
-    EXPECT_EQ(service.request.desired_access, 0x12u);
-    EXPECT_EQ(service.binary_path, "C:\\Lumara\\Lumara.exe");  // no blank, no quotes
+    EXPECT_EQ(service.request.desiredAccess, 0x12u);
+    EXPECT_EQ(service.binaryPath, "C:\\Lumara\\Lumara.exe");  // no blank, no quotes
     EXPECT_EQ(service.dependencies, "\0\0"s);
     ASSERT_TRUE(service.failure_actions.has_value());
-    EXPECT_EQ(service.failure_actions->reset_period_s, 0xFFFFFFFFu);
+    EXPECT_EQ(service.failure_actions->resetPeriodSeconds, 0xFFFFFFFFu);
     ASSERT_EQ(service.failure_actions->actions.size(), 2u);
     for (const ServiceFailureAction& action : service.failure_actions->actions) {
         EXPECT_EQ(action.type, 1u);
-        EXPECT_EQ(action.delay_ms, 1000u);
+        EXPECT_EQ(action.delayMs, 1000u);
     }
     EXPECT_EQ(LastEvent(), "40000002: "s + kDisplay);
     EXPECT_EQ(system.open_handles, 0);  // the database lock included
@@ -142,7 +142,7 @@ TEST_F(ScmCommandsTest, InstallRegistersTheStartTriggerOrGoesOnWithoutIt) {
     ScopedDebugCapture traces;
     ASSERT_TRUE(Install());
     const test::FakeService& service = system.services.at(kName);
-    EXPECT_EQ(service.request.start_type, 2u);  // the start rule stays automatic
+    EXPECT_EQ(service.request.startType, 2u);  // the start rule stays automatic
     ASSERT_TRUE(service.triggers.has_value());
     ASSERT_EQ(service.triggers->size(), 1u);
     const ServiceTrigger& trigger = service.triggers->front();

@@ -21,32 +21,32 @@ TEST(StatusReport, ProgressAndControlsFollowTheState) {
         const ServiceStatusReport report =
             ApplyStatusReport(record, state, 9, 9, kKeepStatusValue, 5, 6);
         EXPECT_THAT((std::vector<std::uint32_t>{
-                        report.check_point, report.wait_hint, record.check_point, record.wait_hint,
-                        report.win32_exit_code, report.service_specific_exit_code}),
+                        report.checkPoint, report.waitHint, record.checkPoint, record.waitHint,
+                        report.win32ExitCode, report.serviceSpecificExitCode}),
                     ElementsAre(0u, 0u, 0u, 0u, 0u, 0u));
-        EXPECT_EQ(report.controls_accepted, 0x45u);
-        EXPECT_EQ(report.service_type, 0x10u);
-        EXPECT_EQ(record.current_state, state);
+        EXPECT_EQ(report.controlsAccepted, 0x45u);
+        EXPECT_EQ(report.serviceType, 0x10u);
+        EXPECT_EQ(record.currentState, state);
     }
     // Pending states accept no controls but store them; the keep value keeps the stored values.
     ServiceStatusRecord record{0x45, 0, 0, kServiceRunning};
     ServiceStatusReport report = ApplyStatusReport(record, kServiceStopPending, 1, 1100, 0x7, 0, 0);
-    EXPECT_EQ(report.controls_accepted, 0u);
-    EXPECT_EQ(record.controls_accepted, 0x7u);
+    EXPECT_EQ(report.controlsAccepted, 0u);
+    EXPECT_EQ(record.controlsAccepted, 0x7u);
     report = ApplyStatusReport(record, kServiceStopPending, kKeepStatusValue, kKeepStatusValue,
                                kKeepStatusValue, 0, 0);
-    EXPECT_EQ(report.check_point, 1u);
-    EXPECT_EQ(report.wait_hint, 1100u);
+    EXPECT_EQ(report.checkPoint, 1u);
+    EXPECT_EQ(report.waitHint, 1100u);
     for (std::uint32_t state :
          {kServiceStartPending, kServiceContinuePending, kServicePausePending}) {
-        EXPECT_EQ(ApplyStatusReport(record, state, 2, 3, 0x45, 0, 0).controls_accepted, 0u);
+        EXPECT_EQ(ApplyStatusReport(record, state, 2, 3, 0x45, 0, 0).controlsAccepted, 0u);
     }
     // Stopped carries the exit codes and clears progress.
     report = ApplyStatusReport(record, kServiceStopped, 7, 7, 0, 1066, 42);
-    EXPECT_THAT((std::vector<std::uint32_t>{report.win32_exit_code,
-                                            report.service_specific_exit_code, report.check_point,
-                                            report.wait_hint, report.controls_accepted}),
-                ElementsAre(1066u, 42u, 0u, 0u, 0u));
+    EXPECT_THAT(
+        (std::vector<std::uint32_t>{report.win32ExitCode, report.serviceSpecificExitCode,
+                                    report.checkPoint, report.waitHint, report.controlsAccepted}),
+        ElementsAre(1066u, 42u, 0u, 0u, 0u));
 }
 
 // Records which handler ran, in order, with what arguments.

@@ -535,11 +535,11 @@ class ScmStatusHost final : public ServiceHost {
     void LogEvent(std::uint16_t, std::uint32_t, const char*) override {}
     void MessageBeep(std::uint32_t) override {}
     std::recursive_mutex& StatusLock() override { return status.Lock(); }
-    void SetCurrentState(std::uint32_t state) override { status.Record().current_state = state; }
-    std::uint32_t CurrentState() override { return status.Record().current_state; }
+    void SetCurrentState(std::uint32_t state) override { status.Record().currentState = state; }
+    std::uint32_t CurrentState() override { return status.Record().currentState; }
     std::vector<std::uint32_t> StatesSent() {
         std::vector<std::uint32_t> states;
-        for (const ServiceStatusReport& r : scm.StatusSent()) states.push_back(r.current_state);
+        for (const ServiceStatusReport& r : scm.StatusSent()) states.push_back(r.currentState);
         return states;
     }
 
