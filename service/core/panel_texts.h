@@ -1,6 +1,7 @@
 // The service's string table: the failure messages (ids 1 to 24) and the panel texts (25 to 32).
-// On Windows they are string resources of the executable (service/host/lumara_strings.rc, which
-// every Windows program of the service links); elsewhere the same texts are built in.
+// Both come from one list, service/core/service_strings.def: on Windows it makes the string
+// resources of the executable (service/host/lumara_strings.rc, which every Windows program of the
+// service links); elsewhere it is built in (panel_texts_posix.cpp).
 #pragma once
 
 #include <cstddef>
