@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "common/debug_print.h"
+#include "common/win_codes.h"
 #include "service/panel/display_props.h"
 #include "service/panel/xml_entity_scan.h"
 
@@ -274,7 +276,10 @@ class ExpatXmlLoader final : public XmlLoader {
             }
             if (count < sizeof piece) {
                 if (std::ferror(file)) {
-                    error = errno != 0 ? static_cast<std::uint32_t>(errno) : 31u;
+                    const int failure = errno;
+                    error = failure != 0 ? static_cast<std::uint32_t>(failure) : kErrorGenFailure;
+                    DebugPrint("Reading %s failed: errno %d (%s), error %u.\n", path.c_str(),
+                               failure, std::strerror(failure), static_cast<unsigned>(error));
                     status = XmlLoadStatus::kCallFailed;
                 }
                 break;
