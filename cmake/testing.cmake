@@ -64,7 +64,7 @@ function(fp_script_test name)
 endfunction()
 
 if(WIN32)
-    add_test(NAME win.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh)
+    add_test(NAME win.prefix COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/wine-prefix.sh)
     set_tests_properties(win.prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
 endif()
 
