@@ -20,7 +20,7 @@
 #include "service/panel/virtual_panel.h"
 #include "common/pipe_client.h"
 #include "tools/sim/sim_commands.h"
-#include "tools/sim/sim_volume.h"
+#include "service/adapters/virtual_volume.h"
 
 namespace zelk {
 

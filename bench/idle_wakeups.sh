@@ -16,7 +16,7 @@ mkfifo "$FIFO"
 exec 3<>"$FIFO"
 rm -f "$FIFO"
 if [[ "$PROGRAM" == *.exe ]]; then
-    source scripts/wine-env.sh
+    source tests/wine/wine-env.sh
     wine "$PROGRAM" --quiet --pipe "$PIPE" <&3 >/dev/null 2>&1 &
     sleep 8
     PID="$(pgrep -n -f "lumara-sim.exe --quiet --pipe $PIPE" || true)"

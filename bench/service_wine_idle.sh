@@ -11,16 +11,16 @@ repo="$(pwd)"
 SECONDS_IDLE="${1:-60}"
 build="$(cd "${2:-build/windows}" && pwd)"
 lumara="$build/service/host/program/Lumara.exe"
-hid="$build/tests/chain/standin/hid.dll"
-setupapi="$build/tests/chain/standin/setupapi.dll"
-recorder="$build/tests/chain/hid_recorder.exe"
-control="$build/tests/chain/service_control.exe"
+hid="$build/tests/wine/standin/hid.dll"
+setupapi="$build/tests/wine/standin/setupapi.dll"
+recorder="$build/tests/wine/hid_recorder.exe"
+control="$build/tests/wine/service_control.exe"
 replay="$build/tests/quillon/panel_replay.exe"
 for f in "$lumara" "$hid" "$setupapi" "$recorder" "$control" "$replay"; do
     [ -f "$f" ] || { echo "service_wine_idle: $f is not built (build the windows preset)"; exit 1; }
 done
-source "$repo/scripts/wine-checks.sh"
-source "$repo/tests/chain/chain_support.sh"
+source "$repo/tests/wine/wine-checks.sh"
+source "$repo/tests/wine/chain_support.sh"
 
 chain_prefix "$build/bench-idle" || exit 1
 dir="$WINEPREFIX/drive_c/Program Files/Lumara Bench"

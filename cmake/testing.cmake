@@ -15,6 +15,10 @@ else()
     set(FP_TEST_PREFIX "")
 endif()
 
+# Every fp_test program of this tree and what script tests name in DEPENDS: the ThreadSanitizer
+# tree, whose tests are all fp_test programs, builds only this target (its build preset).
+add_custom_target(fp_tests)
+
 # fp_test(name SOURCES ... [LIBS ...] [THREADED] [NATIVE_ONLY] [WINDOWS_ONLY] [TIMEOUT s])
 #   A Google Test program and one ctest test that runs it. The host build runs everything that
 #   is not WINDOWS_ONLY; the ThreadSanitizer build runs only THREADED tests; the mingw build runs
@@ -34,6 +38,7 @@ function(fp_test name)
         set(T_TIMEOUT 300)
     endif()
     add_executable(${name} ${T_SOURCES})
+    add_dependencies(fp_tests ${name})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
     add_test(NAME ${FP_TEST_PREFIX}${name} COMMAND ${name})
     set_tests_properties(${FP_TEST_PREFIX}${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
@@ -45,6 +50,9 @@ endfunction()
 # fp_script_test(name COMMAND ... ) : a test driven by a shell script (Wine integration tests).
 function(fp_script_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "COMMAND;DEPENDS" ${ARGN})
+    if(T_DEPENDS)
+        add_dependencies(fp_tests ${T_DEPENDS})
+    endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
@@ -56,7 +64,7 @@ function(fp_script_test name)
 endfunction()
 
 if(WIN32)
-    add_test(NAME win.prefix COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh)
+    add_test(NAME win.prefix COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/wine-prefix.sh)
     set_tests_properties(win.prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
 endif()
 

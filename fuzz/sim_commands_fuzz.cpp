@@ -8,7 +8,7 @@
 #include "fuzz/fuzz_support.h"
 #include "service/core/service_host.h"
 #include "tools/sim/sim_commands.h"
-#include "tools/sim/sim_volume.h"
+#include "service/adapters/virtual_volume.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace zelk;

@@ -10,11 +10,13 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 JOBS="${FP_JOBS:-$(nproc)}"
-# windows-x86 (the 32-bit sink and its COM host) comes before windows, whose tests use it.
-for preset in native native-tsan fuzz windows-x86 windows; do
+export CMAKE_BUILD_PARALLEL_LEVEL="$JOBS"
+# The build trees in the order of CMakePresets.json's workflow presets (windows-x86, the
+# 32-bit sink and its COM host, comes before windows, whose tests use it).
+mapfile -t workflows < <(cmake --workflow --list-presets | sed -n 's/^  "\([^"]*\)".*/\1/p')
+for preset in "${workflows[@]}"; do
     echo "== configure and build: $preset"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$JOBS"
+    cmake --workflow --preset "$preset"
 done
 
 # The Debian package, built by dpkg-buildpackage from debian/ into build/deb/; the host tree's
@@ -24,10 +26,12 @@ DEB_BUILD_OPTIONS="parallel=$JOBS" bash scripts/package.sh >build/package.log 2>
     { tail -n 50 build/package.log; exit 1; }
 
 # One ctest run over the trees, so the closing summary counts every test.
+# The trees that have tests: CMakePresets.json's test presets.
+mapfile -t test_trees < <(ctest --list-presets | sed -n 's/^  "\([^"]*\)".*/\1/p')
 mkdir -p build/all
 {
     echo "# Runs the tests of every build tree."
-    for preset in native native-tsan fuzz windows; do
+    for preset in "${test_trees[@]}"; do
         echo "subdirs(\"$(pwd)/build/$preset\")"
     done
 } > build/all/CTestTestfile.cmake

@@ -12,8 +12,8 @@ set -uo pipefail
 work="$1" lumara="$2" hid="$3" setupapi="$4" recorder="$5" control="$6" replay="$7"
 dll64="$8" host64="$9" dll32="${10:-}" host32="${11:-}"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
-source "$repo/scripts/wine-checks.sh"
-source "$repo/tests/chain/chain_support.sh"
+source "$repo/tests/wine/wine-checks.sh"
+source "$repo/tests/wine/chain_support.sh"
 
 chain_prefix "$work" || exit 1
 dir="$WINEPREFIX/drive_c/Program Files/Lumara Chain"

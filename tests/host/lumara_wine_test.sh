@@ -29,7 +29,7 @@ count() { grep -cF -- "$2" <<<"$1" || true; }
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
-bash "$REPO/scripts/wine-prefix.sh" "$WORK/prefix" || exit 1
+bash "$REPO/tests/wine/wine-prefix.sh" "$WORK/prefix" || exit 1
 export WINEPREFIX="$WORK/prefix"
 export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY

@@ -4,7 +4,7 @@
 # Windows versions (7, 8, 8.1, 10/11).
 #   manifests_test.sh <program.exe> <level> [<program.exe> <level> ...]
 set -uo pipefail
-source "$(dirname "$0")/../../scripts/wine-checks.sh"
+source "$(dirname "$0")/../wine/wine-checks.sh"
 while [ $# -ge 2 ]; do
     exe="$1" level="$2"
     shift 2

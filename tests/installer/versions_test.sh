@@ -5,7 +5,7 @@
 # uninstaller it writes share one resource, so they are not checked for a name).
 #   versions_test.sh <version, e.g. 1.0.0> <program or DLL> [...]
 set -uo pipefail
-source "$(dirname "$0")/../../scripts/wine-checks.sh"
+source "$(dirname "$0")/../wine/wine-checks.sh"
 version="$1"
 shift
 numeric="$(tr '.' ',' <<<"$version" | sed 's/,/, /g'), 0"

@@ -6,8 +6,8 @@
 set -uo pipefail
 EXE="$1"
 REPO="$(cd "$(dirname "$0")/../.." && pwd)"
-source "$REPO/scripts/wine-env.sh"
-bash "$REPO/scripts/wine-prefix.sh" || exit 1
+source "$REPO/tests/wine/wine-env.sh"
+bash "$REPO/tests/wine/wine-prefix.sh" || exit 1
 
 failures=0
 check() {  # check <description> <command...>

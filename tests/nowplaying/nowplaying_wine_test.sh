@@ -13,8 +13,8 @@ set -uo pipefail
 work="$1" lumara="$2" hid="$3" setupapi="$4" recorder="$5" control="$6" replay="$7"
 nowplaying="$8" standin="$9" ctl="${10}" tap="${11}" sim="${12}"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
-source "$repo/scripts/wine-checks.sh"
-source "$repo/tests/chain/chain_support.sh"
+source "$repo/tests/wine/wine-checks.sh"
+source "$repo/tests/wine/chain_support.sh"
 
 chain_prefix "$work" || exit 1
 dir="$WINEPREFIX/drive_c/Program Files/Lumara Chain"

@@ -21,7 +21,7 @@ for f in "$dll" "$host" $sim $replay; do
     [ -f "$f" ] || { echo "FAIL: $f is not built"; exit 1; }
 done
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
-source "$repo/scripts/wine-env.sh"
+source "$repo/tests/wine/wine-env.sh"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -42,7 +42,7 @@ fi
 
 rm -rf "$work"
 mkdir -p "$work/bin"
-"$repo/scripts/wine-prefix.sh" "$work/prefix" >/dev/null || { echo "no prefix"; exit 1; }
+"$repo/tests/wine/wine-prefix.sh" "$work/prefix" >/dev/null || { echo "no prefix"; exit 1; }
 export WINEPREFIX="$work/prefix"
 if [ "$mode" = both ]; then
     mkdir -p "$work/bin32"

@@ -22,7 +22,7 @@
 #include "service/host/service_status.h"
 #include "tests/host/host_fakes.h"
 #include "tests/service/service_test_support.h"
-#include "tools/sim/sim_volume.h"
+#include "service/adapters/virtual_volume.h"
 
 namespace zelk {
 namespace {

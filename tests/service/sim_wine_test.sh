@@ -8,8 +8,8 @@ sim="$1" send="$2" work="$3"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 
 rm -rf "$work" && mkdir -p "$work"
-bash "$repo/scripts/wine-prefix.sh" "$work/prefix" || { echo "FAIL: no prefix"; exit 1; }
-source "$repo/scripts/wine-env.sh"
+bash "$repo/tests/wine/wine-prefix.sh" "$work/prefix" || { echo "FAIL: no prefix"; exit 1; }
+source "$repo/tests/wine/wine-env.sh"
 export WINEPREFIX="$work/prefix"
 sim_pid=""
 finish() {
@@ -19,7 +19,7 @@ finish() {
 }
 trap finish EXIT
 
-source "$repo/scripts/wine-checks.sh"
+source "$repo/tests/wine/wine-checks.sh"
 pipe="ZELK_WINE_TEST_$$"
 lsend() { wine "$send" --pipe "$pipe" "$@" >/dev/null 2>&1; echo $?; }
 

@@ -23,7 +23,7 @@
 #include "tools/sim/sim_svg.h"
 #include "tools/sim/sim_terminal.h"
 #include "tools/sim/sim_view.h"
-#include "tools/sim/sim_volume.h"
+#include "service/adapters/virtual_volume.h"
 
 namespace zelk {
 namespace {

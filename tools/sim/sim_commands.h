@@ -6,7 +6,7 @@
 #include "service/core/lumara_service.h"
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
-#include "tools/sim/sim_volume.h"
+#include "service/adapters/virtual_volume.h"
 
 namespace zelk {
 

@@ -1,4 +1,4 @@
-#include "tools/sim/sim_volume.h"
+#include "service/adapters/virtual_volume.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@ chain_prefix() {
     local work="$1"
     rm -rf "$work"
     mkdir -p "$work/rec"
-    bash "$repo/scripts/wine-prefix.sh" "$work/prefix" >/dev/null || { echo "FAIL: no prefix"; return 1; }
-    source "$repo/scripts/wine-env.sh"
+    bash "$repo/tests/wine/wine-prefix.sh" "$work/prefix" >/dev/null || { echo "FAIL: no prefix"; return 1; }
+    source "$repo/tests/wine/wine-env.sh"
     export WINEPREFIX="$work/prefix"
     CHAIN_WORK="$work"
     wineserver -p

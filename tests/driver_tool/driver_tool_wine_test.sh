@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The installer and its launcher under Wine, in a private prefix:
-#   installer_wine_test.sh Brevick.exe BrevickLauncher.exe holder.exe standin.exe workdir
+# The driver tool (Brevick) and its launcher under Wine, in a private prefix:
+#   driver_tool_wine_test.sh Brevick.exe BrevickLauncher.exe holder.exe standin.exe workdir
 # Wine reports success for driver updates even when no device matches, so the panel's absence
 # is covered by the portable tests; here: INF files, the single-instance mutex, and where and
 # how the launcher starts the installer.
@@ -11,8 +11,8 @@ repo="$(cd "$(dirname "$0")/../.." && pwd)"
 
 rm -rf "$work"
 mkdir -p "$work"
-bash "$repo/scripts/wine-prefix.sh" "$work/prefix" || { echo "FAIL: no prefix"; exit 1; }
-source "$repo/scripts/wine-env.sh"
+bash "$repo/tests/wine/wine-prefix.sh" "$work/prefix" || { echo "FAIL: no prefix"; exit 1; }
+source "$repo/tests/wine/wine-env.sh"
 export WINEPREFIX="$work/prefix"
 holder_pid=""
 finish() {
@@ -21,7 +21,7 @@ finish() {
 }
 trap finish EXIT
 
-source "$repo/scripts/wine-checks.sh"
+source "$repo/tests/wine/wine-checks.sh"
 yes_no() { "$@" && echo yes || echo no; }
 winpath() { local p="$1"; echo "Z:${p//\//\\}"; }
 # Runs a program under Wine from a folder; prints its exit code.

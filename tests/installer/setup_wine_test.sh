@@ -20,8 +20,8 @@ set -uo pipefail
 work="$1" setup="$2" next_setup="$3" hid="$4" setupapi="$5" recorder="$6" control="$7"
 replay="$8" host64="$9" holder="${10}" failing="${11}" next_src="${12}" np_copy="${13}"
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
-source "$repo/scripts/wine-checks.sh"
-source "$repo/tests/chain/chain_support.sh"
+source "$repo/tests/wine/wine-checks.sh"
+source "$repo/tests/wine/chain_support.sh"
 for f in "$setup" "$next_setup"; do [ -f "$f" ] || { echo "FAIL: $f is not built"; exit 1; }; done
 test_started=$(date +%s%3N)
 
