@@ -10,7 +10,17 @@ namespace zelk {
 
 PipeServer::PipeServer(PipeEndpoint& endpoint, std::string name,
                        std::function<void(const PipeMessage&)> apply, HaltGate* gate)
-    : endpoint_(endpoint), name_(std::move(name)), apply_(std::move(apply)), gate_(gate) {}
+    : endpoint_(endpoint),
+      name_(std::move(name)),
+      apply_(std::move(apply)),
+      gate_(gate),
+      thread_([this](StopSignal&) { Serve(); },
+              [this] {
+                  if (gate_ != nullptr) {
+                      gate_->Shutdown();
+                  }
+                  endpoint_.Close();
+              }) {}
 
 void PipeServer::Serve() {
     ServeUntilDone();

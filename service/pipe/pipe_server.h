@@ -8,22 +8,31 @@
 #include <string>
 
 #include "common/pipe_message.h"
+#include "common/worker_thread.h"
 #include "service/pipe/pipe_endpoint.h"
 
 namespace zelk {
 
 class HaltGate;
 
-class PipeServer {
+class PipeServer : public Worker {
   public:
     // `apply` takes one record and follows the writer protocol (lock, apply, unlock, wake).
     // `gate`, when given, is passed after each read and before the record is applied.
     PipeServer(PipeEndpoint& endpoint, std::string name,
                std::function<void(const PipeMessage&)> apply, HaltGate* gate = nullptr);
 
+    PipeServer(const PipeServer&) = delete;
+    PipeServer& operator=(const PipeServer&) = delete;
+
     // The server thread's routine; returns when the server gives up or the endpoint is closed,
     // and releases the pipe either way.
     void Serve();
+
+    // Serve on a thread of its own. Stop shuts the gate down and closes the endpoint, which
+    // ends the thread wherever it waits.
+    void Start() override { thread_.Start(); }
+    void Stop() override { thread_.Stop(); }
 
     // Connections that wrote, and records applied, so far (tests, benchmarks).
     std::uint64_t Received() const { return received_.load(); }
@@ -38,6 +47,8 @@ class PipeServer {
     HaltGate* gate_;
     std::atomic<std::uint64_t> received_{0};
     std::atomic<std::uint64_t> applied_{0};
+    // Last: stopped before the fields its thread uses go.
+    WorkerThread thread_;
 };
 
 }  // namespace zelk
