@@ -88,27 +88,27 @@ void LumaraService::Redraw(const MediaState& copy) {
 }
 
 bool LumaraService::StartWorkers() {
-    endpoint_ = env_.makePipeEndpoint();
-    pipeServer_ = std::make_unique<PipeServer>(
-        *endpoint_, env_.pipeName,
-        [this](const PipeMessage& message) {
-            shared_.Write([&message](MediaState& state) { state.ApplyPipeMessage(message); });
-        },
-        &pipeGate_);
-    clock_ = std::make_unique<ClockThread>(shared_, *env_.clock, *env_.sleeper, clockGate_);
-    volume_ = std::make_unique<VolumeThread>(env_.makeVolumeMonitor, this,
-                                             &LumaraService::OnVolumeChange);
-    for (Worker* worker :
-         {static_cast<Worker*>(pipeServer_.get()), static_cast<Worker*>(clock_.get()),
-          static_cast<Worker*>(volume_.get()), static_cast<Worker*>(recovery_.get())}) {
-        try {
+    try {
+        endpoint_ = env_.makePipeEndpoint();
+        pipeServer_ = std::make_unique<PipeServer>(
+            *endpoint_, env_.pipeName,
+            [this](const PipeMessage& message) {
+                shared_.Write([&message](MediaState& state) { state.ApplyPipeMessage(message); });
+            },
+            &pipeGate_);
+        clock_ = std::make_unique<ClockThread>(shared_, *env_.clock, *env_.sleeper, clockGate_);
+        volume_ = std::make_unique<VolumeThread>(env_.makeVolumeMonitor, this,
+                                                 &LumaraService::OnVolumeChange);
+        for (Worker* worker :
+             {static_cast<Worker*>(pipeServer_.get()), static_cast<Worker*>(clock_.get()),
+              static_cast<Worker*>(volume_.get()), static_cast<Worker*>(recovery_.get())}) {
             worker->Start();
-        } catch (const std::system_error&) {
-            // A thread the system would not start: the ones already running are ended and Run
-            // takes the ordinary way out.
-            return false;
+            started_.push_back(worker);
         }
-        started_.push_back(worker);
+    } catch (const std::system_error&) {
+        // A thread the system would not start: the ones already running are ended and Run
+        // takes the ordinary way out.
+        return false;
     }
     return true;
 }
