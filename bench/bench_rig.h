@@ -38,11 +38,7 @@ class BenchService {
         service = std::make_unique<LumaraService>(host, env);
         runner_ = std::thread([this] { service->Run(); });
         host.WaitForReport(kServiceRunning, 10000);
-        // Wait until the pipe is served.
-        const PipeMessage probe = MakePipeMessage(0, 0, "", 0);
-        while (SendPipeRecord(pipeName_, probe) != 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        service->WaitUntilPipeServed(10000);
     }
     ~BenchService() {
         service->OnStop();

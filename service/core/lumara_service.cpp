@@ -95,7 +95,7 @@ bool LumaraService::StartWorkers() {
             [this](const PipeMessage& message) {
                 shared_.Write([&message](MediaState& state) { state.ApplyPipeMessage(message); });
             },
-            &pipeGate_);
+            &pipeGate_, &pipeServing_);
         clock_ = std::make_unique<ClockThread>(shared_, *env_.clock, *env_.sleeper, clockGate_);
         volume_ = std::make_unique<VolumeThread>(env_.makeVolumeMonitor, this,
                                                  &LumaraService::OnVolumeChange);

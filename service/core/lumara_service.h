@@ -113,6 +113,9 @@ class LumaraService {
     // Times the panel was opened again after it had gone.
     std::uint64_t PanelReopens() const { return reopens_.load(); }
     std::uint64_t ClockTicks() const;
+    // Waits up to `timeoutMs` (real time) until the pipe server has created its pipe; false
+    // when it could not, or Run has not got that far in time.
+    bool WaitUntilPipeServed(std::uint32_t timeoutMs) { return pipeServing_.Wait(timeoutMs); }
     bool PipeHalted() const { return pipeGate_.IsHalted(); }
     bool ClockHalted() const { return clockGate_.IsHalted(); }
     // Whether the pipe server and the clock thread are held at their gates right now.
@@ -134,6 +137,7 @@ class LumaraService {
     ServiceEnvironment env_;
     ServiceShared shared_;
     HaltGate pipeGate_;
+    PipeServing pipeServing_;
     HaltGate clockGate_;
     std::atomic<bool> volumeHalted_{false};
 

@@ -133,15 +133,11 @@ class ServiceRig {
         runner_.join();
         return true;
     }
-    // Sends one record through the pipe (waiting for the server to appear).
+    // Sends one record through the pipe (waiting for the server to serve it).
     std::uint32_t Send(std::int32_t tag, const std::string& text = "") {
         const PipeMessage m = MakePipeMessage(1, tag, text.c_str(), text.size());
-        std::uint32_t r = kErrorFileNotFound;
-        for (int i = 0; i < 1000 && r == kErrorFileNotFound; ++i) {
-            r = SendPipeRecord(pipeName, m);
-            if (r == kErrorFileNotFound) std::this_thread::sleep_for(milliseconds(5));
-        }
-        return r;
+        service->WaitUntilPipeServed(5000);
+        return SendPipeRecord(pipeName, m);
     }
     PanelPicture Picture() { return bus.Picture(); }
     std::string Line(int row) { return bus.Picture().Line(row, 12); }

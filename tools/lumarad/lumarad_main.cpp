@@ -11,11 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,55 +31,7 @@ namespace zelk {
 namespace {
 
 // How long READY waits for the pipe server to take its name.
-constexpr auto kPipeReadyWait = std::chrono::seconds(5);
-
-// Tells when the pipe server has created its pipe (or failed to).
-class PipeReadiness {
-  public:
-    void Set(bool served) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            known_ = true;
-            served_ = served;
-        }
-        changed_.notify_all();
-    }
-    // False when the pipe could not be created or nothing was heard in time.
-    bool Wait() {
-        std::unique_lock<std::mutex> lock(lock_);
-        changed_.wait_for(lock, kPipeReadyWait, [this] { return known_; });
-        return known_ && served_;
-    }
-
-  private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool known_ = false;
-    bool served_ = false;
-};
-
-// The platform's endpoint, reporting the outcome of Create.
-class ReportingEndpoint : public PipeEndpoint {
-  public:
-    ReportingEndpoint(std::unique_ptr<PipeEndpoint> inner, PipeReadiness& readiness)
-        : inner_(std::move(inner)), readiness_(readiness) {}
-    PipeCreateResult Create(const std::string& name) override {
-        const PipeCreateResult result = inner_->Create(name);
-        readiness_.Set(result == PipeCreateResult::kCreated);
-        return result;
-    }
-    PipeReceiveResult Receive(void* buffer, std::size_t size, std::size_t& count,
-                              PipeConnectionId& connection) override {
-        return inner_->Receive(buffer, size, count, connection);
-    }
-    bool Disconnect(PipeConnectionId connection) override { return inner_->Disconnect(connection); }
-    void Release() override { inner_->Release(); }
-    void Close() override { inner_->Close(); }
-
-  private:
-    std::unique_ptr<PipeEndpoint> inner_;
-    PipeReadiness& readiness_;
-};
+constexpr std::uint32_t kPipeReadyWaitMs = 5000;
 
 // The hidraw bus, whose writes can be stopped for good: once the machine shuts down, the
 // shutdown screen stays on the panel rather than the stopping screen that follows when systemd
@@ -226,14 +175,11 @@ class Daemon {
         env.pipeName = options_.pipeName;
         env.clock = &SystemClock();
         env.sleeper = &SystemSleeper();
-        env.makePipeEndpoint = [this] {
-            return std::make_unique<ReportingEndpoint>(CreateSystemPipeEndpoint(), readiness_);
-        };
         return env;
     }
 
     void SayWhenPipeIsNotServed() {
-        if (!readiness_.Wait()) {
+        if (!service_.WaitUntilPipeServed(kPipeReadyWaitMs)) {
             log_.Notice(4, "the pipe " + options_.pipeName +
                                " cannot be served (is another server using the name?); the "
                                "panel follows the clock and the volume only");
@@ -281,7 +227,6 @@ class Daemon {
 
     const DaemonOptions& options_;
     DaemonLog log_;
-    PipeReadiness readiness_;
     DaemonHost host_;
     SealableBus bus_;
     std::unique_ptr<XmlLoader> loader_;
