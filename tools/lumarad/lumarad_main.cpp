@@ -14,12 +14,12 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/posix_handles.h"
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
+#include "service/core/service_runner.h"
 #include "service/core/version.h"
 #include "service/panel/display_props.h"
 #include "service/panel/hid_bus_hidraw.h"
@@ -83,12 +83,11 @@ class Daemon {
           host_(log_, [this] { SayWhenPipeIsNotServed(); }),
           bus_(CreateHidrawBus(options.hidrawClassDir, options.devDir)),
           loader_(CreateSystemXmlLoader()),
-          service_(host_, Environment()) {}
-    ~Daemon() {
-        if (runner_.joinable()) {
-            runner_.join();
-        }
-    }
+          service_(host_, Environment()),
+          runner_(service_, [this] {
+              const std::uint64_t one = 1;
+              [[maybe_unused]] const ssize_t n = write(runDone_.Get(), &one, sizeof one);
+          }) {}
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
@@ -108,13 +107,7 @@ class Daemon {
     }
 
     // Run: start-up, the run loop, the stopping screen; it says when it has returned.
-    void StartService() {
-        runner_ = std::thread([this] {
-            service_.Run();
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = write(runDone_.Get(), &one, sizeof one);
-        });
-    }
+    void StartService() { runner_.Start(); }
 
     // Suspend, resume and shutdown from logind, with the delay lock that lets the panel show
     // its screen first.
@@ -155,16 +148,11 @@ class Daemon {
 
     void Loop() {
         if (sd_event_loop(event_.Get()) < 0) {
-            service_.OnStop();  // Run still ends, and is waited for
+            runner_.RequestStop();  // Run still ends, and is waited for
         }
     }
 
-    int ExitStatus() {
-        if (runner_.joinable()) {
-            runner_.join();
-        }
-        return service_.StartupError() != 0 || service_.ComFailed() ? 1 : 0;
-    }
+    int ExitStatus() { return runner_.Wait(); }
 
   private:
     ServiceEnvironment Environment() {
@@ -217,7 +205,7 @@ class Daemon {
         if (daemon->shuttingDown_) {
             daemon->bus_.Seal();  // the shutdown screen stays
         }
-        daemon->service_.OnStop();
+        daemon->runner_.RequestStop();
         return 0;
     }
 
@@ -234,7 +222,7 @@ class Daemon {
     RunLoopBeat beat_{service_.Shared()};
     UniqueRef<sd_event, sd_event_unref> event_;
     UniqueFd runDone_;
-    std::thread runner_;
+    ServiceRunner runner_;
     LogindWatch logind_;         // after the loop it is attached to, so it goes first
     bool shuttingDown_ = false;  // the event loop's thread only
     std::uint64_t watchdogIntervalUs_ = 0;
