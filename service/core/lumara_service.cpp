@@ -155,24 +155,18 @@ void LumaraService::OnVolumeChange(std::int32_t value, std::int32_t flag, void* 
 }
 
 void LumaraService::OnStop() {
-    {
-        std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-        host_.SetCurrentState(kServiceStopPending);
-        shared_.stop.store(1);
-    }
+    host_.SetCurrentState(kServiceStopPending, [this] { shared_.stop.store(1); });
     // Wakes the loop now rather than at the next clock tick (which may never come after a
     // shutdown notice has halted the clock).
     shared_.wake.Set();
 }
 
 void LumaraService::OnPause() {
-    std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-    host_.SetCurrentState(kServicePausePending);
+    host_.SetCurrentState(kServicePausePending, {});
 }
 
 void LumaraService::OnContinue() {
-    std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-    host_.SetCurrentState(kServiceContinuePending);
+    host_.SetCurrentState(kServiceContinuePending, {});
 }
 
 void LumaraService::OnUserDefinedRequest(std::uint32_t control) {
@@ -199,11 +193,7 @@ void LumaraService::OnShutdown() {
     // The loop draws nothing more, the screen stays, and the service stops at once so that the
     // system need not wait out its shutdown timeout for it.
     shuttingDown_.store(true);
-    {
-        std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-        host_.SetCurrentState(kServiceStopPending);
-        shared_.stop.store(1);
-    }
+    host_.SetCurrentState(kServiceStopPending, [this] { shared_.stop.store(1); });
     ShowShutdownScreen(*panel);
     shared_.wake.Set();
 }

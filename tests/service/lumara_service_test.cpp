@@ -168,7 +168,6 @@ class ServiceRig {
 };
 
 std::uint32_t StateOf(StandaloneServiceHost& host) {
-    std::lock_guard<std::recursive_mutex> guard(host.StatusLock());
     return host.CurrentState();
 }
 
@@ -526,9 +525,15 @@ class ScmStatusHost final : public ServiceHost {
     }
     void LogEvent(std::uint16_t, std::uint32_t, const char*) override {}
     void MessageBeep(std::uint32_t) override {}
-    std::recursive_mutex& StatusLock() override { return status.Lock(); }
-    void SetCurrentState(std::uint32_t state) override { status.Record().current_state = state; }
-    std::uint32_t CurrentState() override { return status.Record().current_state; }
+    void SetCurrentState(std::uint32_t state, const std::function<void()>& alsoUnderLock) override {
+        std::lock_guard<std::recursive_mutex> guard(status.Lock());
+        status.Record().current_state = state;
+        if (alsoUnderLock) alsoUnderLock();
+    }
+    std::uint32_t CurrentState() override {
+        std::lock_guard<std::recursive_mutex> guard(status.Lock());
+        return status.Record().current_state;
+    }
     std::vector<std::uint32_t> StatesSent() {
         std::vector<std::uint32_t> states;
         for (const ServiceStatusReport& r : scm.StatusSent()) states.push_back(r.current_state);
