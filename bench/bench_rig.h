@@ -16,6 +16,7 @@
 #include "common/pipe_message.h"
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
+#include "service/core/service_runner.h"
 #include "service/core/service_host.h"
 #include "service/panel/virtual_panel.h"
 #include "common/pipe_client.h"
@@ -36,17 +37,14 @@ class BenchService {
         env.sleeper = &SystemSleeper();
         env.makeVolumeMonitor = [this](void* context) { return volume.MakeMonitor(context); };
         service = std::make_unique<LumaraService>(host, env);
-        runner_ = std::thread([this] { service->Run(); });
+        runner_ = std::make_unique<ServiceRunner>(*service);
+        runner_->Start();
         host.WaitForReport(kServiceRunning, 10000);
-        // Wait until the pipe is served.
-        const PipeMessage probe = MakePipeMessage(0, 0, "", 0);
-        while (SendPipeRecord(pipeName_, probe) != 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        service->WaitUntilPipeServed(10000);
     }
     ~BenchService() {
-        service->OnStop();
-        runner_.join();
+        runner_->RequestStop();
+        runner_->Wait();
     }
     const std::string& PipeName() const { return pipeName_; }
     std::uint32_t Send(std::int32_t tag, const char* text, std::int32_t session = 1) {
@@ -69,7 +67,7 @@ class BenchService {
         }
     } loader_;
     std::string pipeName_;
-    std::thread runner_;
+    std::unique_ptr<ServiceRunner> runner_;
 };
 
 // "--name N" from the command line, else `fallback`.

@@ -3,25 +3,25 @@
 namespace zelk {
 
 void HaltGate::Halt() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     halted_ = true;
 }
 
 void HaltGate::Open() {
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         halted_ = false;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 bool HaltGate::IsHalted() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return halted_;
 }
 
 bool HaltGate::Pass() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock guard(mutex_);
     if (shutDown_) {
         return false;
     }
@@ -29,21 +29,23 @@ bool HaltGate::Pass() {
         return true;
     }
     ++waiting_;
-    changed_.wait(lock, [this] { return !halted_ || shutDown_; });
+    while (halted_ && !shutDown_) {
+        changed_.Wait(mutex_);
+    }
     --waiting_;
     return !shutDown_;
 }
 
 void HaltGate::Shutdown() {
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         shutDown_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 int HaltGate::Waiting() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return waiting_;
 }
 

@@ -1,8 +1,8 @@
 // A gate where a worker thread stops while it is halted.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 
 namespace zelk {
 
@@ -11,24 +11,23 @@ namespace zelk {
 // same as halting once; opening lets every waiting thread go on.
 class HaltGate {
   public:
-    void Halt();
-    void Open();
-    bool IsHalted() const;
+    void Halt() EXCLUDES(mutex_);
+    void Open() EXCLUDES(mutex_);
+    bool IsHalted() const EXCLUDES(mutex_);
     // Returns true at once while open; while halted, blocks until opened (true) or shut down
     // (false).
-    bool Pass();
+    bool Pass() EXCLUDES(mutex_);
     // For good: every waiting and later Pass returns false.
-    void Shutdown();
+    void Shutdown() EXCLUDES(mutex_);
     // Threads blocked in Pass right now.
-    int Waiting() const;
+    int Waiting() const EXCLUDES(mutex_);
 
   private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    // All three guarded by mutex_ (a std::mutex, for the condition variable).
-    bool halted_ = false;
-    bool shutDown_ = false;
-    int waiting_ = 0;
+    mutable Mutex mutex_;
+    CondVar changed_;
+    bool halted_ GUARDED_BY(mutex_) = false;
+    bool shutDown_ GUARDED_BY(mutex_) = false;
+    int waiting_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace zelk

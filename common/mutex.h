@@ -2,7 +2,9 @@
 // clang's thread-safety analysis can check the fields that name it in GUARDED_BY.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 #include "common/thread_annotations.h"
@@ -38,6 +40,11 @@ class SCOPED_CAPABILITY MutexLock {
 class CondVar {
   public:
     void Wait(Mutex& mutex) REQUIRES(mutex) { signal_.wait(mutex); }
+    // As Wait, for at most `milliseconds` of real time; false when the time ran out.
+    bool WaitFor(Mutex& mutex, std::uint32_t milliseconds) REQUIRES(mutex) {
+        return signal_.wait_for(mutex, std::chrono::milliseconds(milliseconds)) ==
+               std::cv_status::no_timeout;
+    }
     void NotifyAll() { signal_.notify_all(); }
 
   private:

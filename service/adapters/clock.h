@@ -2,41 +2,12 @@
 // Tests replace these so that scrolling, clock ticks and handshakes run without real waiting.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+
+#include "common/stop_signal.h"
 
 namespace zelk {
-
-// A flag that ends waits on it at once when another thread sets it (a thread's quit). It stays
-// set.
-class StopSignal {
-  public:
-    void Set() {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            set_ = true;
-        }
-        changed_.notify_all();
-    }
-    bool IsSet() const {
-        std::lock_guard<std::mutex> guard(lock_);
-        return set_;
-    }
-    // Waits up to `milliseconds` of real time; true when the flag is (or gets) set.
-    bool WaitFor(std::uint32_t milliseconds) {
-        std::unique_lock<std::mutex> lock(lock_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                 [this] { return set_; });
-    }
-
-  private:
-    mutable std::mutex lock_;
-    std::condition_variable changed_;
-    bool set_ = false;
-};
 
 class Sleeper {
   public:

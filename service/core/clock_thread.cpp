@@ -3,26 +3,11 @@
 namespace zelk {
 
 ClockThread::ClockThread(ServiceShared& shared, Clock& clock, Sleeper& sleeper, HaltGate& gate)
-    : shared_(shared), clock_(clock), sleeper_(sleeper), gate_(gate) {}
-
-ClockThread::~ClockThread() {
-    Quit();
-    Join();
-}
-
-void ClockThread::Start() {
-    thread_ = std::thread([this] { Routine(); });
-}
-
-void ClockThread::Quit() {
-    quit_.Set();
-}
-
-void ClockThread::Join() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
+    : shared_(shared),
+      clock_(clock),
+      sleeper_(sleeper),
+      gate_(gate),
+      thread_([this](StopSignal& stop) { Routine(stop); }, [this] { gate_.Shutdown(); }) {}
 
 void ClockThread::Tick(ServiceShared& shared, Clock& clock) {
     shared.Write([&clock](MediaState& state) {
@@ -32,28 +17,28 @@ void ClockThread::Tick(ServiceShared& shared, Clock& clock) {
     });
 }
 
-void ClockThread::Routine() {
+void ClockThread::Routine(StopSignal& stop) {
     for (;;) {
-        if (!gate_.Pass() || quit_.IsSet()) {
+        if (!gate_.Pass() || stop.IsSet()) {
             return;
         }
         Tick(shared_, clock_);
         ticks_.fetch_add(1);
-        if (!SleepPeriod()) {
+        if (!SleepPeriod(stop)) {
             return;
         }
     }
 }
 
-bool ClockThread::SleepPeriod() {
+bool ClockThread::SleepPeriod(StopSignal& stop) {
     const std::uint64_t deadline = clock_.NowMs() + kClockPeriodMs;
     for (;;) {
         const std::uint64_t now = clock_.NowMs();
         if (now >= deadline) {
-            return !quit_.IsSet();
+            return !stop.IsSet();
         }
         // Normally one wait; a sleep that ends early is followed by one for the rest.
-        if (!sleeper_.SleepUnless(static_cast<std::uint32_t>(deadline - now), quit_)) {
+        if (!sleeper_.SleepUnless(static_cast<std::uint32_t>(deadline - now), stop)) {
             return false;
         }
     }

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
+#include "common/worker_thread.h"
 #include "service/adapters/clock.h"
 #include "service/core/run_loop.h"
 
@@ -13,18 +13,16 @@ namespace zelk {
 
 inline constexpr std::uint32_t kClockPeriodMs = 10000;
 
-class ClockThread {
+class ClockThread : public Worker {
   public:
-    // `gate` is passed before each tick, outside the state lock.
+    // `gate` is passed before each tick, outside the state lock; Stop shuts it down.
     ClockThread(ServiceShared& shared, Clock& clock, Sleeper& sleeper, HaltGate& gate);
-    ~ClockThread();  // quits and joins
     ClockThread(const ClockThread&) = delete;
     ClockThread& operator=(const ClockThread&) = delete;
 
-    void Start();
-    // Ends the thread's sleep at once (a halted thread also needs its gate shut down).
-    void Quit();
-    void Join();
+    void Start() override { thread_.Start(); }
+    // Ends the thread's sleep or its wait at the gate at once, and joins it.
+    void Stop() override { thread_.Stop(); }
 
     std::uint64_t Ticks() const { return ticks_.load(); }
 
@@ -32,17 +30,17 @@ class ClockThread {
     static void Tick(ServiceShared& shared, Clock& clock);
 
   private:
-    void Routine();
-    // Sleeps one period in one wait; false when told to quit meanwhile.
-    bool SleepPeriod();
+    void Routine(StopSignal& stop);
+    // Sleeps one period in one wait; false when told to stop meanwhile.
+    bool SleepPeriod(StopSignal& stop);
 
     ServiceShared& shared_;
     Clock& clock_;
     Sleeper& sleeper_;
     HaltGate& gate_;
-    StopSignal quit_;
     std::atomic<std::uint64_t> ticks_{0};
-    std::thread thread_;
+    // Last: stopped (by its destructor) before the fields its thread uses go.
+    WorkerThread thread_;
 };
 
 }  // namespace zelk

@@ -88,34 +88,29 @@ void LumaraService::Redraw(const MediaState& copy) {
 }
 
 bool LumaraService::StartWorkers() {
-    workersEnded_ = false;
-    volumeQuit_ = false;
     try {
-        StartWorkerThreads();
+        endpoint_ = env_.makePipeEndpoint();
+        pipeServer_ = std::make_unique<PipeServer>(
+            *endpoint_, env_.pipeName,
+            [this](const PipeMessage& message) {
+                shared_.Write([&message](MediaState& state) { state.ApplyPipeMessage(message); });
+            },
+            &pipeGate_, &pipeServing_);
+        clock_ = std::make_unique<ClockThread>(shared_, *env_.clock, *env_.sleeper, clockGate_);
+        volume_ = std::make_unique<VolumeThread>(env_.makeVolumeMonitor, this,
+                                                 &LumaraService::OnVolumeChange);
+        for (Worker* worker :
+             {static_cast<Worker*>(pipeServer_.get()), static_cast<Worker*>(clock_.get()),
+              static_cast<Worker*>(volume_.get()), static_cast<Worker*>(recovery_.get())}) {
+            worker->Start();
+            started_.push_back(worker);
+        }
     } catch (const std::system_error&) {
         // A thread the system would not start: the ones already running are ended and Run
         // takes the ordinary way out.
         return false;
     }
     return true;
-}
-
-void LumaraService::StartWorkerThreads() {
-    endpoint_ = env_.makePipeEndpoint();
-    pipeServer_ = std::make_unique<PipeServer>(
-        *endpoint_, env_.pipeName,
-        [this](const PipeMessage& message) {
-            shared_.Write([&message](MediaState& state) { state.ApplyPipeMessage(message); });
-        },
-        &pipeGate_);
-    pipeThread_ = std::thread([this] { pipeServer_->Serve(); });
-
-    clock_ = std::make_unique<ClockThread>(shared_, *env_.clock, *env_.sleeper, clockGate_);
-    clock_->Start();
-
-    volumeThread_ = std::thread([this] { VolumeThread(); });
-
-    recovery_->Start();
 }
 
 void LumaraService::HaltWorkers() {
@@ -125,42 +120,14 @@ void LumaraService::HaltWorkers() {
 }
 
 void LumaraService::EndWorkers() {
-    if (workersEnded_) {
+    if (started_.empty()) {
         return;
     }
-    workersEnded_ = true;
     HaltWorkers();
-
-    pipeGate_.Shutdown();
-    if (endpoint_) {
-        endpoint_->Close();
+    for (auto worker = started_.rbegin(); worker != started_.rend(); ++worker) {
+        (*worker)->Stop();
     }
-    if (pipeThread_.joinable()) {
-        pipeThread_.join();
-    }
-
-    if (clock_) {
-        clock_->Quit();
-    }
-    clockGate_.Shutdown();
-    if (clock_) {
-        clock_->Join();
-    }
-
-    {
-        std::lock_guard<std::mutex> guard(volumeLock_);
-        volumeQuit_ = true;
-        if (volumeMonitor_ != nullptr) {
-            volumeMonitor_->Quit();
-        }
-    }
-    if (volumeThread_.joinable()) {
-        volumeThread_.join();
-    }
-
-    if (recovery_) {
-        recovery_->Stop();
-    }
+    started_.clear();
 }
 
 void LumaraService::PanelBack() {
@@ -171,28 +138,6 @@ void LumaraService::PanelBack() {
     }
     reopens_.fetch_add(1);
     shared_.wake.Set();
-}
-
-void LumaraService::VolumeThread() {
-    if (!env_.makeVolumeMonitor) {
-        return;
-    }
-    std::unique_ptr<VolumeMonitor> monitor = env_.makeVolumeMonitor(this);
-    if (!monitor) {
-        return;
-    }
-    monitor->Unmute();
-    monitor->SetCallback(&LumaraService::OnVolumeChange, 0);
-    {
-        std::lock_guard<std::mutex> guard(volumeLock_);
-        if (volumeQuit_) {
-            return;
-        }
-        volumeMonitor_ = monitor.get();
-    }
-    monitor->RunNotificationLoop();
-    std::lock_guard<std::mutex> guard(volumeLock_);
-    volumeMonitor_ = nullptr;
 }
 
 void LumaraService::OnVolumeChange(std::int32_t value, std::int32_t flag, void* context) {
@@ -210,24 +155,18 @@ void LumaraService::OnVolumeChange(std::int32_t value, std::int32_t flag, void* 
 }
 
 void LumaraService::OnStop() {
-    {
-        std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-        host_.SetCurrentState(kServiceStopPending);
-        shared_.stop.store(1);
-    }
+    host_.SetCurrentState(kServiceStopPending, [this] { shared_.stop.store(1); });
     // Wakes the loop now rather than at the next clock tick (which may never come after a
     // shutdown notice has halted the clock).
     shared_.wake.Set();
 }
 
 void LumaraService::OnPause() {
-    std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-    host_.SetCurrentState(kServicePausePending);
+    host_.SetCurrentState(kServicePausePending, {});
 }
 
 void LumaraService::OnContinue() {
-    std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-    host_.SetCurrentState(kServiceContinuePending);
+    host_.SetCurrentState(kServiceContinuePending, {});
 }
 
 void LumaraService::OnUserDefinedRequest(std::uint32_t control) {
@@ -254,11 +193,7 @@ void LumaraService::OnShutdown() {
     // The loop draws nothing more, the screen stays, and the service stops at once so that the
     // system need not wait out its shutdown timeout for it.
     shuttingDown_.store(true);
-    {
-        std::lock_guard<std::recursive_mutex> guard(host_.StatusLock());
-        host_.SetCurrentState(kServiceStopPending);
-        shared_.stop.store(1);
-    }
+    host_.SetCurrentState(kServiceStopPending, [this] { shared_.stop.store(1); });
     ShowShutdownScreen(*panel);
     shared_.wake.Set();
 }

@@ -4,13 +4,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "common/pipe_message.h"
 #include "service/adapters/clock.h"
@@ -18,6 +16,7 @@
 #include "service/adapters/volume_monitor.h"
 #include "service/core/clock_thread.h"
 #include "service/core/run_loop.h"
+#include "service/core/volume_thread.h"
 #include "service/core/service_host.h"
 #include "service/panel/display_props.h"
 #include "service/panel/hid_bus.h"
@@ -114,6 +113,9 @@ class LumaraService {
     // Times the panel was opened again after it had gone.
     std::uint64_t PanelReopens() const { return reopens_.load(); }
     std::uint64_t ClockTicks() const;
+    // Waits up to `timeoutMs` (real time) until the pipe server has created its pipe; false
+    // when it could not, or Run has not got that far in time.
+    bool WaitUntilPipeServed(std::uint32_t timeoutMs) { return pipeServing_.Wait(timeoutMs); }
     bool PipeHalted() const { return pipeGate_.IsHalted(); }
     bool ClockHalted() const { return clockGate_.IsHalted(); }
     // Whether the pipe server and the clock thread are held at their gates right now.
@@ -121,13 +123,12 @@ class LumaraService {
     bool ClockHeld() const { return clockGate_.Waiting() > 0; }
 
   private:
-    // Starts the pipe server, clock and volume threads; false (with the started ones still to
-    // be ended by EndWorkers) when the system cannot start one.
+    // Starts the pipe server, clock, volume and panel watch threads in that order; false (with
+    // the started ones still to be ended by EndWorkers) when the system cannot start one.
     bool StartWorkers();
-    void StartWorkerThreads();
     void HaltWorkers();
+    // Stops the started workers, the last started first.
     void EndWorkers();
-    void VolumeThread();
     // The panel watch's news that the panel is back (after its opening reports).
     void PanelBack();
     void Redraw(const MediaState& copy);
@@ -136,6 +137,7 @@ class LumaraService {
     ServiceEnvironment env_;
     ServiceShared shared_;
     HaltGate pipeGate_;
+    PipeServing pipeServing_;
     HaltGate clockGate_;
     std::atomic<bool> volumeHalted_{false};
 
@@ -149,16 +151,12 @@ class LumaraService {
     std::unique_ptr<PipeEndpoint> endpoint_;
     std::unique_ptr<PipeServer> pipeServer_;
     std::unique_ptr<ClockThread> clock_;
-    std::thread pipeThread_;
-    std::thread volumeThread_;
-    std::mutex volumeLock_;
-    VolumeMonitor* volumeMonitor_ = nullptr;  // the volume thread's monitor while it runs
-    bool volumeQuit_ = false;
-    bool workersEnded_ = true;
-
+    std::unique_ptr<VolumeThread> volume_;
     // Finds the panel again when it has gone; made with the panel and ends before it.
     std::unique_ptr<PanelRecovery> recovery_;
     std::atomic<std::uint64_t> reopens_{0};
+    // The workers started so far, in the order they started (Run's thread only).
+    std::vector<Worker*> started_;
 };
 
 }  // namespace zelk

@@ -3,31 +3,33 @@ namespace zelk {
 
 void WakeEvent::Set() {
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         set_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 void WakeEvent::Reset() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     set_ = false;
 }
 
 bool WakeEvent::IsSet() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return set_;
 }
 
 void WakeEvent::Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock guard(mutex_);
     ++waiters_;
-    changed_.wait(lock, [this] { return set_; });
+    while (!set_) {
+        changed_.Wait(mutex_);
+    }
     --waiters_;
 }
 
 bool WakeEvent::HasIdleWaiter() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return !set_ && waiters_ > 0;
 }
 

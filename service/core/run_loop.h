@@ -4,10 +4,8 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
 #include "common/halt_gate.h"
 #include "common/mutex.h"
@@ -19,24 +17,23 @@ namespace zelk {
 // A manual-reset event: stays set until reset.
 class WakeEvent {
   public:
-    void Set();
-    void Reset();
-    bool IsSet() const;
+    void Set() EXCLUDES(mutex_);
+    void Reset() EXCLUDES(mutex_);
+    bool IsSet() const EXCLUDES(mutex_);
     // Waits until set.
-    void Wait();
+    void Wait() EXCLUDES(mutex_);
 
     // The idle signal: true while a thread waits here and the event is not set, so nothing
     // wakes that thread until someone sets the event. For the run loop this means it has drawn
     // every change so far; tests wait for it instead of sleeping to see that nothing more
     // happens.
-    bool HasIdleWaiter() const;
+    bool HasIdleWaiter() const EXCLUDES(mutex_);
 
   private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    // Both guarded by mutex_ (a std::mutex, for the condition variable).
-    bool set_ = false;
-    int waiters_ = 0;  // in Wait
+    mutable Mutex mutex_;
+    CondVar changed_;
+    bool set_ GUARDED_BY(mutex_) = false;
+    int waiters_ GUARDED_BY(mutex_) = 0;  // in Wait
 };
 
 // The objects every thread of the service reaches.

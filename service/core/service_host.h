@@ -5,11 +5,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 
 namespace zelk {
 
@@ -40,10 +42,11 @@ class ServiceHost {
                               std::uint32_t controlsAccepted) = 0;
     virtual void LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) = 0;
     virtual void MessageBeep(std::uint32_t type) = 0;
-    // The framework's status lock and the current state it guards.
-    virtual std::recursive_mutex& StatusLock() = 0;
-    virtual void SetCurrentState(std::uint32_t state) = 0;  // caller holds StatusLock()
-    virtual std::uint32_t CurrentState() = 0;               // caller holds StatusLock()
+    // The current state, under the framework's status lock. `alsoUnderLock`, when given, runs
+    // while the lock is still held (a flag that must change with the state).
+    virtual void SetCurrentState(std::uint32_t state,
+                                 const std::function<void()>& alsoUnderLock) = 0;
+    virtual std::uint32_t CurrentState() = 0;
 };
 
 // A host without the SCM: keeps every report, event and beep, and lets a caller wait for a
@@ -62,59 +65,71 @@ class StandaloneServiceHost : public ServiceHost {
     bool ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint,
                       std::uint32_t controlsAccepted) override {
         {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
+            MutexLock guard(lock_);
             reports_.push_back({state, checkPoint, waitHint, controlsAccepted});
             currentState_ = state;
         }
-        changed_.notify_all();
+        changed_.NotifyAll();
         return true;
     }
     void LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) override {
         {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
+            MutexLock guard(lock_);
             events_.push_back({type, eventId, text ? text : ""});
         }
-        changed_.notify_all();
+        changed_.NotifyAll();
     }
     void MessageBeep(std::uint32_t type) override {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        MutexLock guard(lock_);
         beeps_.push_back(type);
     }
-    std::recursive_mutex& StatusLock() override { return lock_; }
-    void SetCurrentState(std::uint32_t state) override { currentState_ = state; }
-    std::uint32_t CurrentState() override { return currentState_; }
+    void SetCurrentState(std::uint32_t state, const std::function<void()>& alsoUnderLock) override {
+        MutexLock guard(lock_);
+        currentState_ = state;
+        if (alsoUnderLock) alsoUnderLock();
+    }
+    std::uint32_t CurrentState() override {
+        MutexLock guard(lock_);
+        return currentState_;
+    }
 
     // Waits (real time) until `state` has been reported; false on time-out.
     bool WaitForReport(std::uint32_t state, std::uint32_t timeoutMs) {
-        std::unique_lock<std::recursive_mutex> lock(lock_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        MutexLock guard(lock_);
+        for (;;) {
             for (const StatusReport& r : reports_) {
                 if (r.state == state) return true;
             }
-            return false;
-        });
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) return false;
+            changed_.WaitFor(
+                lock_, static_cast<std::uint32_t>(
+                           std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+        }
     }
     std::vector<StatusReport> Reports() {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        MutexLock guard(lock_);
         return reports_;
     }
     std::vector<Event> Events() {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        MutexLock guard(lock_);
         return events_;
     }
     std::vector<std::uint32_t> Beeps() {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        MutexLock guard(lock_);
         return beeps_;
     }
 
   private:
-    // The status lock; it guards every field below.
-    std::recursive_mutex lock_;
-    std::condition_variable_any changed_;
-    std::uint32_t currentState_ = kServiceStopped;  // guarded by lock_
-    std::vector<StatusReport> reports_;             // guarded by lock_
-    std::vector<Event> events_;                     // guarded by lock_
-    std::vector<std::uint32_t> beeps_;              // guarded by lock_
+    // The status lock.
+    Mutex lock_;
+    CondVar changed_;
+    std::uint32_t currentState_ GUARDED_BY(lock_) = kServiceStopped;
+    std::vector<StatusReport> reports_ GUARDED_BY(lock_);
+    std::vector<Event> events_ GUARDED_BY(lock_);
+    std::vector<std::uint32_t> beeps_ GUARDED_BY(lock_);
 };
 
 }  // namespace zelk

@@ -44,8 +44,8 @@ class LumaraScmService final : public ServiceFramework {
                           std::uint32_t controlsAccepted) override;
         void LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) override;
         void MessageBeep(std::uint32_t type) override;
-        std::recursive_mutex& StatusLock() override;
-        void SetCurrentState(std::uint32_t state) override;
+        void SetCurrentState(std::uint32_t state,
+                             const std::function<void()>& alsoUnderLock) override;
         std::uint32_t CurrentState() override;
 
       private:

@@ -78,15 +78,17 @@ void LumaraScmService::Host::MessageBeep(std::uint32_t type) {
     ::MessageBeep(type);
 }
 
-std::recursive_mutex& LumaraScmService::Host::StatusLock() {
-    return service_.StatusLock();
-}
-
-void LumaraScmService::Host::SetCurrentState(std::uint32_t state) {
+void LumaraScmService::Host::SetCurrentState(std::uint32_t state,
+                                             const std::function<void()>& alsoUnderLock) {
+    std::lock_guard<std::recursive_mutex> guard(service_.StatusLock());
     service_.SetCurrentStateLocked(state);
+    if (alsoUnderLock) {
+        alsoUnderLock();
+    }
 }
 
 std::uint32_t LumaraScmService::Host::CurrentState() {
+    std::lock_guard<std::recursive_mutex> guard(service_.StatusLock());
     return service_.CurrentStateLocked();
 }
 

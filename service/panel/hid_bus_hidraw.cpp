@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "common/debug_print.h"
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "common/win_codes.h"
 #include "service/panel/panel_hid_parse.h"
 
@@ -110,7 +112,7 @@ class HidrawDevice : public HidDevice {
 
     // The descriptor does not change while the node is open: it is read once.
     std::uint32_t GetOutputReportLength(std::uint16_t& length) override {
-        std::lock_guard<std::mutex> guard(lengthLock_);
+        MutexLock guard(lengthLock_);
         if (!lengthKnown_) {
             std::vector<std::uint8_t> descriptor;
             const std::uint32_t result = ReadDescriptor(descriptor);
@@ -157,9 +159,9 @@ class HidrawDevice : public HidDevice {
 
     int fd_;
     std::string sysDir_;
-    std::mutex lengthLock_;
-    bool lengthKnown_ = false;
-    std::uint16_t outputLength_ = 0;
+    Mutex lengthLock_;
+    bool lengthKnown_ GUARDED_BY(lengthLock_) = false;
+    std::uint16_t outputLength_ GUARDED_BY(lengthLock_) = 0;
 };
 
 class HidrawBus : public HidBus {

@@ -13,20 +13,30 @@ namespace zelk {
 
 void LineScroller::Run::MarkDone() {
     {
-        std::lock_guard<std::mutex> guard(doneLock_);
+        MutexLock guard(doneLock_);
         done_ = true;
     }
-    doneSignal_.notify_all();
+    doneSignal_.NotifyAll();
 }
 
 bool LineScroller::Run::IsDone() {
-    std::lock_guard<std::mutex> guard(doneLock_);
+    MutexLock guard(doneLock_);
     return done_;
 }
 
 bool LineScroller::Run::WaitDone(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(doneLock_);
-    return doneSignal_.wait_for(guard, timeout, [this] { return done_; });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MutexLock guard(doneLock_);
+    while (!done_) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        doneSignal_.WaitFor(
+            doneLock_, static_cast<std::uint32_t>(
+                           std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+    }
+    return true;
 }
 
 LineScroller::LineScroller(PanelDevice& panel, Sleeper& sleeper)

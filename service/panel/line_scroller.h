@@ -69,15 +69,15 @@ class LineScroller {
         std::atomic<bool> completed{false};  // all passes and the closing line were written
         std::thread thread;  // joined by whoever ends the run (never by the thread itself)
 
-        void MarkDone();
-        bool IsDone();
+        void MarkDone() EXCLUDES(doneLock_);
+        bool IsDone() EXCLUDES(doneLock_);
         // Waits until the thread has finished its work; false when `timeout` passed first.
-        bool WaitDone(std::chrono::milliseconds timeout);
+        bool WaitDone(std::chrono::milliseconds timeout) EXCLUDES(doneLock_);
 
       private:
-        std::mutex doneLock_;
-        std::condition_variable doneSignal_;
-        bool done_ = false;  // guarded by doneLock_
+        Mutex doneLock_;
+        CondVar doneSignal_;
+        bool done_ GUARDED_BY(doneLock_) = false;
     };
 
     // The body of a scroll thread.

@@ -8,7 +8,10 @@
 namespace zelk {
 
 PanelRecovery::PanelRecovery(HidBus& bus, PanelDevice& panel, std::function<void()> panelBack)
-    : bus_(bus), panel_(panel), panelBack_(std::move(panelBack)) {
+    : bus_(bus),
+      panel_(panel),
+      panelBack_(std::move(panelBack)),
+      thread_([this](StopSignal& stop) { Watch(stop); }, [this] { WakeToStop(); }) {
     panel_.SetLostHandler([this] { PanelLost(); });
 }
 
@@ -16,24 +19,13 @@ PanelRecovery::~PanelRecovery() {
     Stop();
 }
 
-void PanelRecovery::Start() {
+void PanelRecovery::WakeToStop() {
     {
+        // Taken so that a watch between its look at the signal and its wait does not miss this.
         MutexLock guard(lock_);
-        quit_ = false;
-    }
-    thread_ = std::thread([this] { Watch(); });
-}
-
-void PanelRecovery::Stop() {
-    {
-        MutexLock guard(lock_);
-        quit_ = true;
     }
     changed_.NotifyAll();
     bus_.CancelArrivalWait();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
 }
 
 void PanelRecovery::PanelLost() {
@@ -44,19 +36,14 @@ void PanelRecovery::PanelLost() {
     changed_.NotifyAll();
 }
 
-bool PanelRecovery::QuitRequested() {
-    MutexLock guard(lock_);
-    return quit_;
-}
-
-void PanelRecovery::Watch() {
+void PanelRecovery::Watch(StopSignal& stop) {
     for (;;) {
         {
             MutexLock guard(lock_);
-            while (!quit_ && !lost_) {
+            while (!stop.IsSet() && !lost_) {
                 changed_.Wait(lock_);
             }
-            if (quit_) {
+            if (stop.IsSet()) {
                 return;
             }
             lost_ = false;
@@ -67,7 +54,7 @@ void PanelRecovery::Watch() {
         bool reopened = Reopen();
         while (!reopened) {
             bus_.WaitForArrival(kPanelRescanMs);
-            if (QuitRequested()) {
+            if (stop.IsSet()) {
                 return;
             }
             reopened = Reopen();

@@ -7,10 +7,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <thread>
 
 #include "common/mutex.h"
 #include "common/thread_annotations.h"
+#include "common/worker_thread.h"
 
 #include "service/panel/hid_bus.h"
 #include "service/panel/panel_device.h"
@@ -20,40 +20,41 @@ namespace zelk {
 // While the panel is gone the bus is scanned again at least this often.
 inline constexpr std::uint32_t kPanelRescanMs = 5000;
 
-class PanelRecovery {
+class PanelRecovery : public Worker {
   public:
     // `panelBack` runs on the watch thread each time the panel was opened again, after its
     // opening reports and outside any frame. Makes the watch the panel's lost handler, so it
     // is built before the panel is shared with other threads.
     PanelRecovery(HidBus& bus, PanelDevice& panel, std::function<void()> panelBack);
     // Stops the watch.
-    ~PanelRecovery();
+    ~PanelRecovery() override;
     PanelRecovery(const PanelRecovery&) = delete;
     PanelRecovery& operator=(const PanelRecovery&) = delete;
 
     // Starts the watch thread; throws std::system_error when the system will not start it.
-    void Start() EXCLUDES(lock_);
+    void Start() override { thread_.Start(); }
     // Ends the watch (a wait for the panel included) and joins its thread. Safe to call when
     // it is not running.
-    void Stop() EXCLUDES(lock_);
+    void Stop() override { thread_.Stop(); }
 
   private:
     // The panel's lost handler: called inside the frame whose write found the panel gone, it
     // only wakes the watch.
     void PanelLost() EXCLUDES(lock_);
-    void Watch() EXCLUDES(lock_);
+    void Watch(StopSignal& stop) EXCLUDES(lock_);
+    // Ends the watch's waits once its stop signal is set.
+    void WakeToStop() EXCLUDES(lock_);
     // Opens the panel again and sends the opening reports; false when it is not there.
     bool Reopen() EXCLUDES(lock_);
-    bool QuitRequested() EXCLUDES(lock_);
 
     HidBus& bus_;
     PanelDevice& panel_;
     const std::function<void()> panelBack_;
-    std::thread thread_;
     Mutex lock_;
     CondVar changed_;
     bool lost_ GUARDED_BY(lock_) = false;
-    bool quit_ GUARDED_BY(lock_) = false;
+    // Last: stopped before the fields its thread uses go.
+    WorkerThread thread_;
 };
 
 }  // namespace zelk

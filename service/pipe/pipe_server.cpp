@@ -1,6 +1,7 @@
 #include "service/pipe/pipe_server.h"
 
 #include <array>
+#include <chrono>
 #include <utility>
 
 #include "common/debug_print.h"
@@ -9,8 +10,44 @@
 namespace zelk {
 
 PipeServer::PipeServer(PipeEndpoint& endpoint, std::string name,
-                       std::function<void(const PipeMessage&)> apply, HaltGate* gate)
-    : endpoint_(endpoint), name_(std::move(name)), apply_(std::move(apply)), gate_(gate) {}
+                       std::function<void(const PipeMessage&)> apply, HaltGate* gate,
+                       PipeServing* serving)
+    : endpoint_(endpoint),
+      name_(std::move(name)),
+      apply_(std::move(apply)),
+      gate_(gate),
+      serving_(serving),
+      thread_([this](StopSignal&) { Serve(); },
+              [this] {
+                  if (gate_ != nullptr) {
+                      gate_->Shutdown();
+                  }
+                  endpoint_.Close();
+              }) {}
+
+void PipeServing::Set(bool serving) {
+    {
+        MutexLock guard(lock_);
+        known_ = true;
+        serving_ = serving;
+    }
+    changed_.NotifyAll();
+}
+
+bool PipeServing::Wait(std::uint32_t timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    MutexLock guard(lock_);
+    while (!known_) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        changed_.WaitFor(lock_,
+                         static_cast<std::uint32_t>(
+                             std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+    }
+    return serving_;
+}
 
 void PipeServer::Serve() {
     ServeUntilDone();
@@ -21,7 +58,11 @@ void PipeServer::ServeUntilDone() {
     // Zeroed once; the record reader only ever looks at the bytes of the current read.
     std::array<unsigned char, kPipeReceiveBufferSize> buffer{};
 
-    switch (endpoint_.Create(name_)) {
+    const PipeCreateResult created = endpoint_.Create(name_);
+    if (serving_ != nullptr) {
+        serving_->Set(created == PipeCreateResult::kCreated);
+    }
+    switch (created) {
         case PipeCreateResult::kCreated:
             break;
         case PipeCreateResult::kDescriptorFailed:

@@ -15,6 +15,7 @@
 #include "common/media_status_tags.h"
 #include "service/core/display_composition.h"
 #include "service/core/lumara_service.h"
+#include "service/core/service_runner.h"
 #include "service/core/service_host.h"
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
@@ -74,9 +75,9 @@ class ServiceRig {
     ServiceRig() { loader.tree = DisplayPropsTree("1F3C", "5A41"); }
     ~ServiceRig() {
         sleeper.ReleaseAll();
-        if (runner_.joinable()) {
-            if (!runReturned_.load()) service->OnStop();
-            runner_.join();
+        if (runner_) {
+            if (!runner_->Finished()) runner_->RequestStop();
+            runner_->Wait();
         }
     }
 
@@ -106,42 +107,34 @@ class ServiceRig {
             };
         }
         service = std::make_unique<LumaraService>(statusHost ? *statusHost : host, env);
-        runner_ = std::thread([this] {
-            service->Run();
-            runReturned_.store(true);
-        });
+        runner_ = std::make_unique<ServiceRunner>(*service);
+        runner_->Start();
         if (expectRunning) {
             if (statusHost == nullptr) host.WaitForReport(kServiceRunning, 10000);
             WaitUntil([this] { return service->Redraws() >= 1 && volume.Listening() >= 1; });
         }
     }
-    bool WaitForRunToReturn() {
-        return WaitUntil([this] { return runReturned_.load(); }, milliseconds(5000));
-    }
+    bool WaitForRunToReturn() { return runner_->WaitFor(5000); }
     // OnStop, then waits for the stopping screen, releases the test's time (so the clock
     // thread's sleep ends) and waits for Run to return.
     bool Stop() {
-        service->OnStop();
+        runner_->RequestStop();
         const bool stopped = WaitUntil(
             [this] {
-                return runReturned_.load() ||
+                return runner_->Finished() ||
                        (Line(1) == "stopping... " && Picture().displayControl == 2);
             },
             milliseconds(5000));
         sleeper.ReleaseAll();
         if (!stopped || !WaitForRunToReturn()) return false;
-        runner_.join();
+        runner_->Wait();
         return true;
     }
-    // Sends one record through the pipe (waiting for the server to appear).
+    // Sends one record through the pipe (waiting for the server to serve it).
     std::uint32_t Send(std::int32_t tag, const std::string& text = "") {
         const PipeMessage m = MakePipeMessage(1, tag, text.c_str(), text.size());
-        std::uint32_t r = kErrorFileNotFound;
-        for (int i = 0; i < 1000 && r == kErrorFileNotFound; ++i) {
-            r = SendPipeRecord(pipeName, m);
-            if (r == kErrorFileNotFound) std::this_thread::sleep_for(milliseconds(5));
-        }
-        return r;
+        service->WaitUntilPipeServed(5000);
+        return SendPipeRecord(pipeName, m);
     }
     PanelPicture Picture() { return bus.Picture(); }
     std::string Line(int row) { return bus.Picture().Line(row, 12); }
@@ -171,12 +164,10 @@ class ServiceRig {
     std::unique_ptr<LumaraService> service;
 
   private:
-    std::thread runner_;
-    std::atomic<bool> runReturned_{false};
+    std::unique_ptr<ServiceRunner> runner_;
 };
 
 std::uint32_t StateOf(StandaloneServiceHost& host) {
-    std::lock_guard<std::recursive_mutex> guard(host.StatusLock());
     return host.CurrentState();
 }
 
@@ -534,9 +525,15 @@ class ScmStatusHost final : public ServiceHost {
     }
     void LogEvent(std::uint16_t, std::uint32_t, const char*) override {}
     void MessageBeep(std::uint32_t) override {}
-    std::recursive_mutex& StatusLock() override { return status.Lock(); }
-    void SetCurrentState(std::uint32_t state) override { status.Record().currentState = state; }
-    std::uint32_t CurrentState() override { return status.Record().currentState; }
+    void SetCurrentState(std::uint32_t state, const std::function<void()>& alsoUnderLock) override {
+        std::lock_guard<std::recursive_mutex> guard(status.Lock());
+        status.Record().currentState = state;
+        if (alsoUnderLock) alsoUnderLock();
+    }
+    std::uint32_t CurrentState() override {
+        std::lock_guard<std::recursive_mutex> guard(status.Lock());
+        return status.Record().currentState;
+    }
     std::vector<std::uint32_t> StatesSent() {
         std::vector<std::uint32_t> states;
         for (const ServiceStatusReport& r : scm.StatusSent()) states.push_back(r.currentState);

@@ -159,10 +159,8 @@ struct ClockRig {
     HaltGate gate;
     ClockThread thread{shared, clock, sleeper, gate};
     ~ClockRig() {
-        thread.Quit();
-        gate.Shutdown();
+        thread.Stop();
         sleeper.ReleaseAll();
-        thread.Join();
     }
     std::string Time() { return shared.Snapshot().timeText; }
 };
@@ -219,8 +217,7 @@ TEST(ClockThread, SleepsAPeriodInOneWaitThatQuitEndsAtOnce) {
     ASSERT_TRUE(rig.sleeper.WaitForSleepers(1));
     EXPECT_EQ(rig.sleeper.Asked(), std::vector<std::uint32_t>{kClockPeriodMs});
     const auto start = std::chrono::steady_clock::now();
-    rig.thread.Quit();  // no time granted: only the quit ends the wait
-    rig.thread.Join();
+    rig.thread.Stop();  // no time granted: only the stop signal ends the wait
     EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1000));
     EXPECT_EQ(rig.thread.Ticks(), 1u);
     EXPECT_EQ(rig.clock.NowMs(), 0u);

@@ -41,9 +41,15 @@ class DaemonHost : public ServiceHost {
                       std::uint32_t controlsAccepted) override;
     void LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) override;
     void MessageBeep(std::uint32_t) override {}  // no beep on this platform
-    std::recursive_mutex& StatusLock() override { return lock_; }
-    void SetCurrentState(std::uint32_t state) override { state_ = state; }
-    std::uint32_t CurrentState() override { return state_; }
+    void SetCurrentState(std::uint32_t state, const std::function<void()>& alsoUnderLock) override {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        state_ = state;
+        if (alsoUnderLock) alsoUnderLock();
+    }
+    std::uint32_t CurrentState() override {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        return state_;
+    }
 
     // Tells the service manager that the daemon is stopping: the first call only (a stop
     // signal and Run's stop report both say it).

@@ -11,18 +11,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/posix_handles.h"
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
+#include "service/core/service_runner.h"
 #include "service/core/version.h"
 #include "service/panel/display_props.h"
 #include "service/panel/hid_bus_hidraw.h"
@@ -34,55 +31,7 @@ namespace zelk {
 namespace {
 
 // How long READY waits for the pipe server to take its name.
-constexpr auto kPipeReadyWait = std::chrono::seconds(5);
-
-// Tells when the pipe server has created its pipe (or failed to).
-class PipeReadiness {
-  public:
-    void Set(bool served) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            known_ = true;
-            served_ = served;
-        }
-        changed_.notify_all();
-    }
-    // False when the pipe could not be created or nothing was heard in time.
-    bool Wait() {
-        std::unique_lock<std::mutex> lock(lock_);
-        changed_.wait_for(lock, kPipeReadyWait, [this] { return known_; });
-        return known_ && served_;
-    }
-
-  private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool known_ = false;
-    bool served_ = false;
-};
-
-// The platform's endpoint, reporting the outcome of Create.
-class ReportingEndpoint : public PipeEndpoint {
-  public:
-    ReportingEndpoint(std::unique_ptr<PipeEndpoint> inner, PipeReadiness& readiness)
-        : inner_(std::move(inner)), readiness_(readiness) {}
-    PipeCreateResult Create(const std::string& name) override {
-        const PipeCreateResult result = inner_->Create(name);
-        readiness_.Set(result == PipeCreateResult::kCreated);
-        return result;
-    }
-    PipeReceiveResult Receive(void* buffer, std::size_t size, std::size_t& count,
-                              PipeConnectionId& connection) override {
-        return inner_->Receive(buffer, size, count, connection);
-    }
-    bool Disconnect(PipeConnectionId connection) override { return inner_->Disconnect(connection); }
-    void Release() override { inner_->Release(); }
-    void Close() override { inner_->Close(); }
-
-  private:
-    std::unique_ptr<PipeEndpoint> inner_;
-    PipeReadiness& readiness_;
-};
+constexpr std::uint32_t kPipeReadyWaitMs = 5000;
 
 // The hidraw bus, whose writes can be stopped for good: once the machine shuts down, the
 // shutdown screen stays on the panel rather than the stopping screen that follows when systemd
@@ -134,12 +83,11 @@ class Daemon {
           host_(log_, [this] { SayWhenPipeIsNotServed(); }),
           bus_(CreateHidrawBus(options.hidrawClassDir, options.devDir)),
           loader_(CreateSystemXmlLoader()),
-          service_(host_, Environment()) {}
-    ~Daemon() {
-        if (runner_.joinable()) {
-            runner_.join();
-        }
-    }
+          service_(host_, Environment()),
+          runner_(service_, [this] {
+              const std::uint64_t one = 1;
+              [[maybe_unused]] const ssize_t n = write(runDone_.Get(), &one, sizeof one);
+          }) {}
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
@@ -159,13 +107,7 @@ class Daemon {
     }
 
     // Run: start-up, the run loop, the stopping screen; it says when it has returned.
-    void StartService() {
-        runner_ = std::thread([this] {
-            service_.Run();
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = write(runDone_.Get(), &one, sizeof one);
-        });
-    }
+    void StartService() { runner_.Start(); }
 
     // Suspend, resume and shutdown from logind, with the delay lock that lets the panel show
     // its screen first.
@@ -206,16 +148,11 @@ class Daemon {
 
     void Loop() {
         if (sd_event_loop(event_.Get()) < 0) {
-            service_.OnStop();  // Run still ends, and is waited for
+            runner_.RequestStop();  // Run still ends, and is waited for
         }
     }
 
-    int ExitStatus() {
-        if (runner_.joinable()) {
-            runner_.join();
-        }
-        return service_.StartupError() != 0 || service_.ComFailed() ? 1 : 0;
-    }
+    int ExitStatus() { return runner_.Wait(); }
 
   private:
     ServiceEnvironment Environment() {
@@ -226,14 +163,11 @@ class Daemon {
         env.pipeName = options_.pipeName;
         env.clock = &SystemClock();
         env.sleeper = &SystemSleeper();
-        env.makePipeEndpoint = [this] {
-            return std::make_unique<ReportingEndpoint>(CreateSystemPipeEndpoint(), readiness_);
-        };
         return env;
     }
 
     void SayWhenPipeIsNotServed() {
-        if (!readiness_.Wait()) {
+        if (!service_.WaitUntilPipeServed(kPipeReadyWaitMs)) {
             log_.Notice(4, "the pipe " + options_.pipeName +
                                " cannot be served (is another server using the name?); the "
                                "panel follows the clock and the volume only");
@@ -271,7 +205,7 @@ class Daemon {
         if (daemon->shuttingDown_) {
             daemon->bus_.Seal();  // the shutdown screen stays
         }
-        daemon->service_.OnStop();
+        daemon->runner_.RequestStop();
         return 0;
     }
 
@@ -281,7 +215,6 @@ class Daemon {
 
     const DaemonOptions& options_;
     DaemonLog log_;
-    PipeReadiness readiness_;
     DaemonHost host_;
     SealableBus bus_;
     std::unique_ptr<XmlLoader> loader_;
@@ -289,7 +222,7 @@ class Daemon {
     RunLoopBeat beat_{service_.Shared()};
     UniqueRef<sd_event, sd_event_unref> event_;
     UniqueFd runDone_;
-    std::thread runner_;
+    ServiceRunner runner_;
     LogindWatch logind_;         // after the loop it is attached to, so it goes first
     bool shuttingDown_ = false;  // the event loop's thread only
     std::uint64_t watchdogIntervalUs_ = 0;

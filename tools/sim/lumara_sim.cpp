@@ -14,6 +14,7 @@
 #include "common/debug_print.h"
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
+#include "service/core/service_runner.h"
 #include "service/core/service_host.h"
 #include "service/core/version.h"
 #include "service/panel/display_props.h"
@@ -262,14 +263,14 @@ int Main(int argc, char** argv) {
     env.makeVolumeMonitor = [&sim](void* context) { return sim.volume.MakeMonitor(context); };
     sim.service = std::make_unique<LumaraService>(sim.host, env);
 
-    std::thread runner([&sim] {
-        sim.service->Run();
+    ServiceRunner runner(*sim.service, [&sim] {
         {
             std::lock_guard<std::mutex> guard(sim.doneLock);
             sim.runDone = true;
         }
         sim.doneChanged.notify_all();
     });
+    runner.Start();
     std::thread(ReadCommands, std::ref(sim)).detach();
 
     {
@@ -279,11 +280,11 @@ int Main(int argc, char** argv) {
             if (sim.runDone) break;
             sim.stopAsked = false;
             lock.unlock();
-            sim.service->OnStop();
+            runner.RequestStop();
             lock.lock();
         }
     }
-    runner.join();
+    runner.Wait();
     if (sim.view) sim.view->Finish();
 
     switch (sim.service->StartupError()) {
