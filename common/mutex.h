@@ -45,6 +45,10 @@ class CondVar {
         return signal_.wait_for(mutex, std::chrono::milliseconds(milliseconds)) ==
                std::cv_status::no_timeout;
     }
+    // As Wait, until `deadline` at the latest; false when it has passed.
+    bool WaitUntil(Mutex& mutex, std::chrono::steady_clock::time_point deadline) REQUIRES(mutex) {
+        return signal_.wait_until(mutex, deadline) == std::cv_status::no_timeout;
+    }
     void NotifyAll() { signal_.notify_all(); }
 
   private:

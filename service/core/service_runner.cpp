@@ -36,16 +36,9 @@ bool ServiceRunner::Finished() const {
 bool ServiceRunner::WaitFor(std::uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     MutexLock guard(lock_);
-    while (!returned_) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return false;
-        }
-        changed_.WaitFor(lock_,
-                         static_cast<std::uint32_t>(
-                             std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+    while (!returned_ && changed_.WaitUntil(lock_, deadline)) {
     }
-    return true;
+    return returned_;
 }
 
 int ServiceRunner::Wait() {

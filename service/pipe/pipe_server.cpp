@@ -37,16 +37,9 @@ void PipeServing::Set(bool serving) {
 bool PipeServing::Wait(std::uint32_t timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     MutexLock guard(lock_);
-    while (!known_) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return false;
-        }
-        changed_.WaitFor(lock_,
-                         static_cast<std::uint32_t>(
-                             std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+    while (!known_ && changed_.WaitUntil(lock_, deadline)) {
     }
-    return serving_;
+    return known_ && serving_;
 }
 
 void PipeServer::Serve() {
