@@ -25,7 +25,7 @@ std::uint64_t LumaraService::ClockTicks() const {
 
 void LumaraService::Run(int, char**) {
     host_.ReportStatus(kServiceStartPending, 1, kStartWaitHintMs, kKeepStatusValue);
-    host_.LogEvent(kEventTypeInformation, kEventServiceStarted, kServiceDisplayName);
+    host_.LogEvent(kEventTypeInformation, kEventIdServiceStarted, kServiceDisplayName);
 
     shared_.wake.Reset();
 
@@ -48,7 +48,7 @@ void LumaraService::Run(int, char**) {
             startupError_.store(result);
             host_.LogEvent(
                 kEventTypeError,
-                result == kErrorFileNotFound ? kEventPropsNotLoaded : kEventPanelNotFound,
+                result == kErrorFileNotFound ? kEventIdPropertiesNotLoaded : kEventIdPanelNotFound,
                 kServiceDisplayName);
             host_.MessageBeep(kBeepExclamation);
         } else {
@@ -74,7 +74,7 @@ void LumaraService::Run(int, char**) {
 
     host_.ReportStatus(kServiceStopPending, 1, kStopWaitHintMs, kKeepStatusValue);
     env_.uninitializeCom();
-    host_.LogEvent(kEventTypeInformation, kEventServiceStopped, kServiceDisplayName);
+    host_.LogEvent(kEventTypeInformation, kEventIdServiceStopped, kServiceDisplayName);
 }
 
 void LumaraService::Redraw(const MediaState& copy) {

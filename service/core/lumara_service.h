@@ -14,6 +14,7 @@
 #include "service/adapters/clock.h"
 #include "service/adapters/text_converter.h"
 #include "service/adapters/volume_monitor.h"
+#include "service/core/event_ids.h"
 #include "service/core/clock_thread.h"
 #include "service/core/run_loop.h"
 #include "service/core/volume_thread.h"
@@ -30,12 +31,6 @@ namespace zelk {
 
 inline constexpr char kServiceName[] = "LUMARA";
 inline constexpr char kServiceDisplayName[] = "Tarsel Front Panel Manager Service";
-
-// Event ids that Run logs.
-inline constexpr std::uint32_t kEventServiceStarted = 0x40000001u;
-inline constexpr std::uint32_t kEventPropsNotLoaded = 0xC0000012u;
-inline constexpr std::uint32_t kEventPanelNotFound = 0xC0000013u;
-inline constexpr std::uint32_t kEventServiceStopped = 0x40000004u;
 
 // Power broadcast types.
 inline constexpr std::uint32_t kPowerSuspend = 4;           // PBT_APMSUSPEND

@@ -184,7 +184,7 @@ TEST(ServiceStart, ReportsStartingThenRunningAndClearsThePanel) {
     EXPECT_EQ(reports[0].controlsAccepted, kKeepStatusValue);
     EXPECT_EQ(reports[1].state, kServiceRunning);
     EXPECT_EQ(reports[1].checkPoint, 0u);
-    EXPECT_EQ(rig.EventIds(), Events{kEventServiceStarted});
+    EXPECT_EQ(rig.EventIds(), Events{kEventIdServiceStarted});
     EXPECT_EQ(rig.host.Events()[0].text, "Tarsel Front Panel Manager Service");
 
     // Brightness from the properties, then the reset of the panel, before any redraw.
@@ -212,16 +212,16 @@ TEST(ServiceStart, FailedStartsStopAtOnceLeavingPanelAndPipeAlone) {
         {"no properties",
          [](ServiceRig& r) { r.loader.status = XmlLoadStatus::kNotLoaded; },
          kErrorFileNotFound,
-         {kEventServiceStarted, kEventPropsNotLoaded, kEventServiceStopped}},
+         {kEventIdServiceStarted, kEventIdPropertiesNotLoaded, kEventIdServiceStopped}},
         {"no panel",
          [](ServiceRig& r) { r.loader.tree = DisplayPropsTree("1234", "5678"); },
          kErrorDeviceNotConnected,
-         {kEventServiceStarted, kEventPanelNotFound, kEventServiceStopped}},
+         {kEventIdServiceStarted, kEventIdPanelNotFound, kEventIdServiceStopped}},
         // Without COM the service stops without an event of its own or a beep.
         {"no COM",
          [](ServiceRig& r) { r.comWorks = false; },
          0,
-         {kEventServiceStarted, kEventServiceStopped}},
+         {kEventIdServiceStarted, kEventIdServiceStopped}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -261,7 +261,7 @@ TEST(ServiceStart, WorkersThatCannotStartEndTheRunTheOrdinaryWay) {
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[1].state, kServiceStopPending);
     EXPECT_EQ(rig.comUninits.load(), 1);
-    EXPECT_EQ(rig.EventIds(), (Events{kEventServiceStarted, kEventServiceStopped}));
+    EXPECT_EQ(rig.EventIds(), (Events{kEventIdServiceStarted, kEventIdServiceStopped}));
 }
 
 TEST(ServiceControls, HandlersBeforeRunSendNothing) {
@@ -480,7 +480,7 @@ TEST(ServiceControls, StopIsSeenAtOnceEvenInStandbyAndEndsWithTheStoppingScreen)
         const auto reports = rig.host.Reports();
         EXPECT_EQ(reports.back().state, kServiceStopPending);
         EXPECT_EQ(reports.back().checkPoint, 1u);
-        EXPECT_EQ(rig.EventIds(), (Events{kEventServiceStarted, kEventServiceStopped}));
+        EXPECT_EQ(rig.EventIds(), (Events{kEventIdServiceStarted, kEventIdServiceStopped}));
         // The worker threads are gone: the pipe has no server and the mixer no listener.
         EXPECT_EQ(SendPipeRecord(rig.pipeName, MakePipeMessage(1, 1, "", 0)), kErrorFileNotFound);
         EXPECT_EQ(rig.volume.Listening(), 0);
@@ -511,7 +511,7 @@ TEST(ServiceControls, ShutdownLeavesItsScreenAndStopsAtOnce) {
     EXPECT_EQ(std::vector<Report>(log.end() - 4, log.end()),
               (std::vector<Report>{R({3, 5}), R({5, 0}), R({6, 0}), R({4, 0, 0})}));
     EXPECT_EQ(rig.host.Reports().back().state, kServiceStopPending);
-    EXPECT_EQ(rig.EventIds(), (Events{kEventServiceStarted, kEventServiceStopped}));
+    EXPECT_EQ(rig.EventIds(), (Events{kEventIdServiceStarted, kEventIdServiceStopped}));
 }
 
 // The status as the service control manager gets it: the framework's status reporter over a
