@@ -7,18 +7,12 @@
 #include "common/media_status_tags.h"
 #include "common/now_playing.h"
 #include "common/pipe_message.h"
+#include "tests/support/sent_record.h"
 
 namespace zelk {
 namespace {
 
-struct Record {
-    std::int32_t session, tag;
-    std::string text;
-    bool operator==(const Record&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Record& r) {
-    return out << "{" << r.session << ", " << TagName(r.tag) << ", \"" << r.text << "\"}";
-}
+using test::Record;
 using Records = std::vector<Record>;
 
 struct Rig {

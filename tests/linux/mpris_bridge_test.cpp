@@ -4,6 +4,7 @@
 
 #include "common/media_status_tags.h"
 #include "common/pipe_message.h"
+#include "tests/support/sent_record.h"
 #include "common/now_playing.h"
 #include "common/pipe_text.h"
 #include "tools/mpris/mpris_metadata.h"
@@ -11,14 +12,7 @@
 namespace zelk {
 namespace {
 
-struct Record {
-    std::int32_t session, tag;
-    std::string text;
-    bool operator==(const Record&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Record& r) {
-    return out << "{" << r.session << ", " << TagName(r.tag) << ", \"" << r.text << "\"}";
-}
+using test::Record;
 
 struct Rig {
     std::vector<Record> sent;
