@@ -9,40 +9,29 @@ REPO="$(cd "$(dirname "$0")/../.." && pwd)"
 source "$REPO/tests/wine/wine-env.sh"
 bash "$REPO/tests/wine/wine-prefix.sh" || exit 1
 
-failures=0
-check() {  # check <description> <command...>
-    local what="$1"
-    shift
-    if "$@"; then
-        echo "ok   - $what"
-    else
-        echo "FAIL - $what"
-        failures=$((failures + 1))
-    fi
-}
-contains() { grep -qF -- "$2" <<<"$1"; }
+source "$REPO/tests/wine/wine-checks.sh"
 logs() { find "$WINEPREFIX/drive_c/users" -name LumaraNowPlaying.log 2>/dev/null; }
 
 out="$(wine "$EXE" --version 2>/dev/null)"
-check "--version ends with 0" test $? -eq 0
-check "--version prints the version" contains "$out" "LumaraNowPlaying 1."
+check_that "--version ends with 0" test $? -eq 0
+check_that "--version prints the version" contains "$out" "LumaraNowPlaying 1."
 out="$(wine "$EXE" --help 2>/dev/null)"
-check "--help ends with 0" test $? -eq 0
-check "--help names --quit" contains "$out" "--quit"
+check_that "--help ends with 0" test $? -eq 0
+check_that "--help names --quit" contains "$out" "--quit"
 out="$(wine "$EXE" --no-such-option 2>/dev/null)"
-check "an unknown option ends with 2" test $? -eq 2
-check "an unknown option is named" contains "$out" "unknown option: --no-such-option"
+check_that "an unknown option ends with 2" test $? -eq 2
+check_that "an unknown option is named" contains "$out" "unknown option: --no-such-option"
 
 logs | while read -r f; do rm -f "$f"; done
 trace="$(WINEDEBUG=-all,+debugstr timeout 60 wine "$EXE" 2>&1)"
 rc=$?
-check "without the media session class it ends with 0 (got $rc)" test $rc -eq 0
-check "it traces why, once" test "$(grep -c 'media sessions are not available' <<<"$trace")" -eq 1
+check_that "without the media session class it ends with 0 (got $rc)" test $rc -eq 0
+check_that "it traces why, once" test "$(grep -c 'media sessions are not available' <<<"$trace")" -eq 1
 log="$(logs | head -1)"
-check "it logs one line in %TEMP%" test -n "$log" -a "$(grep -c 'not available' "$log" 2>/dev/null)" = 1
+check_that "it logs one line in %TEMP%" test -n "$log" -a "$(grep -c 'not available' "$log" 2>/dev/null)" = 1
 
 timeout 60 wine "$EXE" --quit
-check "--quit with no copy running ends with 0" test $? -eq 0
+check_that "--quit with no copy running ends with 0" test $? -eq 0
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -8,3 +8,15 @@ check() {  # check <description> <expected> <actual>
         failures=$((failures + 1))
     fi
 }
+# check_that <description> <command...>: the command's success is the check.
+check_that() {
+    local what="$1"
+    shift
+    if "$@"; then
+        echo "ok   - $what"
+    else
+        echo "FAIL - $what"
+        failures=$((failures + 1))
+    fi
+}
+contains() { grep -qF -- "$2" <<<"$1"; }
