@@ -80,3 +80,31 @@ if [ "${#missing[@]}" -gt 0 ]; then
 elif [ "$NEED_UPDATE" -eq 1 ]; then
   $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
 fi
+
+# LCDproc's clients (`lcdproc`, `lcdexec`) are test peers of the line server and its LCDd the
+# benchmark's peer. The package is installed on its own, after the rest: it needs udev, which
+# may bring a newer systemd, and apt then moves libsystemd-dev along with it. Its scripts would
+# start LCDd on port 13666 (and the install fails if that start fails), so a start is refused
+# for the install (a policy-rc.d of our own, unless the machine has one) and the service is
+# disabled afterwards: the tests and the benchmark start their own LCDd on a free port.
+if ! is_installed lcdproc; then
+  echo "setup: installing lcdproc"
+  export DEBIAN_FRONTEND=noninteractive
+  policy=/usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+    $SUDO chmod 755 "$policy"
+    own_policy=1
+  fi
+  status=0
+  $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends lcdproc \
+    >/dev/null || status=$?
+  [ "$own_policy" -eq 0 ] || $SUDO rm -f "$policy"
+  [ "$status" -eq 0 ] || exit "$status"
+  if [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now lcdproc.service >/dev/null 2>&1 || true
+  else
+    $SUDO systemctl disable lcdproc.service >/dev/null 2>&1 || true
+  fi
+fi
