@@ -16,12 +16,18 @@ constexpr int kAcceptsPerPass = 16;
 
 const char* ErrorName(NetListenError error) {
     switch (error) {
-        case NetListenError::kNone: return "no error";
-        case NetListenError::kBadAddress: return "not a numeric address";
-        case NetListenError::kAddressInUse: return "address in use";
-        case NetListenError::kAddressNotLocal: return "address not available";
-        case NetListenError::kAccessDenied: return "access denied";
-        case NetListenError::kFailed: break;
+        case NetListenError::kNone:
+            return "no error";
+        case NetListenError::kBadAddress:
+            return "not a numeric address";
+        case NetListenError::kAddressInUse:
+            return "address in use";
+        case NetListenError::kAddressNotLocal:
+            return "address not available";
+        case NetListenError::kAccessDenied:
+            return "access denied";
+        case NetListenError::kFailed:
+            break;
     }
     return "cannot listen";
 }
@@ -34,7 +40,9 @@ LineServer::LineServer(LineHandler& handler, LineServerOptions options)
       sockets_(CreateSystemNetSockets()),
       thread_([this](StopSignal& stop) { Serve(stop); }, [this] { sockets_->Wake(); }) {}
 
-LineServer::~LineServer() { thread_.Stop(); }
+LineServer::~LineServer() {
+    thread_.Stop();
+}
 
 bool LineServer::Open() {
     if (opened_) return openResult_;
@@ -146,9 +154,14 @@ void LineServer::Serve(StopSignal& stop) {
             if (!w.read || !w.readable) continue;
             std::size_t count = 0;
             switch (sockets_->Read(c.socket, chunk.data(), chunk.size(), count)) {
-                case NetIo::kDone: c.in.append(chunk.data(), count); break;
-                case NetIo::kClosed: c.ended = true; break;
-                case NetIo::kWouldBlock: break;
+                case NetIo::kDone:
+                    c.in.append(chunk.data(), count);
+                    break;
+                case NetIo::kClosed:
+                    c.ended = true;
+                    break;
+                case NetIo::kWouldBlock:
+                    break;
             }
         }
         busy = false;

@@ -16,11 +16,11 @@ using NetHandle = std::uint32_t;
 
 enum class NetListenError {
     kNone,
-    kBadAddress,        // not a numeric IPv4 or IPv6 address
-    kAddressInUse,      // another socket holds the address and port
-    kAddressNotLocal,   // no interface has the address (for example no IPv6 on the host)
-    kAccessDenied,      // a privileged port
-    kFailed,            // anything else (the system code tells)
+    kBadAddress,       // not a numeric IPv4 or IPv6 address
+    kAddressInUse,     // another socket holds the address and port
+    kAddressNotLocal,  // no interface has the address (for example no IPv6 on the host)
+    kAccessDenied,     // a privileged port
+    kFailed,           // anything else (the system code tells)
 };
 
 // Why a listen failed: the kind, the system's code and its text.

@@ -29,12 +29,20 @@ NetListenFailure FailureOf(int code) {
     f.systemCode = code;
     f.text = std::strerror(code);
     switch (code) {
-        case EADDRINUSE: f.error = NetListenError::kAddressInUse; break;
+        case EADDRINUSE:
+            f.error = NetListenError::kAddressInUse;
+            break;
         case EADDRNOTAVAIL:
-        case EAFNOSUPPORT: f.error = NetListenError::kAddressNotLocal; break;
+        case EAFNOSUPPORT:
+            f.error = NetListenError::kAddressNotLocal;
+            break;
         case EACCES:
-        case EPERM: f.error = NetListenError::kAccessDenied; break;
-        default: f.error = NetListenError::kFailed; break;
+        case EPERM:
+            f.error = NetListenError::kAccessDenied;
+            break;
+        default:
+            f.error = NetListenError::kFailed;
+            break;
     }
     return f;
 }
@@ -105,15 +113,14 @@ class PosixNetSockets : public NetSockets {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             // Out of descriptors or memory counts as nothing waiting: the connection stays
             // queued, and the next pass tries again.
-            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EMFILE ||
-                           errno == ENFILE || errno == ENOBUFS || errno == ENOMEM
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EMFILE || errno == ENFILE ||
+                           errno == ENOBUFS || errno == ENOMEM
                        ? NetIo::kWouldBlock
                        : NetIo::kClosed;
         }
     }
 
-    NetIo Read(NetHandle connection, char* buffer, std::size_t size,
-               std::size_t& count) override {
+    NetIo Read(NetHandle connection, char* buffer, std::size_t size, std::size_t& count) override {
         count = 0;
         const int fd = Fd(connection);
         if (fd < 0) return NetIo::kClosed;

@@ -28,9 +28,9 @@ constexpr int kSendBufferBytes = 64 * 1024;
 
 std::string SystemText(int code) {
     char text[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(code), 0, text, sizeof text,
-                                   nullptr);
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
     std::string s(text, n);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
     return s.empty() ? "error " + std::to_string(code) : s;
@@ -41,11 +41,19 @@ NetListenFailure FailureOf(int code) {
     f.systemCode = code;
     f.text = SystemText(code);
     switch (code) {
-        case WSAEADDRINUSE: f.error = NetListenError::kAddressInUse; break;
+        case WSAEADDRINUSE:
+            f.error = NetListenError::kAddressInUse;
+            break;
         case WSAEADDRNOTAVAIL:
-        case WSAEAFNOSUPPORT: f.error = NetListenError::kAddressNotLocal; break;
-        case WSAEACCES: f.error = NetListenError::kAccessDenied; break;
-        default: f.error = NetListenError::kFailed; break;
+        case WSAEAFNOSUPPORT:
+            f.error = NetListenError::kAddressNotLocal;
+            break;
+        case WSAEACCES:
+            f.error = NetListenError::kAccessDenied;
+            break;
+        default:
+            f.error = NetListenError::kFailed;
+            break;
     }
     return f;
 }
@@ -60,7 +68,9 @@ UniqueSocket NewSocket(int family, int type, int protocol) {
     return s;
 }
 
-bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool WouldBlock() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
 
 class WinsockNetSockets : public NetSockets {
   public:
@@ -108,12 +118,12 @@ class WinsockNetSockets : public NetSockets {
         if (ok) {
             const BOOL on = TRUE;
             // No other socket may take the same address and port while this one listens.
-            setsockopt(s.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-                       reinterpret_cast<const char*>(&on), sizeof on);
+            setsockopt(s.Get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                       sizeof on);
             if (found->ai_family == AF_INET6) {
                 const DWORD only = 1;
-                setsockopt(s.Get(), IPPROTO_IPV6, IPV6_V6ONLY,
-                           reinterpret_cast<const char*>(&only), sizeof only);
+                setsockopt(s.Get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only),
+                           sizeof only);
             }
             ok = bind(s.Get(), found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0 &&
                  listen(s.Get(), kListenBacklog) == 0;
@@ -160,8 +170,7 @@ class WinsockNetSockets : public NetSockets {
         }
     }
 
-    NetIo Read(NetHandle connection, char* buffer, std::size_t size,
-               std::size_t& count) override {
+    NetIo Read(NetHandle connection, char* buffer, std::size_t size, std::size_t& count) override {
         count = 0;
         const SOCKET s = Find(connection);
         if (s == INVALID_SOCKET) return NetIo::kClosed;
@@ -196,8 +205,7 @@ class WinsockNetSockets : public NetSockets {
                 static_cast<SHORT>((w.read ? POLLRDNORM : 0) | (w.write ? POLLWRNORM : 0));
             fds_.push_back(WSAPOLLFD{Find(w.handle), events, 0});
         }
-        if (WSAPoll(fds_.data(), static_cast<ULONG>(fds_.size()), block ? -1 : 0) ==
-            SOCKET_ERROR) {
+        if (WSAPoll(fds_.data(), static_cast<ULONG>(fds_.size()), block ? -1 : 0) == SOCKET_ERROR) {
             return false;
         }
         woken = fds_[0].revents != 0;

@@ -68,7 +68,8 @@ TEST(LineServer, ServesManyClientsOnBothLoopbackAddresses) {
     ASSERT_EQ(s.server.Listening().size(), 2u) << s.server.FailureText();
     std::vector<std::unique_ptr<TestClient>> clients;
     for (int i = 0; i < 40; ++i) clients.push_back(s.Client(i % 2 == 0 ? "127.0.0.1" : "::1"));
-    for (int i = 0; i < 40; ++i) ASSERT_TRUE(clients[i]->Write("client " + std::to_string(i) + "\n"));
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(clients[i]->Write("client " + std::to_string(i) + "\n"));
     for (int i = 0; i < 40; ++i) EXPECT_EQ(clients[i]->ReadLine(), "client " + std::to_string(i));
     clients.clear();
     EXPECT_TRUE(s.handler.WaitCount(LineEvent::kDisconnect, 40));

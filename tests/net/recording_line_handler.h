@@ -54,9 +54,8 @@ class RecordingLineHandler : public LineHandler {
         return true;
     }
     bool WaitCount(LineEvent::Kind kind, std::size_t count) {
-        return WaitFor([&](const std::vector<LineEvent>& events) {
-            return Count(events, kind) >= count;
-        });
+        return WaitFor(
+            [&](const std::vector<LineEvent>& events) { return Count(events, kind) >= count; });
     }
     static std::size_t Count(const std::vector<LineEvent>& events, LineEvent::Kind kind) {
         return static_cast<std::size_t>(std::count_if(

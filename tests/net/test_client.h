@@ -22,8 +22,12 @@ namespace zelk {
 #if defined(_WIN32)
 using TestSocket = SOCKET;
 inline constexpr TestSocket kNoTestSocket = INVALID_SOCKET;
-inline void CloseTestSocket(TestSocket s) { closesocket(s); }
-inline int PollTestSocket(pollfd* fd, int timeoutMs) { return WSAPoll(fd, 1, timeoutMs); }
+inline void CloseTestSocket(TestSocket s) {
+    closesocket(s);
+}
+inline int PollTestSocket(pollfd* fd, int timeoutMs) {
+    return WSAPoll(fd, 1, timeoutMs);
+}
 // Winsock for the test program's lifetime.
 struct WinsockForTests {
     WinsockForTests() {
@@ -36,8 +40,12 @@ inline WinsockForTests winsockForTests;
 #else
 using TestSocket = int;
 inline constexpr TestSocket kNoTestSocket = -1;
-inline void CloseTestSocket(TestSocket s) { close(s); }
-inline int PollTestSocket(pollfd* fd, int timeoutMs) { return poll(fd, 1, timeoutMs); }
+inline void CloseTestSocket(TestSocket s) {
+    close(s);
+}
+inline int PollTestSocket(pollfd* fd, int timeoutMs) {
+    return poll(fd, 1, timeoutMs);
+}
 #endif
 
 class TestClient {
@@ -77,7 +85,8 @@ class TestClient {
     bool Write(const std::string& text) {
         std::size_t done = 0;
         while (done < text.size()) {
-            const auto n = send(socket_, text.data() + done, static_cast<int>(text.size() - done), 0);
+            const auto n =
+                send(socket_, text.data() + done, static_cast<int>(text.size() - done), 0);
             if (n <= 0) return false;
             done += static_cast<std::size_t>(n);
         }
