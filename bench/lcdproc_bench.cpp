@@ -344,7 +344,7 @@ double PipelinedRate(const Side& side, double seconds, int clients, long window)
     }
     std::atomic<long> total{0};
     std::atomic<bool> failed{false};
-    const long batch = std::max(1L, window / 4);
+    const long batch = std::max(1L, window / 16);
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration<double>(seconds);
     std::vector<std::thread> threads;
