@@ -151,6 +151,7 @@ void LineServer::Serve(StopSignal& stop) {
         for (std::size_t i = 0; i < watched; ++i) {
             Client& c = clients_[i];
             const NetWatch& w = watches[listeners_.size() + i];
+            if (w.writable) c.writeBlocked = false;
             if (!w.read || !w.readable) continue;
             std::size_t count = 0;
             switch (sockets_->Read(c.socket, chunk.data(), chunk.size(), count)) {
@@ -277,7 +278,8 @@ void LineServer::TakeOutput() {
 }
 
 void LineServer::Flush(Client& c) {
-    std::size_t before = c.out.size() - c.outStart;
+    if (c.writeBlocked) return;
+    const std::size_t before = c.out.size() - c.outStart;
     while (c.outStart < c.out.size()) {
         std::size_t count = 0;
         const NetIo io =
@@ -286,7 +288,10 @@ void LineServer::Flush(Client& c) {
             c.drop = true;
             return;
         }
-        if (io == NetIo::kWouldBlock || count == 0) break;
+        if (io == NetIo::kWouldBlock || count == 0) {
+            c.writeBlocked = true;
+            break;
+        }
         c.outStart += count;
     }
     if (c.outStart == c.out.size()) {

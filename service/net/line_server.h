@@ -88,6 +88,7 @@ class LineServer : public Worker, public LineLink {
         std::string out;
         std::size_t outStart = 0;
         bool linesWaiting = false;  // complete lines left for the next pass
+        bool writeBlocked = false;  // the socket took no more: write again once it is writable
         bool ended = false;         // the client sent its end
         bool closing = false;       // close once the output is out
         bool drop = false;          // close now
