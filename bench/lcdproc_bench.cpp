@@ -6,10 +6,12 @@
 // Each side is a server this program starts on a free port, with an observer of its display:
 // LCDd (Debian's `lcdproc` package) with its `text` driver at 12x2, whose frames are read from
 // its standard output; or any running server (--connect HOST:PORT), without an observer. With
-// two sides or more the numbers of the others are given as ratios to the first.
+// two sides or more the numbers of the others are given as ratios to the first. `--transport
+// 1` adds this tree's line server with a handler that only answers, in this process: the
+// transport's own ceiling.
 //
-//   lcdproc_bench [--lcdd PATH|none] [--connect HOST:PORT] [--seconds S] [--samples N]
-//                 [--clients N] [--window N]
+//   lcdproc_bench [--lcdd PATH|none] [--transport 1] [--connect HOST:PORT] [--seconds S]
+//                 [--samples N] [--clients N] [--window N]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -35,6 +37,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "service/net/line_server.h"
 
 namespace {
 
@@ -237,6 +241,40 @@ class LcddSide : public ChildServer {
     std::string dir_;
     DisplayWatch watch_;
     std::vector<std::string> rows_;
+};
+
+// The line server of this tree with a handler that only answers (the connect line to `hello`,
+// `success` to anything else): what the transport alone takes. No display.
+class TransportSide : public Side, private zelk::LineHandler {
+  public:
+    TransportSide() : server_(*this, Options()) {}
+    std::string Name() const override { return "line server only"; }
+    std::uint16_t Port() const override { return server_.Port(); }
+    bool Start(std::string& error) override {
+        if (!server_.Open()) {
+            error = server_.FailureText();
+            return false;
+        }
+        server_.Start();
+        return true;
+    }
+
+  private:
+    static zelk::LineServerOptions Options() {
+        zelk::LineServerOptions o;
+        o.addresses = {"127.0.0.1"};
+        o.port = 0;
+        return o;
+    }
+    void OnConnect(zelk::LineClientId) override {}
+    void OnLine(zelk::LineClientId client, std::string_view line) override {
+        server_.Send(client, line == "hello" ? "connect LCDproc 0.0 protocol 0.3 lcd wid 12 hgt 2 "
+                                               "cellwid 5 cellhgt 8"
+                                             : "success");
+    }
+    void OnDisconnect(zelk::LineClientId) override {}
+
+    zelk::LineServer server_;
 };
 
 // A server that is already running; its display is not watched.
@@ -448,6 +486,9 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<Side>> sides;
     const std::string lcdd = OptionText(argc, argv, "--lcdd", "LCDd");
     if (lcdd != "none") sides.push_back(std::make_unique<LcddSide>(lcdd));
+    if (OptionText(argc, argv, "--transport", nullptr) != nullptr) {
+        sides.push_back(std::make_unique<TransportSide>());
+    }
     const std::string running = OptionText(argc, argv, "--connect", "");
     if (const std::size_t colon = running.rfind(':'); colon != std::string::npos) {
         sides.push_back(std::make_unique<RunningSide>(
