@@ -97,6 +97,7 @@ if ! is_installed lcdproc; then
     $SUDO chmod 755 "$policy"
     own_policy=1
   fi
+  apt-cache show lcdproc >/dev/null 2>&1 || $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
   status=0
   $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends lcdproc \
     >/dev/null || status=$?
