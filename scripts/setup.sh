@@ -96,12 +96,16 @@ if ! is_installed lcdproc; then
     printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
     $SUDO chmod 755 "$policy"
     own_policy=1
+    trap '$SUDO rm -f "$policy"' EXIT
   fi
   apt-cache show lcdproc >/dev/null 2>&1 || $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
   status=0
   $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends lcdproc \
     >/dev/null || status=$?
-  [ "$own_policy" -eq 0 ] || $SUDO rm -f "$policy"
+  if [ "$own_policy" -eq 1 ]; then
+    $SUDO rm -f "$policy"
+    trap - EXIT
+  fi
   [ "$status" -eq 0 ] || exit "$status"
   if [ -d /run/systemd/system ]; then
     $SUDO systemctl disable --now lcdproc.service >/dev/null 2>&1 || true
