@@ -1,4 +1,5 @@
 // The documented replies of each command, HTTP request lines and the bounds.
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,30 @@ TEST_F(LcdCommands, HttpRequestAsFirstLineClosesAndShowsNothing) {
     Session(8, {});
     EXPECT_EQ(Reply(8, "GET / HTTP/1.1"), "huh? Invalid command \"GET\"");
     EXPECT_FALSE(link.Closed(8));
+}
+
+TEST_F(LcdCommands, RecordedClientSessionsAllSucceed) {
+    LineClientId id = 10;
+    for (const char* name : {"lcdproc-cpu-mem-uptime.txt", "lcdexec-menus.txt"}) {
+        std::ifstream session(std::string(LCD_SESSIONS_DIR) + "/" + name);
+        ASSERT_TRUE(session.is_open()) << name;
+        lcd.OnConnect(++id);
+        int commands = 0;
+        for (std::string line; std::getline(session, line); ++commands) {
+            const std::string reply = Reply(id, line);
+            EXPECT_TRUE(reply == "success" ||
+                        reply.starts_with("connect LCDproc 1.2.3 protocol 0.3"))
+                << name << ": " << line << " -> " << reply;
+        }
+        EXPECT_GT(commands, 10) << name;
+    }
+    // lcdproc's screens take turns; lcdexec only made menus, which show nothing.
+    const LcdView view = lcd.View();
+    EXPECT_EQ(view.source, LcdSource::kClient);
+    EXPECT_EQ(view.client, 11u);
+    EXPECT_TRUE(view.nextChangeMs.has_value());
+    lcd.OnDisconnect(11);
+    EXPECT_EQ(lcd.View().source, LcdSource::kClock);
 }
 
 class LcdBounds : public LcdFixture {
