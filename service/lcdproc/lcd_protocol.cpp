@@ -207,6 +207,7 @@ LcdProtocol::LcdProtocol(LineLink& link, Clock& clock, std::function<void()> cha
     MutexLock lock(mutex_);
     screens_[kClockKey].id = "clock";
     screens_[kMediaKey].id = "media";
+    for (const auto& [key, screen] : screens_) ++Count(EffectivePriority(key, screen));
 }
 
 bool LcdProtocol::IsHttpRequestLine(std::string_view line) {
@@ -302,7 +303,9 @@ void LcdProtocol::SetMediaPlaying(bool playing) {
     {
         MutexLock lock(mutex_);
         if (mediaPlaying_ == playing) return;
+        --Count(EffectivePriority(kMediaKey, screens_.at(kMediaKey)));
         mediaPlaying_ = playing;
+        ++Count(EffectivePriority(kMediaKey, screens_.at(kMediaKey)));
         Reconcile(clock_.NowMs(), out);
     }
     Deliver(out);
@@ -407,6 +410,7 @@ std::string LcdProtocol::Execute(LineClientId id, Client& client,
         screen.owner = id;
         screen.id = args[1];
         screen.settings.name = args[1];
+        ++Count(screen.settings.priority);
         client.screens.emplace(args[1], key);
         return kSuccess;
     }
@@ -514,6 +518,8 @@ std::string LcdProtocol::ScreenSet(Client& client, const std::vector<std::string
                                           inView
                                     : -1;
     }
+    --Count(screen->settings.priority);
+    ++Count(staged.priority);
     screen->settings = std::move(staged);
     TouchScreen(key);
     return kSuccess;
@@ -603,7 +609,10 @@ void LcdProtocol::TouchScreen(std::uint64_t key) {
 
 void LcdProtocol::RemoveScreen(std::uint64_t key) {
     if (key == shown_) shown_ = 0;
-    screens_.erase(key);
+    const auto it = screens_.find(key);
+    if (it == screens_.end()) return;
+    --Count(EffectivePriority(key, it->second));
+    screens_.erase(it);
 }
 
 void LcdProtocol::RemoveClientScreens(Client& client) {
@@ -624,20 +633,20 @@ std::uint64_t LcdProtocol::DurationMs(const Screen& screen) const {
     return static_cast<std::uint64_t>(screen.settings.durationEighths) * kLcdTickMs;
 }
 
+std::size_t& LcdProtocol::Count(LcdPriority priority) {
+    return classCounts_[static_cast<std::size_t>(priority)];
+}
+
 LcdPriority LcdProtocol::TopPriority() const {
-    LcdPriority top = LcdPriority::kHidden;
-    for (const auto& [key, screen] : screens_) top = std::max(top, EffectivePriority(key, screen));
-    return top;
+    for (std::size_t i = classCounts_.size() - 1; i > 0; --i) {
+        if (classCounts_[i] != 0) return static_cast<LcdPriority>(i);
+    }
+    return LcdPriority::kHidden;
 }
 
 std::size_t LcdProtocol::CandidateCount() const {
     const LcdPriority top = TopPriority();
-    if (top == LcdPriority::kHidden) return 0;
-    std::size_t count = 0;
-    for (const auto& [key, screen] : screens_) {
-        if (EffectivePriority(key, screen) == top) ++count;
-    }
-    return count;
+    return top == LcdPriority::kHidden ? 0 : classCounts_[static_cast<std::size_t>(top)];
 }
 
 void LcdProtocol::Show(std::uint64_t key, std::uint64_t now, Outbox& out) {

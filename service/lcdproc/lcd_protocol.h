@@ -143,6 +143,8 @@ class LcdProtocol final : public LineHandler {
     // Moves the rotation on to `now` (timeouts, turns, class changes), queueing the notices.
     void Reconcile(std::uint64_t now, Outbox& out) REQUIRES(mutex_);
     void Show(std::uint64_t key, std::uint64_t now, Outbox& out) REQUIRES(mutex_);
+    // How many screens each class holds, kept as screens come, go and change class.
+    std::size_t& Count(LcdPriority priority) REQUIRES(mutex_);
     LcdPriority TopPriority() const REQUIRES(mutex_);
     std::size_t CandidateCount() const REQUIRES(mutex_);
     void TouchScreen(std::uint64_t key) REQUIRES(mutex_);
@@ -159,6 +161,7 @@ class LcdProtocol final : public LineHandler {
     std::map<std::uint64_t, Screen> screens_ GUARDED_BY(mutex_);
     std::uint64_t nextKey_ GUARDED_BY(mutex_) = 3;
     bool mediaPlaying_ GUARDED_BY(mutex_) = false;
+    std::array<std::size_t, 6> classCounts_ GUARDED_BY(mutex_){};
     std::uint64_t shown_ GUARDED_BY(mutex_) = 0;   // key of the screen in view, 0 none
     std::uint64_t cursor_ GUARDED_BY(mutex_) = 0;  // the last one in view (may be gone)
     std::uint64_t shownSinceMs_ GUARDED_BY(mutex_) = 0;
