@@ -91,6 +91,13 @@ int Swing(std::uint64_t steps, int range) {
     return k <= range ? k : 2 * range - k;
 }
 
+// Whether a region (0-based corner, size) reaches into the canvas at all: what lies wholly
+// outside is not drawn and does not wake anyone for its steps.
+bool Reaches(const LcdCanvas& canvas, int left, int top, int width, int height) {
+    return width > 0 && height > 0 && left < canvas.width && top < canvas.height &&
+           left + width > 0 && top + height > 0;
+}
+
 void PutText(LcdCanvas& canvas, int x, int y, std::string_view text, int maxCells) {
     const int cells = std::min<int>(maxCells, static_cast<int>(text.size()));
     for (int i = 0; i < cells; ++i) canvas.Put(x + i, y, text[static_cast<std::size_t>(i)]);
@@ -161,7 +168,7 @@ void DrawScroller(const LcdWidget& w, std::uint64_t elapsed, LcdCanvas& canvas,
                   std::optional<std::uint64_t>* next) {
     const int left = w.x - 1, top = w.y - 1;
     const int width = w.right - w.x + 1, height = w.bottom - w.y + 1;
-    if (width <= 0 || height <= 0) return;
+    if (!Reaches(canvas, left, top, width, height)) return;
     const std::string_view text = w.text;
     const int length = static_cast<int>(text.size());
     if (w.direction == 'v') {
@@ -203,7 +210,7 @@ void DrawFrame(const std::vector<LcdWidget>& widgets, const LcdWidget& w, std::u
                LcdCanvas& canvas, std::optional<std::uint64_t>* next, int depth) {
     const int left = w.x - 1, top = w.y - 1;
     const int width = w.right - w.x + 1, height = w.bottom - w.y + 1;
-    if (width <= 0 || height <= 0 || depth >= kMaxFrameDepth) return;
+    if (!Reaches(canvas, left, top, width, height) || depth >= kMaxFrameDepth) return;
     LcdCanvas inner(std::clamp(w.innerWidth, 1, kMaxInnerWidth),
                     std::clamp(w.innerHeight, 1, kMaxInnerHeight));
     DrawContainer(widgets, w.id, elapsed, inner, next, depth + 1);

@@ -82,8 +82,9 @@ TEST_F(LcdRender, ScrollersMoveAtTheirSpeed) {
     Run(1, {"widget_set s m 1 2 12 2 m -3 ABCDEFGHIJKLM"});  // three steps a tick
     EXPECT_EQ(At(16 * 250 + 125)[1], "DEFGHIJKLM  ");
 
-    // Still when the text fits or the speed is 0: no wake-up at all.
-    Run(1, {"widget_set s h 1 1 12 1 h 1 {fits}", "widget_set s m 1 2 12 2 m 0 ABCDEFGHIJKLM"});
+    // Still when the text fits, the speed is 0 or it lies off the lines: no wake-up at all.
+    Run(1, {"widget_set s h 1 1 12 1 h 1 {fits}", "widget_set s m 1 2 12 2 m 0 ABCDEFGHIJKLM",
+            "widget_add s off scroller", "widget_set s off 1 3 12 3 m 1 ABCDEFGHIJKLMNOP"});
     EXPECT_EQ(Drawn(), (Picture{"fits        ", "ABCDEFGHIJKL"}));
     EXPECT_EQ(Next(), std::nullopt);
 
