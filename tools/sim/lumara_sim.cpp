@@ -253,15 +253,13 @@ int Main(int argc, char** argv) {
             if (sim.view) sim.view->Update(picture);
         });
 
-    ServiceEnvironment env;
-    env.bus = &sim.bus;
-    env.xmlLoader = sim.loader.get();
-    env.propsPath = propsPath;
-    env.pipeName = sim.options.pipeName;
-    env.clock = &SystemClock();
-    env.sleeper = &SystemSleeper();
-    env.makeVolumeMonitor = [&sim](void* context) { return sim.volume.MakeMonitor(context); };
-    sim.service = std::make_unique<LumaraService>(sim.host, env);
+    VirtualEnvironmentOptions virtualParts;
+    virtualParts.bus = &sim.bus;
+    virtualParts.volume = &sim.volume;
+    virtualParts.xmlLoader = sim.loader.get();
+    virtualParts.propsPath = propsPath;
+    virtualParts.pipeName = sim.options.pipeName;
+    sim.service = std::make_unique<LumaraService>(sim.host, MakeVirtualEnvironment(virtualParts));
 
     ServiceRunner runner(*sim.service, [&sim] {
         {
