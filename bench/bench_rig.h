@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "common/pipe_message.h"
-#include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
 #include "service/core/service_runner.h"
 #include "service/core/service_host.h"
@@ -28,15 +27,13 @@ namespace zelk {
 class BenchService {
   public:
     BenchService() : pipeName_("ZELK_BENCH_" + std::to_string(std::random_device{}())) {
-        ServiceEnvironment env;
-        env.bus = &bus;
-        env.xmlLoader = &loader_;
-        env.propsPath = "(built in)";
-        env.pipeName = pipeName_;
-        env.clock = &SystemClock();
-        env.sleeper = &SystemSleeper();
-        env.makeVolumeMonitor = [this](void* context) { return volume.MakeMonitor(context); };
-        service = std::make_unique<LumaraService>(host, env);
+        VirtualEnvironmentOptions parts;
+        parts.bus = &bus;
+        parts.volume = &volume;
+        parts.xmlLoader = &loader_;
+        parts.propsPath = "(built in)";
+        parts.pipeName = pipeName_;
+        service = std::make_unique<LumaraService>(host, MakeVirtualEnvironment(parts));
         runner_ = std::make_unique<ServiceRunner>(*service);
         runner_->Start();
         host.WaitForReport(kServiceRunning, 10000);

@@ -16,9 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     StandaloneServiceHost host;
     SimVolumeSource volume{32768};
     VirtualPanelBus bus{VirtualDeviceConfig{}};
-    ServiceEnvironment env;
-    env.sleeper = &sleeper;
-    LumaraService service(host, env);
+    VirtualEnvironmentOptions parts;
+    parts.bus = &bus;
+    parts.volume = &volume;
+    parts.sleeper = &sleeper;
+    LumaraService service(host, MakeVirtualEnvironment(parts));
     for (const std::string& line : fuzz::Pieces(data, size, '\n')) {
         std::string error;
         RunSimCommand(line, service, volume, &bus, error);

@@ -3,9 +3,10 @@
 #include <iconv.h>
 
 #include <cerrno>
-#include <mutex>
 #include <string>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/adapters/text_converter.h"
 #include "service/adapters/text_converter_detail.h"
 
@@ -37,14 +38,14 @@ class IconvTextConverter final : public TextConverter {
     ~IconvTextConverter() override { Reset(); }
 
     HResult Open() override {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         opened_ = true;
         return kSOk;
     }
 
     HResult SetCodePages(std::uint32_t source, std::uint32_t destination,
                          std::uint32_t /*flags*/) override {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (!opened_) {
             return kEPointer;
         }
@@ -84,7 +85,7 @@ class IconvTextConverter final : public TextConverter {
                                         result)) {
             return result;
         }
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (converter_ == kNoConverter) {
             return detail::CopyUnconverted(source, sourceLength, destination, destinationCapacity);
         }
@@ -122,19 +123,19 @@ class IconvTextConverter final : public TextConverter {
     }
 
   private:
-    void Reset() {
+    void Reset() REQUIRES(lock_) {
         if (converter_ != kNoConverter) {
             iconv_close(converter_);
             converter_ = kNoConverter;
         }
     }
 
-    std::mutex lock_;
-    bool opened_ = false;
-    iconv_t converter_ = kNoConverter;
-    std::size_t sourceUnit_ = 1;
-    char replacement_[4] = {};
-    std::size_t replacementLength_ = 0;
+    Mutex lock_;
+    bool opened_ GUARDED_BY(lock_) = false;
+    iconv_t converter_ GUARDED_BY(lock_) = kNoConverter;
+    std::size_t sourceUnit_ GUARDED_BY(lock_) = 1;
+    char replacement_[4] GUARDED_BY(lock_) = {};
+    std::size_t replacementLength_ GUARDED_BY(lock_) = 0;
 };
 
 }  // namespace

@@ -5,10 +5,11 @@
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "common/debug_print.h"
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/adapters/text_converter.h"
 #include "service/adapters/text_converter_detail.h"
 
@@ -42,7 +43,7 @@ class MLangTextConverter final : public TextConverter {
     }
 
     HResult Open() override {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (multiLanguage_ != nullptr) {
             return S_OK;
         }
@@ -78,7 +79,7 @@ class MLangTextConverter final : public TextConverter {
 
     HResult SetCodePages(std::uint32_t source, std::uint32_t destination,
                          std::uint32_t flags) override {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (multiLanguage_ == nullptr) {
             return E_POINTER;
         }
@@ -114,7 +115,7 @@ class MLangTextConverter final : public TextConverter {
                                         result)) {
             return result;
         }
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (toUnicode_ == nullptr || fromUnicode_ == nullptr) {
             return detail::CopyUnconverted(source, sourceLength, destination, destinationCapacity);
         }
@@ -165,7 +166,7 @@ class MLangTextConverter final : public TextConverter {
 
     // One conversion of `length` source bytes through the UTF-16 pivot into a scratch buffer
     // large enough for any destination code page. `report` traces the failures.
-    Pass RunPass(const char* source, UINT length, bool report) {
+    Pass RunPass(const char* source, UINT length, bool report) REQUIRES(lock_) {
         Pass pass;
         if (length == 0) {
             pass.output.reset(new (std::nothrow) char[1]);
@@ -232,19 +233,19 @@ class MLangTextConverter final : public TextConverter {
         return pass;
     }
 
-    void ReleaseConverters() {
+    void ReleaseConverters() REQUIRES(lock_) {
         ReleaseAndClear(direct_);
         ReleaseAndClear(toUnicode_);
         ReleaseAndClear(fromUnicode_);
     }
 
-    std::mutex lock_;
-    IMultiLanguage2* multiLanguage_ = nullptr;
-    IEnumCodePage* codePages_ = nullptr;
-    IMLangConvertCharset* toAnsi_ = nullptr;
-    IMLangConvertCharset* direct_ = nullptr;
-    IMLangConvertCharset* toUnicode_ = nullptr;
-    IMLangConvertCharset* fromUnicode_ = nullptr;
+    Mutex lock_;
+    IMultiLanguage2* multiLanguage_ GUARDED_BY(lock_) = nullptr;
+    IEnumCodePage* codePages_ GUARDED_BY(lock_) = nullptr;
+    IMLangConvertCharset* toAnsi_ GUARDED_BY(lock_) = nullptr;
+    IMLangConvertCharset* direct_ GUARDED_BY(lock_) = nullptr;
+    IMLangConvertCharset* toUnicode_ GUARDED_BY(lock_) = nullptr;
+    IMLangConvertCharset* fromUnicode_ GUARDED_BY(lock_) = nullptr;
 };
 
 }  // namespace

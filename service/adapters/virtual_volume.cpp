@@ -9,7 +9,7 @@ class SimVolumeSource::Monitor : public VolumeMonitor {
     Monitor(SimVolumeSource& source, void* context) : source_(source), context_(context) {}
 
     ~Monitor() override {
-        std::lock_guard<std::mutex> guard(source_.lock_);
+        MutexLock guard(source_.lock_);
         auto& list = source_.monitors_;
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
     }
@@ -17,7 +17,7 @@ class SimVolumeSource::Monitor : public VolumeMonitor {
     bool IsVolumeAvailable() override { return source_.Volume() != -1; }
     void Unmute() override {
         {
-            std::lock_guard<std::mutex> guard(source_.lock_);
+            MutexLock guard(source_.lock_);
             ++source_.unmutes_;
         }
         source_.SetMute(false);
@@ -33,69 +33,75 @@ class SimVolumeSource::Monitor : public VolumeMonitor {
         }
     }
     void SetCallback(VolumeCallback callback, std::int32_t data) override {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         callback_ = callback;
         data_ = data;
     }
     std::int32_t GetControlValue(std::uint32_t) override { return source_.Volume(); }
 
     void RunNotificationLoop() override {
-        std::unique_lock<std::mutex> lock(lock_);
         for (;;) {
-            changed_.wait(lock, [this] { return quit_ || !notices_.empty(); });
-            if (quit_) {
-                return;
+            std::pair<std::int32_t, std::int32_t> notice;
+            VolumeCallback callback;
+            std::int32_t data;
+            {
+                MutexLock guard(lock_);
+                while (!quit_ && notices_.empty()) {
+                    changed_.Wait(lock_);
+                }
+                if (quit_) {
+                    return;
+                }
+                notice = notices_.front();
+                notices_.pop_front();
+                callback = callback_;
+                data = data_;
             }
-            const auto [value, flag] = notices_.front();
-            notices_.pop_front();
-            const VolumeCallback callback = callback_;
-            const std::int32_t data = data_;
-            lock.unlock();
+            const auto [value, flag] = notice;
             if (callback != nullptr) {
                 callback(value, value == -1 ? flag : data, context_);
             }
-            lock.lock();
         }
     }
 
     void Quit() override {
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             quit_ = true;
         }
-        changed_.notify_all();
+        changed_.NotifyAll();
     }
 
     bool HasCallback() {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         return callback_ != nullptr;
     }
 
     void Post(std::int32_t value, std::int32_t flag) {
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             if (callback_ == nullptr) {
                 return;
             }
             notices_.emplace_back(value, flag);
         }
-        changed_.notify_all();
+        changed_.NotifyAll();
     }
 
   private:
     SimVolumeSource& source_;
     void* context_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::deque<std::pair<std::int32_t, std::int32_t>> notices_;
-    VolumeCallback callback_ = nullptr;
-    std::int32_t data_ = 0;
-    bool quit_ = false;
+    Mutex lock_;
+    CondVar changed_;
+    std::deque<std::pair<std::int32_t, std::int32_t>> notices_ GUARDED_BY(lock_);
+    VolumeCallback callback_ GUARDED_BY(lock_) = nullptr;
+    std::int32_t data_ GUARDED_BY(lock_) = 0;
+    bool quit_ GUARDED_BY(lock_) = false;
 };
 
 std::unique_ptr<VolumeMonitor> SimVolumeSource::MakeMonitor(void* context) {
     auto monitor = std::make_unique<Monitor>(*this, context);
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     monitors_.push_back(monitor.get());
     ++made_;
     return monitor;
@@ -103,7 +109,7 @@ std::unique_ptr<VolumeMonitor> SimVolumeSource::MakeMonitor(void* context) {
 
 void SimVolumeSource::SetVolume(std::int32_t volume) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         volume_ = volume;
     }
     Notify(volume, 0);
@@ -111,36 +117,36 @@ void SimVolumeSource::SetVolume(std::int32_t volume) {
 
 void SimVolumeSource::SetMute(bool muted) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         muted_ = muted;
     }
     Notify(-1, muted ? 1 : 0);
 }
 
 void SimVolumeSource::Notify(std::int32_t value, std::int32_t flag) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     for (Monitor* monitor : monitors_) {
         monitor->Post(value, flag);
     }
 }
 
 std::int32_t SimVolumeSource::Volume() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return volume_;
 }
 
 bool SimVolumeSource::Muted() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return muted_;
 }
 
 int SimVolumeSource::MonitorsMade() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return made_;
 }
 
 int SimVolumeSource::Listening() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     int listening = 0;
     for (Monitor* monitor : monitors_) {
         if (monitor->HasCallback()) ++listening;
@@ -149,7 +155,7 @@ int SimVolumeSource::Listening() const {
 }
 
 int SimVolumeSource::Unmutes() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return unmutes_;
 }
 

@@ -3,14 +3,14 @@
 // thread that runs its notification loop, as the system mixer's are.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/adapters/volume_monitor.h"
 
 namespace zelk {
@@ -39,12 +39,12 @@ class SimVolumeSource {
     class Monitor;
     void Notify(std::int32_t value, std::int32_t flag);
 
-    mutable std::mutex lock_;
-    std::int32_t volume_;
-    bool muted_ = false;
-    int made_ = 0;
-    int unmutes_ = 0;
-    std::vector<Monitor*> monitors_;
+    mutable Mutex lock_;
+    std::int32_t volume_ GUARDED_BY(lock_);
+    bool muted_ GUARDED_BY(lock_) = false;
+    int made_ GUARDED_BY(lock_) = 0;
+    int unmutes_ GUARDED_BY(lock_) = 0;
+    std::vector<Monitor*> monitors_ GUARDED_BY(lock_);
 };
 
 }  // namespace zelk

@@ -7,9 +7,11 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <mutex>
+#include <mutex>  // std::call_once
 #include <vector>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/adapters/volume_monitor_base.h"
 
 namespace zelk {
@@ -26,6 +28,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
   public:
     explicit AlsaVolumeMonitor(void* context) : VolumeMonitorBase(context) {
         wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        MutexLock guard(lock_);  // no other thread yet; the lock keeps the rule
         Open();
     }
 
@@ -45,7 +48,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
         if (!volumeUsable_) {
             return -1;
         }
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         return ReadControl(controlId);
     }
 
@@ -58,7 +61,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
             fds[0] = {wake_, POLLIN, 0};
             int mixerCount = 0;
             {
-                std::lock_guard<std::mutex> guard(lock_);
+                MutexLock guard(lock_);
                 if (mixer_ != nullptr) {
                     mixerCount = snd_mixer_poll_descriptors_count(mixer_);
                     if (mixerCount > 0) {
@@ -97,7 +100,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
 
   protected:
     void ApplyOutputSwitches(bool on) override {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (element_ == nullptr || !snd_mixer_selem_has_playback_switch(element_)) {
             return;
         }
@@ -106,7 +109,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
     }
 
     void WriteVolume(std::uint32_t value) override {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (element_ == nullptr) {
             return;
         }
@@ -115,7 +118,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
     }
 
   private:
-    void Open() {
+    void Open() REQUIRES(lock_) {
         static std::once_flag silenced;
         std::call_once(silenced, [] { snd_lib_error_set_handler(&SilentAlsaErrors); });
 
@@ -156,7 +159,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
         lastMute_ = ReadControl(kMuteControlId);
     }
 
-    void Close() {
+    void Close() REQUIRES(lock_) {
         if (mixer_ != nullptr) {
             snd_mixer_close(mixer_);
             mixer_ = nullptr;
@@ -164,8 +167,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
         element_ = nullptr;
     }
 
-    // Callers hold the lock.
-    std::int32_t ReadControl(std::uint32_t controlId) {
+    std::int32_t ReadControl(std::uint32_t controlId) REQUIRES(lock_) {
         if (element_ == nullptr) {
             return -1;
         }
@@ -195,7 +197,7 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
         bool volumeChanged;
         bool muteChanged;
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             unsigned short revents = 0;
             if (snd_mixer_poll_descriptors_revents(mixer_, fds, count, &revents) < 0 ||
                 (revents & (POLLIN | POLLERR | POLLHUP)) == 0) {
@@ -222,13 +224,13 @@ class AlsaVolumeMonitor final : public VolumeMonitorBase {
         }
     }
 
-    std::mutex lock_;
-    snd_mixer_t* mixer_ = nullptr;
-    snd_mixer_elem_t* element_ = nullptr;
-    long rawMinimum_ = 0;
-    long rawMaximum_ = 0;
-    std::int32_t lastVolume_ = -1;
-    std::int32_t lastMute_ = -1;
+    Mutex lock_;
+    snd_mixer_t* mixer_ GUARDED_BY(lock_) = nullptr;
+    snd_mixer_elem_t* element_ GUARDED_BY(lock_) = nullptr;
+    long rawMinimum_ GUARDED_BY(lock_) = 0;
+    long rawMaximum_ GUARDED_BY(lock_) = 0;
+    std::int32_t lastVolume_ GUARDED_BY(lock_) = -1;
+    std::int32_t lastMute_ GUARDED_BY(lock_) = -1;
     int wake_ = -1;
     bool quitSeen_ = false;  // touched by the loop's thread only
 };

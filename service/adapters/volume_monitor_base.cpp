@@ -55,7 +55,7 @@ void VolumeMonitorBase::SetVolume(std::uint32_t value) {
 }
 
 void VolumeMonitorBase::SetCallback(VolumeCallback callback, std::int32_t data) {
-    std::lock_guard<std::mutex> guard(callbackLock_);
+    MutexLock guard(callbackLock_);
     callback_ = callback;
     callbackData_ = data;
 }
@@ -64,7 +64,7 @@ void VolumeMonitorBase::OnControlChange(std::uint32_t controlId) {
     VolumeCallback callback;
     std::int32_t data;
     {
-        std::lock_guard<std::mutex> guard(callbackLock_);
+        MutexLock guard(callbackLock_);
         callback = callback_;
         data = callbackData_;
     }

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/adapters/volume_monitor.h"
 
 namespace zelk {
@@ -67,9 +68,9 @@ class VolumeMonitorBase : public VolumeMonitor {
 
   private:
     void* const context_;
-    std::mutex callbackLock_;
-    VolumeCallback callback_ = nullptr;
-    std::int32_t callbackData_ = 0;
+    Mutex callbackLock_;
+    VolumeCallback callback_ GUARDED_BY(callbackLock_) = nullptr;
+    std::int32_t callbackData_ GUARDED_BY(callbackLock_) = 0;
 };
 
 }  // namespace zelk

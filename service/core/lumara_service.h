@@ -18,6 +18,7 @@
 #include "service/core/clock_thread.h"
 #include "service/core/run_loop.h"
 #include "service/core/volume_thread.h"
+#include "service/core/service_environment.h"
 #include "service/core/service_host.h"
 #include "service/panel/display_props.h"
 #include "service/panel/hid_bus.h"
@@ -49,30 +50,6 @@ inline constexpr std::uint32_t kResumeDelayMs = 1500;
 // Start-up progress reported to the host.
 inline constexpr std::uint32_t kStartWaitHintMs = 1100;
 inline constexpr std::uint32_t kStopWaitHintMs = 1100;
-
-struct ServiceEnvironment {
-    HidBus* bus = nullptr;
-    XmlLoader* xmlLoader = nullptr;
-    std::string propsPath;
-    std::string pipeName = kPipeName;
-    Clock* clock = nullptr;
-    // The clock thread's period and the resume delay.
-    Sleeper* sleeper = nullptr;
-    // The panel's own sleeps (scroll steps and handshakes); `sleeper` when null.
-    Sleeper* panelSleeper = nullptr;
-    std::function<std::unique_ptr<TextConverter>()> makeConverter = CreateSystemTextConverter;
-    // Makes a volume monitor on the calling thread; empty (or a null result) means no volume
-    // source at all.
-    std::function<std::unique_ptr<VolumeMonitor>(void* context)> makeVolumeMonitor =
-        CreateSystemVolumeMonitor;
-    std::function<std::unique_ptr<PipeEndpoint>()> makePipeEndpoint = CreateSystemPipeEndpoint;
-    // COM for the service thread (the XML DOM needs it on Windows; nothing elsewhere).
-    std::function<bool()> initializeCom = InitializeServiceCom;
-    std::function<void()> uninitializeCom = UninitializeServiceCom;
-
-    static bool InitializeServiceCom();
-    static void UninitializeServiceCom();
-};
 
 class LumaraService {
   public:

@@ -48,7 +48,7 @@ bool EventLogSource::WriteEvent(std::uint16_t type, std::uint16_t category, std:
     for (std::uint16_t i = 0; strings != nullptr && i < stringCount; ++i) {
         texts.emplace_back(strings[i] != nullptr ? strings[i] : "");
     }
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (handle_ != nullptr) {
         log_.DeregisterSource(handle_);
         handle_ = nullptr;

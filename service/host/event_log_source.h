@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/core/event_ids.h"
 #include "service/core/service_host.h"
 #include "service/host/host_ports.h"
@@ -56,10 +57,11 @@ class EventLogSource {
 
     EventLogApi& log_;
     RegistryApi& registry_;
-    SystemHandle handle_ = nullptr;
+    // One event at a time through the source handle.
+    Mutex lock_;
+    SystemHandle handle_ GUARDED_BY(lock_) = nullptr;
     std::string server_;
     std::string source_;
-    std::mutex lock_;
 };
 
 }  // namespace zelk

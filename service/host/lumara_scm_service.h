@@ -53,8 +53,6 @@ class LumaraScmService final : public ServiceFramework {
     };
 
     Host host_;
-    std::unique_ptr<HidBus> bus_;
-    std::unique_ptr<XmlLoader> xmlLoader_;
     std::unique_ptr<LumaraService> work_;
 };
 

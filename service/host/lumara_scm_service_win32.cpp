@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include "service/adapters/clock.h"
+#include "service/core/service_runner.h"
 #include "service/host/host_ports_win32.h"
-#include "service/panel/display_props.h"
 
 namespace zelk {
 
@@ -15,26 +14,22 @@ LumaraScmService::LumaraScmService()
     startType_ = SERVICE_AUTO_START;
     errorControl_ = SERVICE_ERROR_IGNORE;
 
-    bus_ = CreateSystemHidBus();
-    xmlLoader_ = CreateSystemXmlLoader();
-    ServiceEnvironment environment;
-    environment.bus = bus_.get();
-    environment.xmlLoader = xmlLoader_.get();
     // DisplayProps.xml beside the program, within the path's length limit; empty (and so
     // not loaded) when it does not fit, never a name relative to the current folder.
-    environment.propsPath = DefaultDisplayPropsPath();
-    environment.clock = &SystemClock();
-    environment.sleeper = &SystemSleeper();
-    work_ = std::make_unique<LumaraService>(host_, std::move(environment));
+    work_ = std::make_unique<LumaraService>(host_, MakeSystemEnvironment({}));
 }
 
 LumaraScmService::~LumaraScmService() {
-    // The work goes first: its threads use the bus, the loader and the framework.
+    // The work goes first: its threads use the framework.
     work_.reset();
 }
 
-void LumaraScmService::Run(std::uint32_t argc, char** argv) {
-    work_->Run(static_cast<int>(argc), argv);
+void LumaraScmService::Run(std::uint32_t, char**) {
+    // The framework reports the stop with its own codes once this returns, so the runner's
+    // exit status is not used here.
+    ServiceRunner runner(*work_);
+    runner.Start();
+    runner.Wait();
 }
 
 void LumaraScmService::OnStop() {

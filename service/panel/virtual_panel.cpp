@@ -1,10 +1,11 @@
 #include "service/panel/virtual_panel.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <utility>
+
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 
 namespace zelk {
 namespace {
@@ -125,21 +126,21 @@ int PanelPicture::VolumeSegments() const {
 struct VirtualPanelBus::Shared {
     // Order of locking: observerLock, then lock. observerLock keeps the observer's calls in
     // the order of the log while letting it read the bus.
-    mutable std::mutex observerLock;
-    mutable std::mutex lock;
-    mutable std::condition_variable reportArrived;
-    std::condition_variable arrivalNoticed;  // under `lock`
-    std::uint64_t arrivals = 0;              // notices given so far
-    std::uint64_t arrivalsSeen = 0;          // notices a wait has returned for
-    bool watching = false;                   // a wait has set up the watch
-    bool cancelled = false;
-    std::vector<VirtualDevice> devices;
-    ReportObserver observer;
+    mutable Mutex observerLock ACQUIRED_BEFORE(lock);
+    mutable Mutex lock;
+    mutable CondVar reportArrived;
+    CondVar arrivalNoticed;
+    std::uint64_t arrivals GUARDED_BY(lock) = 0;      // notices given so far
+    std::uint64_t arrivalsSeen GUARDED_BY(lock) = 0;  // notices a wait has returned for
+    bool watching GUARDED_BY(lock) = false;           // a wait has set up the watch
+    bool cancelled GUARDED_BY(lock) = false;
+    std::vector<VirtualDevice> devices GUARDED_BY(lock);
+    ReportObserver observer GUARDED_BY(lock);
 
-    VirtualDevice* Find(std::size_t index) {
+    VirtualDevice* Find(std::size_t index) REQUIRES(lock) {
         return index < devices.size() ? &devices[index] : nullptr;
     }
-    const VirtualDevice* Find(std::size_t index) const {
+    const VirtualDevice* Find(std::size_t index) const REQUIRES(lock) {
         return index < devices.size() ? &devices[index] : nullptr;
     }
 };
@@ -151,7 +152,7 @@ class VirtualPanelBus::Handle : public HidDevice {
         : shared_(std::move(shared)), index_(index) {}
 
     bool GetAttributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
-        std::lock_guard<std::mutex> guard(shared_->lock);
+        MutexLock guard(shared_->lock);
         VirtualDevice& device = shared_->devices[index_];
         ++device.accesses;
         if (device.unplugged || !device.config.attributesReadable) {
@@ -163,7 +164,7 @@ class VirtualPanelBus::Handle : public HidDevice {
     }
 
     std::uint32_t GetOutputReportLength(std::uint16_t& length) override {
-        std::lock_guard<std::mutex> guard(shared_->lock);
+        MutexLock guard(shared_->lock);
         VirtualDevice& device = shared_->devices[index_];
         ++device.accesses;
         if (device.unplugged) {
@@ -174,12 +175,12 @@ class VirtualPanelBus::Handle : public HidDevice {
     }
 
     std::uint32_t Write(const std::uint8_t* data, std::size_t length) override {
-        std::unique_lock<std::mutex> observing(shared_->observerLock);
+        MutexLock observing(shared_->observerLock);
         std::vector<std::uint8_t> report;
         PanelPicture picture;
         ReportObserver observer;
         {
-            std::lock_guard<std::mutex> guard(shared_->lock);
+            MutexLock guard(shared_->lock);
             VirtualDevice& device = shared_->devices[index_];
             ++device.accesses;
             if (device.unplugged) {
@@ -198,7 +199,7 @@ class VirtualPanelBus::Handle : public HidDevice {
             picture = device.picture;
             observer = shared_->observer;
         }
-        shared_->reportArrived.notify_all();
+        shared_->reportArrived.NotifyAll();
         if (observer) {
             observer(index_, report, picture);
         }
@@ -219,7 +220,7 @@ VirtualPanelBus::VirtualPanelBus(const VirtualDeviceConfig& config) : VirtualPan
 VirtualPanelBus::~VirtualPanelBus() = default;
 
 std::size_t VirtualPanelBus::AddDevice(const VirtualDeviceConfig& config) {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     VirtualDevice device;
     device.config = config;
     if (device.config.path.empty()) {
@@ -227,17 +228,17 @@ std::size_t VirtualPanelBus::AddDevice(const VirtualDeviceConfig& config) {
     }
     shared_->devices.push_back(std::move(device));
     ++shared_->arrivals;
-    shared_->arrivalNoticed.notify_all();
+    shared_->arrivalNoticed.NotifyAll();
     return shared_->devices.size() - 1;
 }
 
 std::size_t VirtualPanelBus::DeviceCount() const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     return shared_->devices.size();
 }
 
 std::vector<std::string> VirtualPanelBus::EnumerateInterfaces() {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     std::vector<std::string> paths;
     for (const VirtualDevice& device : shared_->devices) {
         if (!device.unplugged) {
@@ -248,7 +249,7 @@ std::vector<std::string> VirtualPanelBus::EnumerateInterfaces() {
 }
 
 std::unique_ptr<HidDevice> VirtualPanelBus::Open(const std::string& path) {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     for (std::size_t i = 0; i < shared_->devices.size(); ++i) {
         VirtualDevice& device = shared_->devices[i];
         if (device.config.path != path) {
@@ -265,11 +266,11 @@ std::unique_ptr<HidDevice> VirtualPanelBus::Open(const std::string& path) {
 }
 
 void VirtualPanelBus::SetUnplugged(std::size_t device, bool unplugged, std::uint32_t error) {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     if (VirtualDevice* d = shared_->Find(device)) {
         if (d->unplugged && !unplugged) {
             ++shared_->arrivals;
-            shared_->arrivalNoticed.notify_all();
+            shared_->arrivalNoticed.NotifyAll();
         }
         d->unplugged = unplugged;
         d->unpluggedError = error == 0 ? kErrorGenFailure : error;
@@ -277,62 +278,63 @@ void VirtualPanelBus::SetUnplugged(std::size_t device, bool unplugged, std::uint
 }
 
 bool VirtualPanelBus::IsUnplugged(std::size_t device) const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
     return d != nullptr && d->unplugged;
 }
 
 bool VirtualPanelBus::WaitForArrival(std::uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(shared_->lock);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    MutexLock guard(shared_->lock);
     if (shared_->cancelled) return false;
     if (!shared_->watching) {
         shared_->watching = true;
         shared_->arrivalsSeen = shared_->arrivals;
         return true;
     }
-    const bool noticed = shared_->arrivalNoticed.wait_for(
-        lock, std::chrono::milliseconds(timeoutMs),
-        [this] { return shared_->cancelled || shared_->arrivals != shared_->arrivalsSeen; });
-    if (!noticed || shared_->cancelled) return false;
+    while (!shared_->cancelled && shared_->arrivals == shared_->arrivalsSeen &&
+           shared_->arrivalNoticed.WaitUntil(shared_->lock, deadline)) {
+    }
+    if (shared_->cancelled || shared_->arrivals == shared_->arrivalsSeen) return false;
     shared_->arrivalsSeen = shared_->arrivals;
     return true;
 }
 
 void VirtualPanelBus::CancelArrivalWait() {
     {
-        std::lock_guard<std::mutex> guard(shared_->lock);
+        MutexLock guard(shared_->lock);
         shared_->cancelled = true;
     }
-    shared_->arrivalNoticed.notify_all();
+    shared_->arrivalNoticed.NotifyAll();
 }
 
 void VirtualPanelBus::SetObserver(ReportObserver observer) {
-    std::lock_guard<std::mutex> observing(shared_->observerLock);
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock observing(shared_->observerLock);
+    MutexLock guard(shared_->lock);
     shared_->observer = std::move(observer);
 }
 
 PanelPicture VirtualPanelBus::Picture(std::size_t device) const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
     return d ? d->picture : PanelPicture();
 }
 
 std::vector<std::vector<std::uint8_t>> VirtualPanelBus::Reports(std::size_t device) const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
     return d ? std::vector<std::vector<std::uint8_t>>(d->log.begin(), d->log.end())
              : std::vector<std::vector<std::uint8_t>>();
 }
 
 std::size_t VirtualPanelBus::ReportCount(std::size_t device) const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
     return d ? d->logged : 0;
 }
 
 void VirtualPanelBus::ClearReports(std::size_t device) {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     if (VirtualDevice* d = shared_->Find(device)) {
         d->log.clear();
         d->logged = 0;
@@ -341,21 +343,24 @@ void VirtualPanelBus::ClearReports(std::size_t device) {
 
 bool VirtualPanelBus::WaitForReportCount(std::size_t count, std::chrono::milliseconds timeout,
                                          std::size_t device) const {
-    std::unique_lock<std::mutex> guard(shared_->lock);
-    return shared_->reportArrived.wait_for(guard, timeout, [&] {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MutexLock guard(shared_->lock);
+    for (bool waiting = true;;
+         waiting = shared_->reportArrived.WaitUntil(shared_->lock, deadline)) {
         const VirtualDevice* d = shared_->Find(device);
-        return d != nullptr && d->logged >= count;
-    });
+        if (d != nullptr && d->logged >= count) return true;
+        if (!waiting) return false;
+    }
 }
 
 std::size_t VirtualPanelBus::AccessCount(std::size_t device) const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
     return d ? d->accesses : 0;
 }
 
 std::size_t VirtualPanelBus::OpenCount(std::size_t device) const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
+    MutexLock guard(shared_->lock);
     const VirtualDevice* d = shared_->Find(device);
     return d ? d->opens : 0;
 }

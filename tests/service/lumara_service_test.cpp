@@ -85,15 +85,16 @@ class ServiceRig {
     // with `expectRunning`, waits until RUNNING is reported and the clock's first tick has been
     // drawn.
     void Start(bool expectRunning = true, ServiceHost* statusHost = nullptr) {
-        ServiceEnvironment env;
-        env.bus = &bus;
-        env.xmlLoader = &loader;
-        env.propsPath = "DisplayProps.xml";
-        env.pipeName = pipeName;
-        env.clock = &clock;
-        env.sleeper = &sleeper;
-        env.panelSleeper = &panelSleeper;
-        env.makeVolumeMonitor = [this](void* context) { return volume.MakeMonitor(context); };
+        VirtualEnvironmentOptions parts;
+        parts.bus = &bus;
+        parts.volume = &volume;
+        parts.xmlLoader = &loader;
+        parts.propsPath = "DisplayProps.xml";
+        parts.pipeName = pipeName;
+        parts.clock = &clock;
+        parts.sleeper = &sleeper;
+        parts.panelSleeper = &panelSleeper;
+        ServiceEnvironment env = MakeVirtualEnvironment(parts);
         env.initializeCom = [this] {
             ++comInits;
             return comWorks;
@@ -266,10 +267,10 @@ TEST(ServiceStart, WorkersThatCannotStartEndTheRunTheOrdinaryWay) {
 
 TEST(ServiceControls, HandlersBeforeRunSendNothing) {
     ServiceRig rig;
-    ServiceEnvironment env;
-    env.bus = &rig.bus;
-    env.sleeper = &rig.panelSleeper;
-    LumaraService service(rig.host, env);
+    VirtualEnvironmentOptions parts;
+    parts.bus = &rig.bus;
+    parts.sleeper = &rig.panelSleeper;
+    LumaraService service(rig.host, MakeVirtualEnvironment(parts));
     service.OnUserDefinedRequest(201);
     service.OnShutdown();
     EXPECT_EQ(service.OnPowerEvent(kPowerSuspend, nullptr), 0u);

@@ -40,7 +40,7 @@ DaemonLog::DaemonLog() : journal_(StderrIsJournal()) {}
 void DaemonLog::Event(std::uint16_t type, std::uint32_t eventId, const std::string& text) {
     const int priority = type == kEventTypeError ? kPriorityError : kPriorityInfo;
     const std::string message = DaemonEventText(eventId, text);
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (journal_ && sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,
                                     "LUMARA_EVENT_ID=0x%08" PRIX32, eventId,
                                     "SYSLOG_IDENTIFIER=lumarad", nullptr) >= 0) {
@@ -51,7 +51,7 @@ void DaemonLog::Event(std::uint16_t type, std::uint32_t eventId, const std::stri
 }
 
 void DaemonLog::Notice(int priority, const std::string& text) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (journal_ && sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%d", priority,
                                     "SYSLOG_IDENTIFIER=lumarad", nullptr) >= 0) {
         return;
@@ -62,7 +62,7 @@ void DaemonLog::Notice(int priority, const std::string& text) {
 
 bool DaemonHost::ReportStatus(std::uint32_t state, std::uint32_t, std::uint32_t, std::uint32_t) {
     {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        MutexLock guard(lock_);
         state_ = state;
     }
     if (state == kServiceRunning) {

@@ -6,9 +6,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/core/service_host.h"
 
 namespace zelk {
@@ -27,7 +28,8 @@ class DaemonLog {
 
   private:
     bool journal_ = false;
-    std::mutex lock_;
+    // One line at a time, whichever thread writes it.
+    Mutex lock_;
 };
 
 class DaemonHost : public ServiceHost {
@@ -42,12 +44,12 @@ class DaemonHost : public ServiceHost {
     void LogEvent(std::uint16_t type, std::uint32_t eventId, const char* text) override;
     void MessageBeep(std::uint32_t) override {}  // no beep on this platform
     void SetCurrentState(std::uint32_t state, const std::function<void()>& alsoUnderLock) override {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        MutexLock guard(lock_);
         state_ = state;
         if (alsoUnderLock) alsoUnderLock();
     }
     std::uint32_t CurrentState() override {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        MutexLock guard(lock_);
         return state_;
     }
 
@@ -58,8 +60,9 @@ class DaemonHost : public ServiceHost {
   private:
     DaemonLog& log_;
     std::function<void()> beforeReady_;
-    std::recursive_mutex lock_;
-    std::uint32_t state_ = kServiceStopped;
+    // The status lock.
+    Mutex lock_;
+    std::uint32_t state_ GUARDED_BY(lock_) = kServiceStopped;
     std::atomic<bool> stoppingSent_{false};
 };
 

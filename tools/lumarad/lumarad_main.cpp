@@ -17,12 +17,9 @@
 #include <vector>
 
 #include "common/posix_handles.h"
-#include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
 #include "service/core/service_runner.h"
 #include "service/core/version.h"
-#include "service/panel/display_props.h"
-#include "service/panel/hid_bus_hidraw.h"
 #include "tools/lumarad/daemon_host_posix.h"
 #include "tools/lumarad/logind_watch_posix.h"
 #include "tools/lumarad/lumarad_options.h"
@@ -81,9 +78,7 @@ class Daemon {
     explicit Daemon(const DaemonOptions& options)
         : options_(options),
           host_(log_, [this] { SayWhenPipeIsNotServed(); }),
-          bus_(CreateHidrawBus(options.hidrawClassDir, options.devDir)),
-          loader_(CreateSystemXmlLoader()),
-          service_(host_, Environment()),
+          service_(host_, MakeSystemEnvironment(EnvironmentOptions())),
           runner_(service_, [this] {
               const std::uint64_t one = 1;
               [[maybe_unused]] const ssize_t n = write(runDone_.Get(), &one, sizeof one);
@@ -155,15 +150,19 @@ class Daemon {
     int ExitStatus() { return runner_.Wait(); }
 
   private:
-    ServiceEnvironment Environment() {
-        ServiceEnvironment env;
-        env.bus = &bus_;
-        env.xmlLoader = loader_.get();
-        env.propsPath = options_.propsPath;
-        env.pipeName = options_.pipeName;
-        env.clock = &SystemClock();
-        env.sleeper = &SystemSleeper();
-        return env;
+    // The system's parts, with the hidraw bus inside one that can be sealed.
+    SystemEnvironmentOptions EnvironmentOptions() {
+        SystemEnvironmentOptions system;
+        system.propsPath = options_.propsPath;
+        system.pipeName = options_.pipeName;
+        system.hidrawClassDir = options_.hidrawClassDir;
+        system.devDir = options_.devDir;
+        system.wrapBus = [this](std::unique_ptr<HidBus> hidraw) -> std::unique_ptr<HidBus> {
+            auto sealable = std::make_unique<SealableBus>(std::move(hidraw));
+            bus_ = sealable.get();
+            return sealable;
+        };
+        return system;
     }
 
     void SayWhenPipeIsNotServed() {
@@ -203,7 +202,7 @@ class Daemon {
         auto* daemon = static_cast<Daemon*>(self);
         daemon->host_.NotifyStopping();
         if (daemon->shuttingDown_) {
-            daemon->bus_.Seal();  // the shutdown screen stays
+            daemon->bus_->Seal();  // the shutdown screen stays
         }
         daemon->runner_.RequestStop();
         return 0;
@@ -216,8 +215,7 @@ class Daemon {
     const DaemonOptions& options_;
     DaemonLog log_;
     DaemonHost host_;
-    SealableBus bus_;
-    std::unique_ptr<XmlLoader> loader_;
+    SealableBus* bus_ = nullptr;  // the service's environment owns it
     LumaraService service_;
     RunLoopBeat beat_{service_.Shared()};
     UniqueRef<sd_event, sd_event_unref> event_;

@@ -6,12 +6,12 @@
 #include <atomic>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "common/debug_print.h"
+#include "common/mutex.h"
 #include "common/pipe_text.h"
 #include "common/thread_annotations.h"
 #include "common/win_handles_win32.h"
@@ -231,20 +231,20 @@ class WorkQueue {
     WorkQueue() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
     void Post(WorkItem item) {
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             items_.push_back(std::move(item));
         }
         SetEvent(event_.Get());
     }
     std::vector<WorkItem> Take() {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         return std::exchange(items_, {});
     }
     HANDLE Event() const { return event_.Get(); }
 
   private:
     UniqueKernelHandle event_;
-    std::mutex lock_;
+    Mutex lock_;
     std::vector<WorkItem> items_ GUARDED_BY(lock_);
 };
 

@@ -2,16 +2,16 @@
 // and panel commands) in the foreground, with a virtual panel in place of the HID device.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/debug_print.h"
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "service/adapters/clock.h"
 #include "service/core/lumara_service.h"
 #include "service/core/service_runner.h"
@@ -45,39 +45,39 @@ class LiveView {
 
     void Update(const PanelPicture& picture) {
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             picture_ = picture;
             dirty_ = true;
         }
-        changed_.notify_one();
+        changed_.NotifyAll();
     }
 
     // Draws the last picture and ends the thread.
     void Finish() {
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             if (finished_) return;
             finished_ = true;
         }
-        changed_.notify_one();
+        changed_.NotifyAll();
         thread_.join();
     }
 
   private:
     void Loop() {
-        std::unique_lock<std::mutex> lock(lock_);
         for (;;) {
-            changed_.wait(lock, [this] { return dirty_ || finished_; });
-            if (dirty_) {
-                const PanelPicture picture = picture_;
+            PanelPicture picture;
+            {
+                MutexLock guard(lock_);
+                while (!dirty_ && !finished_) {
+                    changed_.Wait(lock_);
+                }
+                if (!dirty_) return;  // finished, with the last picture drawn
+                picture = picture_;
                 dirty_ = false;
-                lock.unlock();
-                Draw(picture);
-                std::this_thread::sleep_for(std::chrono::milliseconds(30));
-                lock.lock();
-                continue;
             }
-            if (finished_) return;
+            Draw(picture);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
         }
     }
 
@@ -111,11 +111,11 @@ class LiveView {
     std::function<bool()> unplugged_;
     ScopedDebugCapture& traces_;
     std::string lastTrace_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    PanelPicture picture_;
-    bool dirty_ = false;
-    bool finished_ = false;
+    Mutex lock_;
+    CondVar changed_;
+    PanelPicture picture_ GUARDED_BY(lock_);
+    bool dirty_ GUARDED_BY(lock_) = false;
+    bool finished_ GUARDED_BY(lock_) = false;
     std::size_t drawnLines_ = 0;
     std::thread thread_;
 };
@@ -133,14 +133,15 @@ struct Simulator {
     SimVolumeSource volume{kStartVolume};
     StandaloneServiceHost host;
     std::unique_ptr<LumaraService> service;
-    std::FILE* reportLog = nullptr;
-    std::mutex logLock;
+    // Written by the panel's writers, flushed by the main thread at the end.
+    Mutex logLock;
+    std::FILE* reportLog GUARDED_BY(logLock) = nullptr;
     std::unique_ptr<LiveView> view;
     // The main thread sleeps until the service's Run returns or a stop is asked for.
-    std::mutex doneLock;
-    std::condition_variable doneChanged;
-    bool runDone = false;
-    bool stopAsked = false;
+    Mutex doneLock;
+    CondVar doneChanged;
+    bool runDone GUARDED_BY(doneLock) = false;
+    bool stopAsked GUARDED_BY(doneLock) = false;
 };
 
 Simulator* theSimulator = nullptr;
@@ -204,10 +205,10 @@ int Main(int argc, char** argv) {
     sim.options = *options;
     CallOnStopRequest([&sim] {
         {
-            std::lock_guard<std::mutex> guard(sim.doneLock);
+            MutexLock guard(sim.doneLock);
             sim.stopAsked = true;
         }
-        sim.doneChanged.notify_all();
+        sim.doneChanged.NotifyAll();
     });
 
     std::string propsPath = sim.options.propsPath;
@@ -223,6 +224,7 @@ int Main(int argc, char** argv) {
     sim.loader = std::make_unique<SimXmlLoader>(*sim.files, builtIn);
 
     if (!sim.options.reportLogPath.empty()) {
+        MutexLock guard(sim.logLock);  // no writer yet; the lock keeps the rule
         sim.reportLog = std::fopen(sim.options.reportLogPath.c_str(), "wb");
         if (sim.reportLog == nullptr) {
             std::fprintf(stderr, "lumara-sim: cannot write the report log %s\n",
@@ -244,45 +246,45 @@ int Main(int argc, char** argv) {
     }
     sim.bus.SetObserver(
         [&sim](std::size_t, const std::vector<std::uint8_t>& report, const PanelPicture& picture) {
-            if (sim.reportLog != nullptr) {
-                std::lock_guard<std::mutex> guard(sim.logLock);
-                const std::string line = HexReport(report) + "\n";
-                std::fwrite(line.data(), 1, line.size(), sim.reportLog);
-                std::fflush(sim.reportLog);
+            {
+                MutexLock guard(sim.logLock);
+                if (sim.reportLog != nullptr) {
+                    const std::string line = HexReport(report) + "\n";
+                    std::fwrite(line.data(), 1, line.size(), sim.reportLog);
+                    std::fflush(sim.reportLog);
+                }
             }
             if (sim.view) sim.view->Update(picture);
         });
 
-    ServiceEnvironment env;
-    env.bus = &sim.bus;
-    env.xmlLoader = sim.loader.get();
-    env.propsPath = propsPath;
-    env.pipeName = sim.options.pipeName;
-    env.clock = &SystemClock();
-    env.sleeper = &SystemSleeper();
-    env.makeVolumeMonitor = [&sim](void* context) { return sim.volume.MakeMonitor(context); };
-    sim.service = std::make_unique<LumaraService>(sim.host, env);
+    VirtualEnvironmentOptions virtualParts;
+    virtualParts.bus = &sim.bus;
+    virtualParts.volume = &sim.volume;
+    virtualParts.xmlLoader = sim.loader.get();
+    virtualParts.propsPath = propsPath;
+    virtualParts.pipeName = sim.options.pipeName;
+    sim.service = std::make_unique<LumaraService>(sim.host, MakeVirtualEnvironment(virtualParts));
 
     ServiceRunner runner(*sim.service, [&sim] {
         {
-            std::lock_guard<std::mutex> guard(sim.doneLock);
+            MutexLock guard(sim.doneLock);
             sim.runDone = true;
         }
-        sim.doneChanged.notify_all();
+        sim.doneChanged.NotifyAll();
     });
     runner.Start();
     std::thread(ReadCommands, std::ref(sim)).detach();
 
-    {
-        std::unique_lock<std::mutex> lock(sim.doneLock);
-        for (;;) {
-            sim.doneChanged.wait(lock, [&sim] { return sim.runDone || sim.stopAsked; });
+    for (;;) {
+        {
+            MutexLock guard(sim.doneLock);
+            while (!sim.runDone && !sim.stopAsked) {
+                sim.doneChanged.Wait(sim.doneLock);
+            }
             if (sim.runDone) break;
             sim.stopAsked = false;
-            lock.unlock();
-            runner.RequestStop();
-            lock.lock();
         }
+        runner.RequestStop();
     }
     runner.Wait();
     if (sim.view) sim.view->Finish();
@@ -307,7 +309,7 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "lumara-sim: COM could not be initialised\n");
         return 1;
     }
-    std::lock_guard<std::mutex> guard(sim.logLock);
+    MutexLock guard(sim.logLock);
     if (sim.reportLog != nullptr) std::fflush(sim.reportLog);
     return 0;
 }
