@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Wake-ups and CPU time of an idle lumara-sim, then of the same process in standby: the context
 # switches of all its threads and its user + system time over a window, read from /proc.
-#   bench/idle_wakeups.sh [seconds] [program]
+#   bench/idle_wakeups.sh [seconds] [program] [DisplayProps.xml]
 # The program defaults to the native-release lumara-sim; a path ending in .exe runs under Wine
 # (the Windows tree's lumara-sim.exe, in the test prefix; only its own process is counted, not
 # the wineserver).
@@ -10,6 +10,9 @@ cd "$(dirname "$0")/.."
 SECONDS_PER_STATE="${1:-60}"
 PROGRAM="${2:-build/native-release/tools/sim/lumara-sim}"
 PIPE="ZELK_WAKEUPS_$$"
+# A properties file (for example with dimming rules); the simulator's built-in panel otherwise.
+PROPS=()
+[ -n "${3:-}" ] && PROPS=(--props "$3")
 
 FIFO="$(mktemp -u)"
 mkfifo "$FIFO"
@@ -17,11 +20,11 @@ exec 3<>"$FIFO"
 rm -f "$FIFO"
 if [[ "$PROGRAM" == *.exe ]]; then
     source tests/wine/wine-env.sh
-    wine "$PROGRAM" --quiet --pipe "$PIPE" <&3 >/dev/null 2>&1 &
+    wine "$PROGRAM" --quiet --pipe "$PIPE" "${PROPS[@]}" <&3 >/dev/null 2>&1 &
     sleep 8
     PID="$(pgrep -n -f "lumara-sim.exe --quiet --pipe $PIPE" || true)"
 else
-    "$PROGRAM" --quiet --pipe "$PIPE" <&3 >/dev/null 2>&1 &
+    "$PROGRAM" --quiet --pipe "$PIPE" "${PROPS[@]}" <&3 >/dev/null 2>&1 &
     PID=$!
     sleep 2
 fi

@@ -32,7 +32,17 @@ class Clock {
     // NUL-terminated within `size` bytes. False when formatting failed (the buffer is untouched).
     virtual bool FormatTime(char* buffer, std::size_t size) = 0;
     virtual bool FormatDate(char* buffer, std::size_t size) = 0;
+    // The local wall-clock time `afterMs` milliseconds from now, as milliseconds since local
+    // midnight (0 to 86 399 999), in the system's time zone with its daylight saving rules for
+    // that moment. False when the local time is not known (then nothing may depend on it).
+    virtual bool LocalMsOfDay(std::uint64_t afterMs, std::uint32_t& msOfDay) {
+        (void)afterMs;
+        (void)msOfDay;
+        return false;
+    }
 };
+
+inline constexpr std::uint32_t kMsPerDay = 24u * 60u * 60u * 1000u;
 
 // The real sleeper and clock of this platform.
 Sleeper& SystemSleeper();

@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -91,6 +92,23 @@ class PosixClock final : public Clock {
     }
     bool FormatDate(char* buffer, std::size_t size) override {
         return FormatNow(TheTimeLocale().dateFormat, buffer, size);
+    }
+    bool LocalMsOfDay(std::uint64_t afterMs, std::uint32_t& msOfDay) override {
+        struct timespec now;
+        if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+            return false;
+        }
+        const std::uint64_t at = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<std::uint64_t>(now.tv_nsec / 1000000) + afterMs;
+        const time_t seconds = static_cast<time_t>(at / 1000u);
+        struct tm local;
+        if (localtime_r(&seconds, &local) == nullptr) {
+            return false;
+        }
+        const std::uint32_t second = static_cast<std::uint32_t>(
+            (local.tm_hour * 60 + local.tm_min) * 60 + std::min(local.tm_sec, 59));
+        msOfDay = second * 1000u + static_cast<std::uint32_t>(at % 1000u);
+        return true;
     }
 };
 

@@ -50,6 +50,26 @@ class WindowsClock final : public Clock {
                                   capacity);
         });
     }
+    bool LocalMsOfDay(std::uint64_t afterMs, std::uint32_t& msOfDay) override {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER at;
+        at.LowPart = now.dwLowDateTime;
+        at.HighPart = now.dwHighDateTime;
+        at.QuadPart += afterMs * 10000u;  // 100 ns units
+        const FILETIME then = {at.LowPart, at.HighPart};
+        SYSTEMTIME utc, local;
+        // The time zone's rules for that date, daylight saving included.
+        if (!FileTimeToSystemTime(&then, &utc) ||
+            !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+            return false;
+        }
+        msOfDay = ((static_cast<std::uint32_t>(local.wHour) * 60u + local.wMinute) * 60u +
+                   local.wSecond) *
+                      1000u +
+                  local.wMilliseconds;
+        return msOfDay < kMsPerDay;
+    }
 };
 
 }  // namespace

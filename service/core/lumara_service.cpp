@@ -54,13 +54,24 @@ void LumaraService::Run(int, char**) {
         } else {
             // The rest of the opening reports: the brightness went with the start-up.
             panel_->BeginFrame().ClearPanel(kClearAll, 0);
+            {
+                MutexLock guard(brightnessLock_);
+                brightness_ = std::make_unique<BrightnessPolicy>(panel_->Config().dimming,
+                                                                 *env_.clock, panel_->Brightness());
+                sentLevel_ = {panel_->Brightness(), DimReason::kNone};
+            }
+            LoopDeadlines deadlines{env_.clock, {}};
+            if (panel_->Config().dimming.Any()) {
+                deadlines.sources.push_back(BrightnessDeadline());
+            }
             recovery_ =
                 std::make_unique<PanelRecovery>(*env_.bus, *panel_, [this] { PanelBack(); });
             published_.store(panel_.get());
             if (StartWorkers()) {
                 host_.ReportStatus(kServiceRunning, 0, kKeepStatusValue, kKeepStatusValue);
                 redraws_.store(0);
-                RunLoop(shared_, [this](const MediaState& copy) { Redraw(copy); });
+                RunLoop(
+                    shared_, [this](const MediaState& copy) { Redraw(copy); }, deadlines);
 
                 HaltWorkers();
                 // After a shutdown notice its screen stays up to the end.
@@ -84,7 +95,43 @@ void LumaraService::Redraw(const MediaState& copy) {
         return;
     }
     ShowMediaState(frame, copy);
+    {
+        MutexLock guard(brightnessLock_);
+        brightness_->Observe(copy);
+    }
+    ApplyBrightness(frame);
     redraws_.fetch_add(1);
+}
+
+BrightnessLevel LumaraService::Brightness() {
+    MutexLock guard(brightnessLock_);
+    return sentLevel_;
+}
+
+void LumaraService::ApplyBrightness(PanelFrame& frame) {
+    MutexLock guard(brightnessLock_);
+    if (!brightness_) return;
+    const BrightnessLevel level = brightness_->Level();
+    if (level.value != sentLevel_.value) {
+        SendBrightness(frame, level);
+    }
+    sentLevel_.reason = level.reason;
+}
+
+void LumaraService::SendBrightness(PanelFrame& frame, BrightnessLevel level) {
+    frame.SetBrightness(level.value);
+    sentLevel_ = level;
+}
+
+DeadlineSource LumaraService::BrightnessDeadline() {
+    return {[this]() -> std::optional<std::uint64_t> {
+                MutexLock guard(brightnessLock_);
+                return brightness_ ? brightness_->NextChangeMs() : std::nullopt;
+            },
+            [this] {
+                PanelFrame frame = panel_->BeginFrame();
+                ApplyBrightness(frame);
+            }};
 }
 
 bool LumaraService::StartWorkers() {
@@ -180,7 +227,12 @@ void LumaraService::OnUserDefinedRequest(std::uint32_t control) {
     } else if (control == kControlBrightnessHigh) {
         value = kBrightnessHigh;
     }
-    panel->BeginFrame().SetBrightness(value);
+    // The control's level is the new normal one; the report goes out as always, lowered by
+    // the dimming rules that still apply.
+    PanelFrame frame = panel->BeginFrame();
+    MutexLock guard(brightnessLock_);
+    brightness_->SetNormal(value);
+    SendBrightness(frame, brightness_->Level());
 }
 
 void LumaraService::OnShutdown() {
@@ -205,6 +257,12 @@ std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {
         shared_.standby.store(1);
         if (PanelDevice* panel = published_.load()) {
             ShowStandbyScreen(*panel);
+            PanelFrame frame = panel->BeginFrame();
+            {
+                MutexLock guard(brightnessLock_);
+                brightness_->SetStandby(true);
+            }
+            ApplyBrightness(frame);
         }
     } else if (eventType == kPowerResumeSuspend || eventType == kPowerResumeAutomatic) {
         // A wake-up is announced as 18 and, when a user is present, 7 as well: only the first
@@ -218,7 +276,12 @@ std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {
             // A panel that lost power in standby gets its brightness again, and from the
             // redraw that follows the whole picture.
             if (PanelDevice* panel = published_.load()) {
-                panel->BeginFrame().SendOpeningReports(false);
+                PanelFrame frame = panel->BeginFrame();
+                MutexLock guard(brightnessLock_);
+                brightness_->SetStandby(false);
+                brightness_->NoteActivity();
+                // The opening reports with the level that applies now.
+                SendBrightness(frame, brightness_->Level());
             }
             pipeGate_.Open();
             clockGate_.Open();

@@ -14,6 +14,7 @@
 #include "service/adapters/clock.h"
 #include "service/adapters/text_converter.h"
 #include "service/adapters/volume_monitor.h"
+#include "service/core/brightness_policy.h"
 #include "service/core/event_ids.h"
 #include "service/core/clock_thread.h"
 #include "service/core/run_loop.h"
@@ -85,6 +86,10 @@ class LumaraService {
     // Times the panel was opened again after it had gone.
     std::uint64_t PanelReopens() const { return reopens_.load(); }
     std::uint64_t ClockTicks() const;
+    // The brightness the panel was last given and why it is below the normal level.
+    BrightnessLevel Brightness();
+    // Wakes the run loop so that it looks at the time again (after the clock has been moved).
+    void Nudge() { shared_.wake.Set(); }
     // Waits up to `timeoutMs` (real time) until the pipe server has created its pipe; false
     // when it could not, or Run has not got that far in time.
     bool WaitUntilPipeServed(std::uint32_t timeoutMs) { return pipeServing_.Wait(timeoutMs); }
@@ -104,6 +109,12 @@ class LumaraService {
     // The panel watch's news that the panel is back (after its opening reports).
     void PanelBack();
     void Redraw(const MediaState& copy);
+    // Sends the level the dimming rules give now when it differs from the one last sent.
+    void ApplyBrightness(PanelFrame& frame) EXCLUDES(brightnessLock_);
+    // Sends `level` and keeps it as the one last sent (the caller holds brightnessLock_).
+    void SendBrightness(PanelFrame& frame, BrightnessLevel level) REQUIRES(brightnessLock_);
+    // The run loop's wait ends when the dimming rules change the level next.
+    DeadlineSource BrightnessDeadline();
 
     ServiceHost& host_;
     ServiceEnvironment env_;
@@ -127,6 +138,10 @@ class LumaraService {
     // Finds the panel again when it has gone; made with the panel and ends before it.
     std::unique_ptr<PanelRecovery> recovery_;
     std::atomic<std::uint64_t> reopens_{0};
+    // The dimming rules and the level last sent; taken inside a panel frame, never around one.
+    Mutex brightnessLock_;
+    std::unique_ptr<BrightnessPolicy> brightness_ GUARDED_BY(brightnessLock_);
+    BrightnessLevel sentLevel_ GUARDED_BY(brightnessLock_);
     // The workers started so far, in the order they started (Run's thread only).
     std::vector<Worker*> started_;
 };

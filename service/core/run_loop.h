@@ -6,10 +6,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "common/halt_gate.h"
 #include "common/mutex.h"
 #include "common/thread_annotations.h"
+#include "service/adapters/clock.h"
 #include "service/core/media_state.h"
 
 namespace zelk {
@@ -22,6 +25,8 @@ class WakeEvent {
     bool IsSet() const EXCLUDES(mutex_);
     // Waits until set.
     void Wait() EXCLUDES(mutex_);
+    // Waits until set or `milliseconds` of real time have passed; true when set.
+    bool WaitFor(std::uint32_t milliseconds) EXCLUDES(mutex_);
 
     // The idle signal: true while a thread waits here and the event is not set, so nothing
     // wakes that thread until someone sets the event. For the run loop this means it has drawn
@@ -62,10 +67,30 @@ struct ServiceShared {
     MediaState Snapshot() EXCLUDES(stateLock);
 };
 
-// Runs until the stop flag is 1: waits for the wake event, resets it, and redraws from a copy
-// of the state, except while in standby or stopping. Whoever sets the stop flag sets the wake
-// event after it. Returns the number of redraws.
-std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const MediaState&)>& redraw);
+// Something that wants the run loop at a time of the service's clock, without a thread or a
+// timer of its own: the loop's wait ends at the earliest time its sources name.
+struct DeadlineSource {
+    // The next time (Clock::NowMs) to be called at; nothing when there is none. Asked on the
+    // loop's thread before every wait, so a source's answer may change with every pass.
+    std::function<std::optional<std::uint64_t>()> next;
+    // Called on the loop's thread on the first pass at or after that time (after the pass's
+    // redraw, if it has one), also in standby, never once the stop flag is set.
+    std::function<void()> due;
+};
+
+// The loop's timed wait: the clock its deadlines are read on and their sources.
+struct LoopDeadlines {
+    Clock* clock = nullptr;
+    std::vector<DeadlineSource> sources;
+};
+
+// Runs until the stop flag is 1: waits for the wake event (or the earliest deadline of
+// `deadlines`), resets the event, and redraws from a copy of the state, except while in standby
+// or stopping; then calls the sources whose time has come. A pass that only reached a deadline
+// does not redraw. Whoever sets the stop flag sets the wake event after it. Returns the number of
+// redraws.
+std::uint64_t RunLoop(ServiceShared& shared, const std::function<void(const MediaState&)>& redraw,
+                      const LoopDeadlines& deadlines = {});
 
 // For a watchdog: whether the run loop is alive, that is, it went round since the last look, or
 // it waits for the wake event with nothing to do (in standby nothing wakes it for a long time).

@@ -3,6 +3,7 @@
 #include "service/panel/display_props.h"
 
 #include <new>
+#include <optional>
 
 #include "common/win_codes.h"
 #include "common/value_readers.h"
@@ -78,7 +79,11 @@ std::uint16_t Low16(std::int32_t value) {
 
 // Reads the nine properties in their fixed order. A missing Display element leaves every text
 // empty: the numbers become 0, the named values keep what `config` holds.
-void StoreProperties(const XmlNode& root, PanelConfig& config) {
+bool StoreDimming(const ElementCursor& display, DimmingConfig& dimming);
+
+// Reads the nine properties in their fixed order, then the optional dimming rules; false when
+// those are malformed.
+bool StoreProperties(const XmlNode& root, PanelConfig& config) {
     const ElementCursor display = ElementCursor(&root).FindChildElement("Display");
     auto text = [&display](const char* name) {
         return display.FindChildElement(name).ElementText();
@@ -94,6 +99,78 @@ void StoreProperties(const XmlNode& root, PanelConfig& config) {
         static_cast<std::int16_t>(Low16(ReadInteger(text("DisplayColumns").c_str())));
     config.volumeControl = ReadInteger(text("VolumeControl").c_str());
     config.brightness = ReadInteger(text("Brightness").c_str());
+    return StoreDimming(display, config.dimming);
+}
+
+// A whole decimal number from `low` to `high` (white space around it allowed); nothing else.
+std::optional<std::uint32_t> WholeNumber(const std::string& raw, std::uint32_t low,
+                                         std::uint32_t high) {
+    const std::string text = TrimXmlSpace(raw);
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+// "H:MM" or "HH:MM", 00:00 to 23:59, as milliseconds since midnight.
+std::optional<std::uint32_t> TimeOfDay(const std::string& raw) {
+    const std::string text = TrimXmlSpace(raw);
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || colon > 2 || text.size() != colon + 3) {
+        return std::nullopt;
+    }
+    const auto hours = WholeNumber(text.substr(0, colon), 0, 23);
+    const auto minutes = WholeNumber(text.substr(colon + 1), 0, 59);
+    if (!hours || !minutes) return std::nullopt;
+    return (*hours * 60 + *minutes) * 60 * 1000;
+}
+
+// The optional Dimming element under Display. False when any of its values is malformed, or a
+// rule names only part of what it needs (a time without a level, a level without a time).
+bool StoreDimming(const ElementCursor& display, DimmingConfig& dimming) {
+    const ElementCursor element = display.FindChildElement("Dimming");
+    dimming = DimmingConfig();
+    if (element.IsEmpty()) return true;
+    auto given = [&element](const char* name) { return !element.FindChildElement(name).IsEmpty(); };
+    auto text = [&element](const char* name) {
+        return element.FindChildElement(name).ElementText();
+    };
+    auto level = [&text](const char* name, std::uint8_t& field) {
+        const auto value = WholeNumber(text(name), 0, 255);
+        if (value) field = static_cast<std::uint8_t>(*value);
+        return value.has_value();
+    };
+
+    if (given("IdleAfterSeconds") || given("IdleBrightness")) {
+        const auto seconds = WholeNumber(text("IdleAfterSeconds"), 1, 24 * 60 * 60);
+        if (!seconds || !level("IdleBrightness", dimming.idleLevel)) return false;
+        dimming.idle = true;
+        dimming.idleAfterMs = *seconds * 1000;
+    }
+    if (given("VideoBrightness")) {
+        if (!level("VideoBrightness", dimming.videoLevel)) return false;
+        dimming.video = true;
+    }
+    if (given("NightFrom") || given("NightUntil") || given("NightBrightness")) {
+        const auto from = TimeOfDay(text("NightFrom"));
+        const auto until = TimeOfDay(text("NightUntil"));
+        if (!from || !until || *from == *until || !level("NightBrightness", dimming.nightLevel)) {
+            return false;
+        }
+        dimming.night = true;
+        dimming.nightFromMs = *from;
+        dimming.nightUntilMs = *until;
+    }
+    if (given("BlankInStandby")) {
+        const std::string blank = TrimXmlSpace(text("BlankInStandby"));
+        if (blank != "True" && blank != "False") return false;
+        dimming.blankInStandby = blank == "True";
+    }
+    return true;
 }
 
 }  // namespace
@@ -111,7 +188,7 @@ std::uint32_t ReadDisplayProps(const std::string& path, XmlLoader& loader, Panel
         std::uint32_t loadError = 0;
         if (loader.Load(path, root, loadError) != XmlLoadStatus::kLoaded) return kErrorFileNotFound;
         PanelConfig read = config;
-        StoreProperties(root, read);
+        if (!StoreProperties(root, read)) return kErrorFileNotFound;
         config = read;
     } catch (const std::bad_alloc&) {
         return kErrorFileNotFound;

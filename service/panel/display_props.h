@@ -50,9 +50,10 @@ std::unique_ptr<XmlLoader> CreateSystemXmlLoader();
 // The path of DisplayProps.xml beside the running executable; empty when it does not fit.
 std::string DefaultDisplayPropsPath();
 
-// Reads the nine properties from the file at `path` into `config`. Returns 0, or 2 when the file
-// cannot be loaded (missing, malformed or longer than kMaxDisplayPropsBytes, no parser, a failed
-// load call, memory running out, or an empty path); then `config` is left as it was. A named
+// Reads the nine properties and the optional dimming rules (Display/Dimming) from the file at
+// `path` into `config`. Returns 0, or 2 when the file cannot be loaded (missing, malformed or
+// longer than kMaxDisplayPropsBytes, no parser, a failed load call, memory running out, or an
+// empty path) or its dimming rules are malformed; then `config` is left as it was. A named
 // value ("True", "Graphic", ...) that the file does not give exactly keeps what `config` held; a
 // number the file does not give becomes 0.
 std::uint32_t ReadDisplayProps(const std::string& path, XmlLoader& loader, PanelConfig& config);

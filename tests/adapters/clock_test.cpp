@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -47,6 +48,29 @@ TEST(SystemClock, TimeAndDateCarryTheCurrentMinuteAndDay) {
         const std::string day = NowWith("%d");
         EXPECT_NE(std::string(date).find(day.substr(day[0] == '0')), std::string::npos) << date;
         EXPECT_LT(std::strlen(time), 12u) << time;  // no seconds
+        return;
+    }
+    FAIL() << "the minute changed twice";
+}
+
+TEST(SystemClock, LocalTimeOfDayIsTheWallClocksNowAndAhead) {
+    Clock& clock = SystemClock();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::string hourMinute = NowWith("%H:%M");
+        std::uint32_t now = 0, ahead = 0;
+        ASSERT_TRUE(clock.LocalMsOfDay(0, now));
+        ASSERT_TRUE(clock.LocalMsOfDay(90u * 60u * 1000u, ahead));
+        if (NowWith("%H:%M") != hourMinute) {
+            continue;  // the minute turned over in between
+        }
+        char expected[8];
+        std::snprintf(expected, sizeof expected, "%02u:%02u", now / 3600000u, now / 60000u % 60u);
+        EXPECT_EQ(hourMinute, expected);
+        ASSERT_LT(ahead, kMsPerDay);
+        // An hour and a half later on the wall clock, give or take a daylight saving hour.
+        const std::uint32_t later = (ahead + kMsPerDay - now) % kMsPerDay;
+        EXPECT_TRUE(later / 1000 == 90 * 60 || later / 1000 == 30 * 60 || later / 1000 == 150 * 60)
+            << later;
         return;
     }
     FAIL() << "the minute changed twice";

@@ -2,6 +2,7 @@
 // cannot be loaded, and what the panel does with the values read.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -235,6 +236,74 @@ TEST(DisplayPropsLoad, UnloadableFilesNoParserOrAFailedLoadCallGiveTwoAndTouchNo
         PanelUnderTest t;
         EXPECT_EQ(InitializePanel(*t.panel, path, *loader), kErrorFileNotFound);
         ExpectUntouched(t);
+    }
+}
+
+// The dimming rules as one line: idle seconds/level, video level, night from-until/level, blank.
+std::string Rules(const DimmingConfig& d) {
+    char text[128];
+    std::snprintf(text, sizeof text, "idle %s%u/%u video %s%u night %s%u-%u/%u blank %d",
+                  d.idle ? "" : "-", d.idleAfterMs / 1000, d.idleLevel, d.video ? "" : "-",
+                  d.videoLevel, d.night ? "" : "-", d.nightFromMs / 60000, d.nightUntilMs / 60000,
+                  d.nightLevel, d.blankInStandby ? 1 : 0);
+    return text;
+}
+
+TEST(DisplayPropsDimming, RulesAreReadAndAMalformedOneGivesTwoTouchingNothing) {
+    const std::string none = "idle -0/0 video -0 night -0-0/0 blank 0";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", none},
+        {"<Dimming/>", none},
+        {"<Dimming><IdleAfterSeconds> 300 </IdleAfterSeconds><IdleBrightness>40</IdleBrightness>"
+         "<VideoBrightness>80</VideoBrightness><NightFrom>23:00</NightFrom>"
+         "<NightUntil>7:30</NightUntil><NightBrightness>0</NightBrightness>"
+         "<BlankInStandby>True</BlankInStandby></Dimming>",
+         "idle 300/40 video 80 night 1380-450/0 blank 1"},
+        {"<Dimming><!-- video only --><VideoBrightness>255</VideoBrightness></Dimming>",
+         "idle -0/0 video 255 night -0-0/0 blank 0"},
+        // Outside Dimming the names mean nothing.
+        {"<VideoBrightness>20</VideoBrightness>", none},
+        // Malformed, each on its own.
+        {"<Dimming><IdleAfterSeconds>300</IdleAfterSeconds></Dimming>", "2"},
+        {"<Dimming><IdleBrightness>40</IdleBrightness></Dimming>", "2"},
+        {"<Dimming><IdleAfterSeconds>0</IdleAfterSeconds><IdleBrightness>4</IdleBrightness>"
+         "</Dimming>",
+         "2"},
+        {"<Dimming><IdleAfterSeconds>5m</IdleAfterSeconds><IdleBrightness>4</IdleBrightness>"
+         "</Dimming>",
+         "2"},
+        {"<Dimming><VideoBrightness>256</VideoBrightness></Dimming>", "2"},
+        {"<Dimming><VideoBrightness>-1</VideoBrightness></Dimming>", "2"},
+        {"<Dimming><VideoBrightness/></Dimming>", "2"},
+        {"<Dimming><NightFrom>23:00</NightFrom><NightUntil>24:00</NightUntil>"
+         "<NightBrightness>9</NightBrightness></Dimming>",
+         "2"},
+        {"<Dimming><NightFrom>23:00</NightFrom><NightUntil>23:00</NightUntil>"
+         "<NightBrightness>9</NightBrightness></Dimming>",
+         "2"},
+        {"<Dimming><NightFrom>23</NightFrom><NightUntil>6:00</NightUntil>"
+         "<NightBrightness>9</NightBrightness></Dimming>",
+         "2"},
+        {"<Dimming><NightFrom>23:00</NightFrom><NightBrightness>9</NightBrightness></Dimming>",
+         "2"},
+        {"<Dimming><BlankInStandby>true</BlankInStandby></Dimming>", "2"},
+    };
+    for (const auto& [dimming, expected] : cases) {
+        SCOPED_TRACE(dimming);
+        ScratchFolder folder;
+        const std::string path = folder.Write(
+            "DisplayProps.xml", Document(kIds + "<Brightness>51</Brightness>" + dimming));
+        PanelConfig config;
+        config.brightness = 7;
+        const std::uint32_t result = ReadDisplayProps(path, *CreateSystemXmlLoader(), config);
+        if (expected == "2") {
+            EXPECT_EQ(result, kErrorFileNotFound);
+            EXPECT_EQ(config.brightness, 7);  // nothing of the file is taken
+        } else {
+            EXPECT_EQ(result, kErrorSuccess);
+            EXPECT_EQ(config.brightness, 51);
+            EXPECT_EQ(Rules(config.dimming), expected);
+        }
     }
 }
 

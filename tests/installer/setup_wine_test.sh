@@ -158,8 +158,11 @@ check "log: LumaraNowPlaying.exe started, or left to the next logon without a de
 check "uninstaller's version resource" 0 \
     "$(bash "$repo/tests/installer/versions_test.sh" "$version" "$dir/uninstall.exe" | grep -c '^FAIL')"
 
-# ---- upgrade without /D=: into the installed folder; the user changed DisplayProps.xml; the
-# panel is there; drivers beside the setup
+# ---- upgrade without /D=: into the installed folder; the user changed DisplayProps.xml (with
+# dimming rules, which the upgraded service starts with); the panel is there; drivers beside
+# the setup
+sed -i 's|</Display>|<Dimming><IdleAfterSeconds>300</IdleAfterSeconds><IdleBrightness>40</IdleBrightness><NightFrom>23:00</NightFrom><NightUntil>7:00</NightUntil><NightBrightness>20</NightBrightness></Dimming></Display>|' \
+    "$dir/DisplayProps.xml"
 printf '<!-- changed by the user -->\r\n' >>"$dir/DisplayProps.xml"
 cp "$dir/DisplayProps.xml" "$work/changed.xml"
 mkdir -p "$C/setup/drivers"

@@ -831,5 +831,107 @@ TEST(ServicePanel, ResumeAndReopenSendTheBrightnessLastSetNotTheFilesOne) {
     ASSERT_TRUE(rig.Stop());
 }
 
+// ---- Dimming ----
+
+// The rig's properties with a Dimming element of `rules` (name, text).
+XmlNode DimmingTree(std::initializer_list<std::pair<const char*, const char*>> rules) {
+    XmlNode root = DisplayPropsTree("1F3C", "5A41");
+    XmlNode dimming;
+    dimming.isElement = true;
+    dimming.tagName = "Dimming";
+    for (const auto& [name, text] : rules) {
+        XmlNode rule;
+        rule.isElement = true;
+        rule.tagName = name;
+        rule.text = text;
+        dimming.children.push_back(rule);
+    }
+    root.children[0].children.push_back(dimming);
+    return root;
+}
+
+// The brightness reports among the panel's reports since the last ClearReports.
+std::vector<Report> BrightnessReports(ServiceRig& rig) {
+    std::vector<Report> out;
+    for (const Report& r : rig.bus.Reports()) {
+        if (r[0] == 2) out.push_back(r);
+    }
+    return out;
+}
+
+TEST(ServiceDimming, IdleDimsWithOneReportActivityAndControlsRestoreIt) {
+    ServiceRig rig;
+    rig.loader.tree = DimmingTree({{"IdleAfterSeconds", "300"}, {"IdleBrightness", "16"}});
+    rig.Start();
+    rig.Settle();
+    rig.bus.ClearReports();
+    // The loop waits for the idle time on the clock; a look just before it changes nothing.
+    rig.clock.Advance(299999);
+    rig.service->Nudge();
+    rig.Settle();
+    EXPECT_EQ(BrightnessReports(rig), std::vector<Report>{});
+    rig.clock.Advance(1);
+    for (int look = 0; look < 3; ++look) {
+        rig.service->Nudge();
+        rig.Settle();
+    }
+    EXPECT_EQ(BrightnessReports(rig), std::vector<Report>{R({2, 16})});
+    EXPECT_EQ(rig.service->Brightness(), (BrightnessLevel{16, DimReason::kIdle}));
+
+    // A control during the dim: its level at once, once.
+    rig.bus.ClearReports();
+    rig.service->OnUserDefinedRequest(kControlBrightnessLow);
+    rig.Settle();
+    EXPECT_EQ(BrightnessReports(rig), std::vector<Report>{R({2, 0xA4})});
+    // Idle again, then a volume change brings back the control's level, not the file's.
+    rig.clock.Advance(300000);
+    rig.service->Nudge();
+    rig.Settle();
+    rig.volume.SetVolume(1000);
+    ASSERT_TRUE(WaitUntil([&] { return rig.Picture().volumeMask == 0x0001; }));
+    rig.Settle();
+    EXPECT_EQ(BrightnessReports(rig),
+              (std::vector<Report>{R({2, 0xA4}), R({2, 16}), R({2, 0xA4})}));
+    ASSERT_TRUE(rig.Stop());
+}
+
+TEST(ServiceDimming, StandbyBlanksAfterItsScreenAndResumeGivesTheLevelOfThen) {
+    ServiceRig rig;
+    rig.loader.tree = DimmingTree({{"BlankInStandby", "True"}, {"VideoBrightness", "32"}});
+    rig.Start();
+    ASSERT_EQ(rig.Send(MSPROPTAG_DVD, "True"), 0u);
+    ASSERT_EQ(rig.Send(MSPROPTAG_Play, "True"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return rig.service->Brightness().value == 32; }));
+    rig.bus.ClearReports();
+    rig.service->OnPowerEvent(kPowerSuspend, nullptr);
+    EXPECT_EQ(rig.Line(1), "to standby..");
+    ASSERT_FALSE(rig.bus.Reports().empty());
+    EXPECT_EQ(rig.bus.Reports().back(), R({2, 0}));
+    EXPECT_EQ(BrightnessReports(rig).size(), 1u);
+
+    // Resume: the DVD still plays, so the video level, in one report.
+    std::thread resumer([&] { rig.service->OnPowerEvent(kPowerResumeSuspend, nullptr); });
+    ASSERT_TRUE(WaitUntil([&] { return rig.sleeper.Requested(kResumeDelayMs); }));
+    rig.bus.ClearReports();
+    rig.sleeper.Grant(kResumeDelayMs);
+    resumer.join();
+    rig.Settle();
+    EXPECT_EQ(BrightnessReports(rig), std::vector<Report>{R({2, 32})});
+    EXPECT_EQ(rig.service->Brightness(), (BrightnessLevel{32, DimReason::kVideo}));
+    ASSERT_TRUE(rig.Stop());
+}
+
+TEST(ServiceDimming, AMalformedRuleStopsTheStartWithTwo) {
+    ServiceRig rig;
+    rig.loader.tree =
+        DimmingTree({{"NightFrom", "23:00"}, {"NightUntil", "25:00"}, {"NightBrightness", "8"}});
+    rig.Start(false);
+    ASSERT_TRUE(rig.WaitForRunToReturn());
+    EXPECT_EQ(rig.service->StartupError(), kErrorFileNotFound);
+    EXPECT_EQ(rig.EventIds(), (Events{kEventIdServiceStarted, kEventIdPropertiesNotLoaded,
+                                      kEventIdServiceStopped}));
+    EXPECT_EQ(rig.bus.ReportCount(), 0u);
+}
+
 }  // namespace
 }  // namespace zelk

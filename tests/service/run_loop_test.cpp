@@ -21,15 +21,18 @@ class LoopUnderTest {
 
     void Start() {
         thread_ = std::thread([this] {
-            redraws_ = RunLoop(shared, [this](const MediaState& copy) {
-                int n;
-                {
-                    std::lock_guard<std::mutex> guard(lock_);
-                    drawn_.push_back(copy);
-                    n = static_cast<int>(drawn_.size());
-                }
-                if (during_) during_(copy, n);
-            });
+            redraws_ = RunLoop(
+                shared,
+                [this](const MediaState& copy) {
+                    int n;
+                    {
+                        std::lock_guard<std::mutex> guard(lock_);
+                        drawn_.push_back(copy);
+                        n = static_cast<int>(drawn_.size());
+                    }
+                    if (during_) during_(copy, n);
+                },
+                deadlines);
             ended_.store(true);
         });
     }
@@ -47,6 +50,7 @@ class LoopUnderTest {
     std::uint64_t Redraws() const { return redraws_; }
 
     ServiceShared shared;
+    LoopDeadlines deadlines;  // none unless a test gives some before Start
 
   private:
     std::function<void(const MediaState&, int)> during_;
@@ -86,6 +90,50 @@ TEST(RunLoop, AChangeDuringARedrawIsDrawnByOneMoreRedraw) {
     EXPECT_EQ(loop.Drawn()[1].trackNumber, 9);
     ASSERT_TRUE(WaitUntil([&] { return loop.shared.wake.HasIdleWaiter(); }));
     EXPECT_EQ(loop.Count(), 2u);
+}
+
+// A source of one deadline at a time, counting the calls it gets when it is due.
+struct OneDeadline {
+    std::atomic<std::int64_t> at{-1};  // -1: none
+    std::atomic<int> dueCalls{0};
+    DeadlineSource Source() {
+        return {[this]() -> std::optional<std::uint64_t> {
+                    const std::int64_t value = at.load();
+                    if (value < 0) return std::nullopt;
+                    return static_cast<std::uint64_t>(value);
+                },
+                [this] {
+                    ++dueCalls;
+                    at.store(-1);
+                }};
+    }
+};
+
+TEST(RunLoop, TheEarliestOfSeveralDeadlinesEndsTheWaitWithoutARedraw) {
+    FakeClock clock;
+    clock.Advance(6000);
+    OneDeadline first, second;
+    first.at.store(5000);  // already past
+    second.at.store(8000);
+    LoopUnderTest loop;
+    loop.deadlines = {&clock, {first.Source(), second.Source()}};
+    loop.Start();
+    // The past deadline is served at once, without a wake-up and without a redraw; then the loop
+    // waits for the second one.
+    ASSERT_TRUE(WaitUntil([&] { return first.dueCalls == 1 && loop.shared.wake.HasIdleWaiter(); }));
+    EXPECT_EQ(second.dueCalls.load(), 0);
+    EXPECT_EQ(loop.Count(), 0u);
+    // Time moved on and a nudge: one redraw, then the source whose time has come.
+    clock.Advance(2000);
+    loop.shared.wake.Set();
+    ASSERT_TRUE(
+        WaitUntil([&] { return second.dueCalls == 1 && loop.shared.wake.HasIdleWaiter(); }));
+    EXPECT_EQ(loop.Count(), 1u);
+    EXPECT_EQ(first.dueCalls.load(), 1);
+    // No deadlines left: the loop waits for the event alone, and a stop ends it.
+    loop.StopAndJoin();
+    EXPECT_EQ(loop.Count(), 1u);
+    EXPECT_EQ(second.dueCalls.load(), 1);
 }
 
 // (What the loop spends in standby is measured by bench/service_cpu_bench.)

@@ -6,7 +6,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "service/core/service_host.h"
 #include "service/panel/display_props.h"
+#include "tests/support/fake_clock.h"
+#include "tools/sim/sim_clock.h"
+#include "tools/sim/sim_commands.h"
+#include "tools/sim/sim_options.h"
 #include "tools/sim/sim_svg.h"
 
 namespace zelk {
@@ -52,6 +57,43 @@ TEST(PanelSvg, DrawsLinesIconsBarAndValuesAsWellFormedXml) {
     EXPECT_EQ(root.tagName, "svg");
     std::filesystem::remove(file);
     EXPECT_FALSE(WritePanelSvg(picture, 12, "/nonexistent-folder/panel.svg"));
+}
+
+TEST(SimDimming, TimeIsMovedByOptionAndCommandAndTheDimmedPictureSaysWhy) {
+    const std::pair<const char*, std::int64_t> spans[] = {
+        {"300", 300000}, {"90s", 90000}, {"5m", 300000}, {"8h", 28800000}, {"0", 0},     {"", -1},
+        {"h", -1},       {"-5m", -1},    {"+5", -1},     {"5d", -1},       {"9000h", -1}};
+    for (const auto& [text, ms] : spans) {
+        const auto parsed = ParseTimeSpanMs(text);
+        EXPECT_EQ(parsed ? static_cast<std::int64_t>(*parsed) : -1, ms) << text;
+    }
+    std::string error;
+    const auto options = ParseSimOptions({"--advance", "2h"}, error);
+    ASSERT_TRUE(options.has_value()) << error;
+    EXPECT_EQ(options->advanceMs, 7200000u);
+    EXPECT_FALSE(ParseSimOptions({"--advance", "soon"}, error).has_value());
+
+    test::FakeClock real;
+    real.SetLocalTime(22 * test::kHourMs);
+    SimClock clock(real);
+    StandaloneServiceHost host;
+    LumaraService service(host, ServiceEnvironment{});
+    SimVolumeSource volume(0);
+    EXPECT_TRUE(RunSimCommand("advance 90m", service, volume, nullptr, error, &clock)) << error;
+    EXPECT_EQ(clock.NowMs(), 5400000u);
+    std::uint32_t local = 0;
+    ASSERT_TRUE(clock.LocalMsOfDay(0, local));
+    EXPECT_EQ(local, 23 * test::kHourMs + 30 * 60000);
+    EXPECT_TRUE(service.Shared().wake.IsSet()) << "the service is told to look at the time";
+    EXPECT_FALSE(RunSimCommand("advance", service, volume, nullptr, error, &clock));
+    EXPECT_FALSE(RunSimCommand("advance 5m", service, volume, nullptr, error, nullptr));
+
+    PanelPicture picture;
+    picture.brightness = 40;
+    const std::string dimmed = PanelSvg(picture, 12, "idle");
+    EXPECT_NE(dimmed.find("brightness 40 (0x28), dimmed: idle"), std::string::npos);
+    EXPECT_EQ(Count(dimmed, "opacity="), 1u);
+    EXPECT_EQ(Count(PanelSvg(picture, 12), "opacity="), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Test doubles for Clock and Sleeper: time that moves only when a test (or a sleep) moves it.
 //
 //   FakeClock clock;                  // NowMs() starts at 0; texts "12:00" and "01/01/2000"
+//   clock.SetLocalTime(23 * kHourMs); // local time known from now on: 23:00 at this moment
+//   clock.ShiftLocalTimeAt(ms, -kHourMs);  // a daylight saving change at NowMs() == ms
 //   FakeSleeper sleeper(&clock);      // each SleepMs(n) records n and advances the clock by n
 //   sleeper.SetHook([&](std::uint32_t ms) { ... });  // runs after each sleep, on its thread
 //   ... code under test calls sleeper.SleepMs(10000) ...
@@ -44,6 +46,32 @@ class FakeClock : public Clock {
         }
     }
 
+    // The local time of day at this moment; until the first call the local time is unknown.
+    void SetLocalTime(std::uint32_t msOfDay) {
+        std::lock_guard<std::mutex> guard(lock_);
+        localKnown_ = true;
+        localAtZero_ = static_cast<std::int64_t>(msOfDay) - static_cast<std::int64_t>(nowMs_);
+        shifts_.clear();
+    }
+    // From NowMs() == `atMs` on, the local time is `shiftMs` further (+1 h when daylight saving
+    // time starts, -1 h when it ends).
+    void ShiftLocalTimeAt(std::uint64_t atMs, std::int64_t shiftMs) {
+        std::lock_guard<std::mutex> guard(lock_);
+        shifts_.emplace_back(atMs, shiftMs);
+    }
+    bool LocalMsOfDay(std::uint64_t afterMs, std::uint32_t& msOfDay) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!localKnown_) return false;
+        const std::uint64_t at = nowMs_ + afterMs;
+        std::int64_t local = localAtZero_ + static_cast<std::int64_t>(at);
+        for (const auto& [shiftAt, shift] : shifts_) {
+            if (at >= shiftAt) local += shift;
+        }
+        const std::int64_t day = kMsPerDay;
+        msOfDay = static_cast<std::uint32_t>(((local % day) + day) % day);
+        return true;
+    }
+
     // The texts FormatTime and FormatDate give from now on.
     void SetTimeText(std::string text) {
         std::lock_guard<std::mutex> guard(lock_);
@@ -82,7 +110,12 @@ class FakeClock : public Clock {
     std::string time_ = "12:00";
     std::string date_ = "01/01/2000";
     bool formatFails_ = false;
+    bool localKnown_ = false;
+    std::int64_t localAtZero_ = 0;
+    std::vector<std::pair<std::uint64_t, std::int64_t>> shifts_;
 };
+
+inline constexpr std::uint32_t kHourMs = 60u * 60u * 1000u;
 
 class FakeSleeper : public Sleeper {
   public:

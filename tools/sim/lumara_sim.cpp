@@ -19,6 +19,7 @@
 #include "service/core/version.h"
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
+#include "tools/sim/sim_clock.h"
 #include "tools/sim/sim_commands.h"
 #include "tools/sim/sim_options.h"
 #include "tools/sim/sim_svg.h"
@@ -37,8 +38,11 @@ constexpr std::int32_t kStartVolume = 32768;
 class LiveView {
   public:
     LiveView(std::function<std::size_t()> columns, std::function<bool()> unplugged,
-             ScopedDebugCapture& traces)
-        : columns_(std::move(columns)), unplugged_(std::move(unplugged)), traces_(traces) {
+             std::function<std::string()> brightness, ScopedDebugCapture& traces)
+        : columns_(std::move(columns)),
+          unplugged_(std::move(unplugged)),
+          brightness_(std::move(brightness)),
+          traces_(traces) {
         thread_ = std::thread([this] { Loop(); });
     }
     ~LiveView() { Finish(); }
@@ -85,6 +89,7 @@ class LiveView {
         std::vector<std::string> lines = RenderPanel(picture, columns_(), true);
         lines.push_back(unplugged_() ? "panel: UNPLUGGED (writes fail until plug)"
                                      : "panel: plugged in");
+        lines.push_back(brightness_());
         // The service's traces are debugger output: the last one is shown under the drawing.
         std::vector<std::string> traces = traces_.Lines();
         traces_.Clear();
@@ -109,6 +114,7 @@ class LiveView {
 
     std::function<std::size_t()> columns_;
     std::function<bool()> unplugged_;
+    std::function<std::string()> brightness_;
     ScopedDebugCapture& traces_;
     std::string lastTrace_;
     Mutex lock_;
@@ -132,6 +138,7 @@ struct Simulator {
     VirtualPanelBus bus{VirtualDeviceConfig{}};
     SimVolumeSource volume{kStartVolume};
     StandaloneServiceHost host;
+    SimClock clock{SystemClock()};
     std::unique_ptr<LumaraService> service;
     // Written by the panel's writers, flushed by the main thread at the end.
     Mutex logLock;
@@ -158,11 +165,23 @@ bool TakeSnapshot(Simulator& sim, const std::string& rest, std::string& error) {
     const std::size_t columns = panel != nullptr && panel->Config().displayColumns > 0
                                     ? static_cast<std::size_t>(panel->Config().displayColumns)
                                     : 12;
-    if (!WritePanelSvg(sim.bus.Picture(), columns, path)) {
+    if (!WritePanelSvg(sim.bus.Picture(), columns, path,
+                       DimReasonName(sim.service->Brightness().reason))) {
         error = "cannot write the snapshot " + path;
         return false;
     }
     return true;
+}
+
+// The brightness the service gave the panel and why it is dimmed, with the time moved ahead.
+std::string BrightnessLine(Simulator& sim) {
+    const BrightnessLevel level = sim.service ? sim.service->Brightness() : BrightnessLevel{};
+    char line[160];
+    const char* reason = DimReasonName(level.reason);
+    std::snprintf(line, sizeof line, "level: 0x%02x%s%s%s  time ahead: %llu s", level.value,
+                  *reason != '\0' ? " (" : "", reason, *reason != '\0' ? ")" : "",
+                  static_cast<unsigned long long>(sim.clock.OffsetMs() / 1000));
+    return line;
 }
 
 void ReadCommands(Simulator& sim) {
@@ -177,7 +196,7 @@ void ReadCommands(Simulator& sim) {
             }
             continue;
         }
-        if (!RunSimCommand(line, *sim.service, sim.volume, &sim.bus, error)) {
+        if (!RunSimCommand(line, *sim.service, sim.volume, &sim.bus, error, &sim.clock)) {
             std::fprintf(stderr, "lumara-sim: %s\n", error.c_str());
         }
         if (sim.view) sim.view->Update(sim.bus.Picture());  // shows an unplug or plug at once
@@ -242,7 +261,8 @@ int Main(int argc, char** argv) {
                            ? static_cast<std::size_t>(panel->Config().displayColumns)
                            : 12;
             },
-            [&sim] { return sim.bus.IsUnplugged(); }, sim.traces);
+            [&sim] { return sim.bus.IsUnplugged(); }, [&sim] { return BrightnessLine(sim); },
+            sim.traces);
     }
     sim.bus.SetObserver(
         [&sim](std::size_t, const std::vector<std::uint8_t>& report, const PanelPicture& picture) {
@@ -263,6 +283,8 @@ int Main(int argc, char** argv) {
     virtualParts.xmlLoader = sim.loader.get();
     virtualParts.propsPath = propsPath;
     virtualParts.pipeName = sim.options.pipeName;
+    sim.clock.Advance(sim.options.advanceMs);
+    virtualParts.clock = &sim.clock;
     sim.service = std::make_unique<LumaraService>(sim.host, MakeVirtualEnvironment(virtualParts));
 
     ServiceRunner runner(*sim.service, [&sim] {

@@ -19,7 +19,7 @@ XmlNode Element(const std::string& name, const std::string& text = "") {
 }  // namespace
 
 bool RunSimCommand(const std::string& line, LumaraService& service, SimVolumeSource& volume,
-                   VirtualPanelBus* bus, std::string& error) {
+                   VirtualPanelBus* bus, std::string& error, SimClock* clock) {
     std::istringstream words(line);
     std::string command, argument, extra;
     words >> command;
@@ -66,6 +66,21 @@ bool RunSimCommand(const std::string& line, LumaraService& service, SimVolumeSou
             return false;
         }
         bus->SetUnplugged(0, command == "unplug");
+        return true;
+    }
+
+    if (command == "advance") {
+        const auto ms = hasArgument ? ParseTimeSpanMs(argument) : std::nullopt;
+        if (!ms) {
+            error = "advance needs a time, for example: advance 5m (or 300, 90s, 8h)";
+            return false;
+        }
+        if (clock == nullptr) {
+            error = "the time cannot be moved here";
+            return false;
+        }
+        clock->Advance(*ms);
+        service.Nudge();
         return true;
     }
 

@@ -7,14 +7,16 @@
 #include "service/panel/display_props.h"
 #include "service/panel/virtual_panel.h"
 #include "service/adapters/virtual_volume.h"
+#include "tools/sim/sim_clock.h"
 
 namespace zelk {
 
 // Carries out one command line (stop, shutdown, suspend, resume, resume-automatic, control N,
 // volume N, mute 0|1; unplug and plug, which take the virtual panel `bus`'s first device away
-// and give it back; blank lines do nothing). False with `error` set for anything else.
+// and give it back; advance TIME, which moves `clock` forward and has the service look at the
+// time again; blank lines do nothing). False with `error` set for anything else.
 bool RunSimCommand(const std::string& line, LumaraService& service, SimVolumeSource& volume,
-                   VirtualPanelBus* bus, std::string& error);
+                   VirtualPanelBus* bus, std::string& error, SimClock* clock = nullptr);
 
 // The panel the simulator describes when no DisplayProps.xml is given or found: the panel's
 // own ids, two rows of twelve columns.

@@ -7,6 +7,7 @@
 #include "common/long_options.h"
 #include "common/media_status_tags.h"
 #include "common/pipe_message.h"
+#include "tools/sim/sim_clock.h"
 
 namespace zelk {
 
@@ -63,6 +64,14 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
     parser.Value("--props", options.propsPath, true)
         .Value("--pipe", options.pipeName, true)
         .Value("--report-log", options.reportLogPath, true)
+        .Value("--advance",
+               [&options](const std::string& span) {
+                   const auto ms = ParseTimeSpanMs(span);
+                   if (!ms)
+                       return "--advance needs a time such as 300, 5m or 8h, not \"" + span + "\"";
+                   options.advanceMs = *ms;
+                   return std::string();
+               })
         .Flag("--quiet", options.quiet);
     const LongOptions::Outcome outcome = parser.Parse(args, error);
     if (outcome == LongOptions::Outcome::kError) return std::nullopt;
@@ -115,11 +124,39 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
     return options;
 }
 
+std::optional<std::uint64_t> ParseTimeSpanMs(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t unitMs = 1000;
+    std::string digits = text;
+    switch (text.back()) {
+        case 's':
+            digits.pop_back();
+            break;
+        case 'm':
+            unitMs = 60u * 1000u;
+            digits.pop_back();
+            break;
+        case 'h':
+            unitMs = 60u * 60u * 1000u;
+            digits.pop_back();
+            break;
+        default:
+            break;
+    }
+    const auto value = ParseDecimal(digits);
+    if (!value || *value < 0 || digits.front() == '+') return std::nullopt;
+    const std::uint64_t ms = static_cast<std::uint64_t>(*value) * unitMs;
+    if (ms > 366ull * 24u * 60u * 60u * 1000u) return std::nullopt;
+    return ms;
+}
+
 const char* SimUsage() {
     return "usage: lumara-sim [--props FILE] [--pipe NAME] [--report-log FILE] [--quiet]\n"
+           "                  [--advance TIME]\n"
            "       lumara-sim --help | --version\n"
            "commands on standard input, one a line: stop, shutdown, suspend, resume,\n"
            "resume-automatic, control N, volume N, mute 0|1, unplug, plug,\n"
+           "advance TIME (moves the service's time forward: 300, 90s, 5m, 8h),\n"
            "snapshot FILE (an SVG picture)\n";
 }
 

@@ -13,7 +13,8 @@ struct SimOptions {
     std::string pipeName;
     std::string reportLogPath;  // empty: no log
     bool quiet = false;
-    bool help = false;  // --help: show the usage and exit
+    std::uint64_t advanceMs = 0;  // --advance: the service's time starts this far ahead
+    bool help = false;            // --help: show the usage and exit
     bool version = false;
 };
 

@@ -92,7 +92,8 @@ int IconRow(std::string& svg, int x, int y, const IconName* names, std::size_t c
 
 }  // namespace
 
-std::string PanelSvg(const PanelPicture& picture, std::size_t columns) {
+std::string PanelSvg(const PanelPicture& picture, std::size_t columns,
+                     const std::string& dimReason) {
     columns = std::clamp<std::size_t>(columns, 1, kVirtualPanelColumns);
     const int linesWidth = static_cast<int>(columns) * kCellWidth;
     const int barWidth = 16 * kSegmentWidth + 15 * kSegmentGap;
@@ -120,6 +121,9 @@ std::string PanelSvg(const PanelPicture& picture, std::size_t columns) {
         "</mask></defs>\n";
     svg +=
         "  <rect width=\"100%\" height=\"100%\" rx=\"14\" fill=\"" + std::string(kBody) + "\"/>\n";
+    if (!dimReason.empty()) {
+        svg += "  <g class=\"dimmed\" opacity=\"0.4\">\n";
+    }
 
     for (int row = 0; row < 2; ++row) {
         const std::vector<std::string> chars = Characters(Cp850ToUtf8(picture.Line(row, columns)));
@@ -160,17 +164,23 @@ std::string PanelSvg(const PanelPicture& picture, std::size_t columns) {
                (lit ? kLit : kDark) + "\"/>\n";
     }
 
-    char footer[128];
-    std::snprintf(footer, sizeof footer, "brightness %u (0x%02X) · display control %u",
-                  picture.brightness, picture.brightness, picture.displayControl);
+    if (!dimReason.empty()) {
+        svg += "  </g>\n";
+    }
+    char footer[160];
+    std::snprintf(footer, sizeof footer, "brightness %u (0x%02X)%s%s · display control %u",
+                  picture.brightness, picture.brightness,
+                  dimReason.empty() ? "" : ", dimmed: ", Escape(dimReason).c_str(),
+                  picture.displayControl);
     svg += "  <text x=\"" + Number(kMargin) + "\" y=\"" + Number(footerTop + 10) + "\" fill=\"" +
            kLit + "\">" + footer + "</text>\n";
     svg += "</svg>\n";
     return svg;
 }
 
-bool WritePanelSvg(const PanelPicture& picture, std::size_t columns, const std::string& path) {
-    const std::string svg = PanelSvg(picture, columns);
+bool WritePanelSvg(const PanelPicture& picture, std::size_t columns, const std::string& path,
+                   const std::string& dimReason) {
+    const std::string svg = PanelSvg(picture, columns, dimReason);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(svg.data(), static_cast<std::streamsize>(svg.size()));
     out.close();
