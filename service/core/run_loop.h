@@ -74,7 +74,8 @@ struct DeadlineSource {
     // loop's thread before every wait, so a source's answer may change with every pass.
     std::function<std::optional<std::uint64_t>()> next;
     // Called on the loop's thread on the first pass at or after that time (after the pass's
-    // redraw, if it has one), also in standby, never once the stop flag is set.
+    // redraw, if it has one), also in standby, never once the stop flag is set. Afterwards
+    // `next` names a later time or none (else the loop would go round without waiting).
     std::function<void()> due;
 };
 
