@@ -47,6 +47,8 @@ const char* DimReasonName(DimReason reason) {
             return "night";
         case DimReason::kStandby:
             return "standby";
+        case DimReason::kClient:
+            return "client";
         case DimReason::kNone:
             break;
     }
@@ -147,6 +149,7 @@ BrightnessLevel BrightnessPolicy::Level() {
     lower(config_.video && videoPlaying_, config_.videoLevel, DimReason::kVideo);
     lower(IdleNow(clock_.NowMs()), config_.idleLevel, DimReason::kIdle);
     lower(config_.night && NightAfter(0).value_or(false), config_.nightLevel, DimReason::kNight);
+    lower(clientDark_, 0, DimReason::kClient);
     return level;
 }
 

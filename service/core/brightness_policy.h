@@ -13,9 +13,10 @@
 namespace zelk {
 
 // Why the panel is below its normal level.
-enum class DimReason { kNone, kIdle, kVideo, kNight, kStandby };
+enum class DimReason { kNone, kIdle, kVideo, kNight, kStandby, kClient };
 
-// "idle", "video", "night", "standby", or "" for the normal level.
+// "idle", "video", "night", "standby", "client" (an LCDproc client turned the backlight off),
+// or "" for the normal level.
 const char* DimReasonName(DimReason reason);
 
 struct BrightnessLevel {
@@ -38,6 +39,8 @@ class BrightnessPolicy {
     // date texts aside) counts as activity.
     void Observe(const MediaState& state);
     void SetStandby(bool standby);
+    // Whether the LCDproc client screen in view asks for a dark panel (its backlight off).
+    void SetClientDark(bool dark) { clientDark_ = dark; }
 
     // The level that applies now.
     BrightnessLevel Level();
@@ -62,6 +65,7 @@ class BrightnessPolicy {
     bool playing_ = false;
     bool videoPlaying_ = false;
     bool standby_ = false;
+    bool clientDark_ = false;
     bool seen_ = false;
     MediaState shown_;  // the last observed picture, its time and date texts cleared
 };

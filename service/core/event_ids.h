@@ -23,5 +23,6 @@ inline constexpr std::uint32_t kEventIdWaitFailed = 0xC000000Fu;
 inline constexpr std::uint32_t kEventIdQueryStatusFailed = 0xC0000010u;
 inline constexpr std::uint32_t kEventIdPropertiesNotLoaded = 0xC0000012u;
 inline constexpr std::uint32_t kEventIdPanelNotFound = 0xC0000013u;
+inline constexpr std::uint32_t kEventIdLcdServerNotListening = 0x80000014u;
 
 }  // namespace zelk

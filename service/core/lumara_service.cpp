@@ -64,6 +64,11 @@ void LumaraService::Run(int, char**) {
             if (panel_->Config().dimming.Any()) {
                 deadlines.sources.push_back(BrightnessDeadline());
             }
+            OpenLcdServer();
+            if (lcd_) {
+                deadlines.sources.push_back(
+                    lcd_->Deadline([this] { return shared_.standby.load() != 0; }));
+            }
             recovery_ =
                 std::make_unique<PanelRecovery>(*env_.bus, *panel_, [this] { PanelBack(); });
             published_.store(panel_.get());
@@ -94,10 +99,15 @@ void LumaraService::Redraw(const MediaState& copy) {
     if (shared_.standby.load() != 0 || shuttingDown_.load()) {
         return;
     }
-    ShowMediaState(frame, copy);
+    const LcdDraw client = lcd_ ? lcd_->Draw(*panel_, frame, copy) : LcdDraw{};
+    if (!client.client) {
+        ShowMediaState(frame, copy);
+    }
     {
         MutexLock guard(brightnessLock_);
         brightness_->Observe(copy);
+        brightness_->SetClientDark(client.backlightOff);
+        if (client.changed) brightness_->NoteActivity();
     }
     ApplyBrightness(frame);
     redraws_.fetch_add(1);
@@ -134,6 +144,23 @@ DeadlineSource LumaraService::BrightnessDeadline() {
             }};
 }
 
+void LumaraService::OpenLcdServer() {
+    if (!env_.lcdServer.enabled) return;
+    auto lcd =
+        std::make_unique<LcdScreens>(env_.lcdServer, *env_.clock, [this] { shared_.wake.Set(); });
+    const bool listening = lcd->Open();
+    const std::string failures = lcd->FailureText();
+    if (!failures.empty()) {
+        // Said once, at start; without any address the service runs on without the server.
+        DebugPrint("LcdServer: %s\n", failures.c_str());
+        host_.LogEvent(kEventTypeWarning, kEventIdLcdServerNotListening, failures.c_str());
+    }
+    if (listening) {
+        lcdPort_.store(lcd->Port());
+        lcd_ = std::move(lcd);
+    }
+}
+
 bool LumaraService::StartWorkers() {
     try {
         endpoint_ = env_.makePipeEndpoint();
@@ -146,9 +173,10 @@ bool LumaraService::StartWorkers() {
         clock_ = std::make_unique<ClockThread>(shared_, *env_.clock, *env_.sleeper, clockGate_);
         volume_ = std::make_unique<VolumeThread>(env_.makeVolumeMonitor, this,
                                                  &LumaraService::OnVolumeChange);
-        for (Worker* worker :
-             {static_cast<Worker*>(pipeServer_.get()), static_cast<Worker*>(clock_.get()),
-              static_cast<Worker*>(volume_.get()), static_cast<Worker*>(recovery_.get())}) {
+        std::vector<Worker*> workers{pipeServer_.get(), clock_.get(), volume_.get(),
+                                     recovery_.get()};
+        if (lcd_) workers.push_back(&lcd_->Server());
+        for (Worker* worker : workers) {
             worker->Start();
             started_.push_back(worker);
         }
@@ -180,6 +208,7 @@ void LumaraService::EndWorkers() {
 void LumaraService::PanelBack() {
     // In standby the standby screen comes back; otherwise the run loop redraws the whole
     // picture.
+    if (lcd_) lcd_->Forget();
     if (shared_.standby.load() != 0) {
         ShowStandbyScreen(*panel_);
     }
@@ -270,6 +299,7 @@ std::uint32_t LumaraService::OnPowerEvent(std::uint32_t eventType, void*) {
         std::int32_t expected = 1;
         if (shared_.standby.compare_exchange_strong(expected, 0)) {
             if (PanelDevice* panel = published_.load()) {
+                if (lcd_) lcd_->Forget();
                 ShowStartupScreen(*panel);
             }
             env_.sleeper->SleepMs(kResumeDelayMs);

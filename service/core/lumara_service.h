@@ -16,6 +16,7 @@
 #include "service/adapters/volume_monitor.h"
 #include "service/core/brightness_policy.h"
 #include "service/core/event_ids.h"
+#include "service/core/lcd_screens.h"
 #include "service/core/clock_thread.h"
 #include "service/core/run_loop.h"
 #include "service/core/volume_thread.h"
@@ -93,6 +94,8 @@ class LumaraService {
     // Waits up to `timeoutMs` (real time) until the pipe server has created its pipe; false
     // when it could not, or Run has not got that far in time.
     bool WaitUntilPipeServed(std::uint32_t timeoutMs) { return pipeServing_.Wait(timeoutMs); }
+    // The port the LCDproc server listens on; 0 when it does not.
+    std::uint16_t LcdPort() const { return lcdPort_.load(); }
     bool PipeHalted() const { return pipeGate_.IsHalted(); }
     bool ClockHalted() const { return clockGate_.IsHalted(); }
     // Whether the pipe server and the clock thread are held at their gates right now.
@@ -104,6 +107,9 @@ class LumaraService {
     // the started ones still to be ended by EndWorkers) when the system cannot start one.
     bool StartWorkers();
     void HaltWorkers();
+    // Makes the LCDproc server when the environment asks for one and it can listen; says once
+    // why an address could not be listened on.
+    void OpenLcdServer();
     // Stops the started workers, the last started first.
     void EndWorkers();
     // The panel watch's news that the panel is back (after its opening reports).
@@ -142,6 +148,10 @@ class LumaraService {
     Mutex brightnessLock_;
     std::unique_ptr<BrightnessPolicy> brightness_ GUARDED_BY(brightnessLock_);
     BrightnessLevel sentLevel_ GUARDED_BY(brightnessLock_);
+    // The LCDproc clients' screens and their server; null when the server is off or could not
+    // listen.
+    std::unique_ptr<LcdScreens> lcd_;
+    std::atomic<std::uint16_t> lcdPort_{0};
     // The workers started so far, in the order they started (Run's thread only).
     std::vector<Worker*> started_;
 };

@@ -17,6 +17,7 @@ ServiceEnvironment MakeVirtualEnvironment(const VirtualEnvironmentOptions& optio
     }
     env.propsPath = options.propsPath;
     env.pipeName = options.pipeName;
+    env.lcdServer = options.lcdServer;
     env.clock = options.clock != nullptr ? options.clock : &SystemClock();
     env.sleeper = options.sleeper != nullptr ? options.sleeper : &SystemSleeper();
     env.panelSleeper = options.panelSleeper;

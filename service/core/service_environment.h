@@ -15,6 +15,7 @@
 #include "service/adapters/clock.h"
 #include "service/adapters/text_converter.h"
 #include "service/adapters/volume_monitor.h"
+#include "service/core/lcd_server_config.h"
 #include "service/panel/display_props.h"
 #include "service/panel/hid_bus.h"
 #include "service/pipe/pipe_endpoint.h"
@@ -43,6 +44,8 @@ struct ServiceEnvironment {
     // COM for the service thread (the XML DOM needs it on Windows; nothing elsewhere).
     std::function<bool()> initializeCom = InitializeServiceCom;
     std::function<void()> uninitializeCom = UninitializeServiceCom;
+    // The LCDproc server: off unless the environment turns it on.
+    LcdServerConfig lcdServer;
     // What the environment made for itself (the bus, the loader) and owns: it lives as long as
     // the service that holds the environment, and goes after the service's panel.
     std::vector<std::shared_ptr<void>> owned;
@@ -63,6 +66,8 @@ struct SystemEnvironmentOptions {
     // Put around the system's bus before the service gets it (lumarad's bus that stops writing
     // once the machine shuts down); the system's bus itself when empty.
     std::function<std::unique_ptr<HidBus>(std::unique_ptr<HidBus>)> wrapBus;
+    // The LCDproc server: on, on loopback, by default.
+    LcdServerConfig lcdServer{.enabled = true};
 };
 
 ServiceEnvironment MakeSystemEnvironment(const SystemEnvironmentOptions& options);
@@ -81,6 +86,8 @@ struct VirtualEnvironmentOptions {
     Clock* clock = nullptr;
     Sleeper* sleeper = nullptr;
     Sleeper* panelSleeper = nullptr;
+    // The LCDproc server: off by default.
+    LcdServerConfig lcdServer;
 };
 
 ServiceEnvironment MakeVirtualEnvironment(const VirtualEnvironmentOptions& options);

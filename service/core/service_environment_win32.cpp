@@ -25,6 +25,7 @@ ServiceEnvironment MakeSystemEnvironment(const SystemEnvironmentOptions& options
     env.owned = {std::move(bus), std::move(loader)};
     env.propsPath = options.propsPath ? *options.propsPath : DefaultDisplayPropsPath();
     env.pipeName = options.pipeName;
+    env.lcdServer = options.lcdServer;
     env.clock = &SystemClock();
     env.sleeper = &SystemSleeper();
     // The volume monitor, the pipe and the text converter: the system's by default.

@@ -29,6 +29,7 @@ inline constexpr std::uint32_t kKeepStatusValue = 0xFFFFFFFFu;
 
 // Event log entry types.
 inline constexpr std::uint16_t kEventTypeError = 0x0001;
+inline constexpr std::uint16_t kEventTypeWarning = 0x0002;
 inline constexpr std::uint16_t kEventTypeInformation = 0x0004;
 
 // MessageBeep sound.

@@ -16,6 +16,7 @@ namespace zelk {
 namespace {
 
 constexpr int kPriorityError = 3;
+constexpr int kPriorityWarning = 4;
 constexpr int kPriorityInfo = 6;
 
 // JOURNAL_STREAM holds "device:inode" of the stream systemd connected to the journal.
@@ -38,7 +39,9 @@ bool StderrIsJournal() {
 DaemonLog::DaemonLog() : journal_(StderrIsJournal()) {}
 
 void DaemonLog::Event(std::uint16_t type, std::uint32_t eventId, const std::string& text) {
-    const int priority = type == kEventTypeError ? kPriorityError : kPriorityInfo;
+    const int priority = type == kEventTypeError     ? kPriorityError
+                         : type == kEventTypeWarning ? kPriorityWarning
+                                                     : kPriorityInfo;
     const std::string message = DaemonEventText(eventId, text);
     MutexLock guard(lock_);
     if (journal_ && sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", priority,

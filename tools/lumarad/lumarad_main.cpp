@@ -157,6 +157,7 @@ class Daemon {
         system.pipeName = options_.pipeName;
         system.hidrawClassDir = options_.hidrawClassDir;
         system.devDir = options_.devDir;
+        system.lcdServer = options_.lcdServer;
         system.wrapBus = [this](std::unique_ptr<HidBus> hidraw) -> std::unique_ptr<HidBus> {
             auto sealable = std::make_unique<SealableBus>(std::move(hidraw));
             bus_ = sealable.get();

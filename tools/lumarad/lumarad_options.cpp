@@ -9,13 +9,17 @@ std::optional<DaemonOptions> ParseDaemonOptions(const std::vector<std::string>& 
                                                 std::string& error) {
     DaemonOptions options;
     options.pipeName = kPipeName;
+    bool noLcdServer = false;
     LongOptions parser;
     parser.Value("--props", options.propsPath)
         .Value("--pipe", options.pipeName)
         .Value("--hidraw-class", options.hidrawClassDir)
-        .Value("--dev-dir", options.devDir);
+        .Value("--dev-dir", options.devDir)
+        .Flag("--no-lcdproc", noLcdServer);
+    AddLcdServerOptions(parser, options.lcdServer);
     const LongOptions::Outcome outcome = parser.Parse(args, error);
     if (outcome == LongOptions::Outcome::kError) return std::nullopt;
+    options.lcdServer.enabled = !noLcdServer;
     options.help = outcome == LongOptions::Outcome::kHelp;
     options.version = outcome == LongOptions::Outcome::kVersion;
     return options;
@@ -29,6 +33,10 @@ const char* DaemonUsage() {
            "  --pipe NAME          the pipe's name (default ZELK_FRONTPANEL_PIPE)\n"
            "  --hidraw-class DIR   where the hidraw nodes are listed (default /sys/class/hidraw)\n"
            "  --dev-dir DIR        where the hidraw nodes are (default /dev)\n"
+           "  --lcdproc-port N     the LCDproc server's TCP port (default 13666; 0: any free)\n"
+           "  --lcdproc-address A  a numeric address to listen on, repeatable (default\n"
+           "                       127.0.0.1 and ::1)\n"
+           "  --no-lcdproc         no LCDproc server\n"
            "  --help               show this help and exit\n"
            "  --version            show the version and exit\n"
            "\n"

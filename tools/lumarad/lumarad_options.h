@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "service/core/lcd_server_config.h"
+
 namespace zelk {
 
 inline constexpr char kDefaultPropsPath[] = "/etc/lumara/DisplayProps.xml";
@@ -16,6 +18,7 @@ struct DaemonOptions {
     std::string pipeName;  // the service's pipe name unless given
     std::string hidrawClassDir = kDefaultHidrawClassDir;
     std::string devDir = kDefaultDevDir;
+    LcdServerConfig lcdServer{.enabled = true};
     bool help = false;
     bool version = false;
 };

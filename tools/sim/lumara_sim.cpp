@@ -285,6 +285,7 @@ int Main(int argc, char** argv) {
     virtualParts.pipeName = sim.options.pipeName;
     sim.clock.Advance(sim.options.advanceMs);
     virtualParts.clock = &sim.clock;
+    virtualParts.lcdServer = sim.options.lcdServer;
     sim.service = std::make_unique<LumaraService>(sim.host, MakeVirtualEnvironment(virtualParts));
 
     ServiceRunner runner(*sim.service, [&sim] {

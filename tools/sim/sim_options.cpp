@@ -73,8 +73,15 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                    return std::string();
                })
         .Flag("--quiet", options.quiet);
+    AddLcdServerOptions(parser, options.lcdServer);
     const LongOptions::Outcome outcome = parser.Parse(args, error);
     if (outcome == LongOptions::Outcome::kError) return std::nullopt;
+    // The server runs once a port is given.
+    for (const std::string& arg : args) {
+        if (arg == "--lcdproc-port" || arg.starts_with("--lcdproc-port=")) {
+            options.lcdServer.enabled = true;
+        }
+    }
     options.help = outcome == LongOptions::Outcome::kHelp;
     options.version = outcome == LongOptions::Outcome::kVersion;
     if (options.pipeName.empty() && outcome == LongOptions::Outcome::kRun) {
@@ -152,12 +159,14 @@ std::optional<std::uint64_t> ParseTimeSpanMs(const std::string& text) {
 
 const char* SimUsage() {
     return "usage: lumara-sim [--props FILE] [--pipe NAME] [--report-log FILE] [--quiet]\n"
-           "                  [--advance TIME]\n"
+           "                  [--advance TIME] [--lcdproc-port N [--lcdproc-address A]...]\n"
            "       lumara-sim --help | --version\n"
            "commands on standard input, one a line: stop, shutdown, suspend, resume,\n"
            "resume-automatic, control N, volume N, mute 0|1, unplug, plug,\n"
            "advance TIME (moves the service's time forward: 300, 90s, 5m, 8h),\n"
-           "snapshot FILE (an SVG picture)\n";
+           "snapshot FILE (an SVG picture)\n"
+           "--lcdproc-port N serves LCDproc clients on port N (0: any free port) of\n"
+           "127.0.0.1 and ::1, or of each --lcdproc-address\n";
 }
 
 const char* SendUsage() {

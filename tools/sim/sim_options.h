@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "service/core/lcd_server_config.h"
+
 namespace zelk {
 
 struct SimOptions {
@@ -14,6 +16,8 @@ struct SimOptions {
     std::string reportLogPath;  // empty: no log
     bool quiet = false;
     std::uint64_t advanceMs = 0;  // --advance: the service's time starts this far ahead
+    // The LCDproc server: on once --lcdproc-port is given.
+    LcdServerConfig lcdServer;
     bool help = false;            // --help: show the usage and exit
     bool version = false;
 };
