@@ -22,6 +22,7 @@
 #include "common/pipe_client.h"
 #include "service/host/service_status.h"
 #include "tests/host/host_fakes.h"
+#include "tests/net/test_client.h"
 #include "tests/service/service_test_support.h"
 #include "service/adapters/virtual_volume.h"
 
@@ -94,6 +95,7 @@ class ServiceRig {
         parts.clock = &clock;
         parts.sleeper = &sleeper;
         parts.panelSleeper = &panelSleeper;
+        parts.lcdServer = lcdServer;
         ServiceEnvironment env = MakeVirtualEnvironment(parts);
         env.initializeCom = [this] {
             ++comInits;
@@ -162,6 +164,7 @@ class ServiceRig {
     std::atomic<int> comInits{0}, comUninits{0};
     bool comWorks = true;
     bool workersFail = false;
+    LcdServerConfig lcdServer;  // off unless a test turns it on
     std::unique_ptr<LumaraService> service;
 
   private:
@@ -931,6 +934,129 @@ TEST(ServiceDimming, AMalformedRuleStopsTheStartWithTwo) {
     EXPECT_EQ(rig.EventIds(), (Events{kEventIdServiceStarted, kEventIdPropertiesNotLoaded,
                                       kEventIdServiceStopped}));
     EXPECT_EQ(rig.bus.ReportCount(), 0u);
+}
+
+
+// ---- LCDproc clients ----
+
+// A rig whose LCDproc server listens on a free loopback port, and one client greeted on it.
+struct LcdRig {
+    LcdRig() {
+        rig.lcdServer = {.enabled = true, .addresses = {"127.0.0.1"}, .port = 0};
+        rig.Start();
+        EXPECT_NE(rig.service->LcdPort(), 0);
+        EXPECT_TRUE(client.Connect(rig.service->LcdPort()));
+        EXPECT_EQ(Say("hello").rfind("connect LCDproc ", 0), 0u);
+    }
+    // Sends one command and gives its answer (skipping listen/ignore notices).
+    std::string Say(const std::string& command) {
+        client.Write(command + "\n");
+        for (;;) {
+            const std::string line = client.ReadLine();
+            if (line.rfind("listen ", 0) != 0 && line.rfind("ignore ", 0) != 0) return line;
+        }
+    }
+    // The character reports written to a line (0xC0 first, 0x80 second) since the last clear.
+    int CharactersWritten(std::uint8_t lineCode) {
+        int count = 0;
+        for (const Report& r : rig.bus.Reports()) {
+            if (r[0] == kCharacterReport && (r[1] & 0xC0) == lineCode) ++count;
+        }
+        return count;
+    }
+    bool Shows(const std::string& first, const std::string& second) {
+        return WaitUntil([&] { return rig.Line(0) == first && rig.Line(1) == second; });
+    }
+
+    ServiceRig rig;
+    TestClient client;
+};
+
+TEST(ServiceLcdproc, AClientScreenTakesTheLinesWritesOnlyWhatChangesAndTheClockComesBack) {
+    LcdRig lcd;
+    EXPECT_EQ(lcd.Say("screen_add s"), "success");
+    EXPECT_EQ(lcd.Say("widget_add s a string"), "success");
+    EXPECT_EQ(lcd.Say("widget_add s b string"), "success");
+    EXPECT_EQ(lcd.Say("widget_set s a 1 1 {Hello}"), "success");
+    EXPECT_EQ(lcd.Say("widget_set s b 3 2 {world}"), "success");
+    ASSERT_TRUE(lcd.Shows("Hello       ", "  world     "));
+
+    // A change to the second line writes that line only, once.
+    lcd.rig.Settle();
+    lcd.rig.bus.ClearReports();
+    EXPECT_EQ(lcd.Say("widget_set s b 3 2 {there}"), "success");
+    ASSERT_TRUE(lcd.Shows("Hello       ", "  there     "));
+    lcd.rig.Settle();
+    EXPECT_EQ(lcd.CharactersWritten(kFirstLine), 0);
+    EXPECT_EQ(lcd.CharactersWritten(kSecondLine), 12);
+
+    // The clock's ticks leave the client's lines alone; the client's going brings the clock.
+    lcd.rig.bus.ClearReports();
+    lcd.rig.sleeper.Grant(kClockPeriodMs);
+    lcd.rig.Settle();
+    EXPECT_EQ(lcd.CharactersWritten(kFirstLine) + lcd.CharactersWritten(kSecondLine), 0);
+    lcd.client.Disconnect();
+    EXPECT_TRUE(lcd.Shows("12:00       ", "01/01/2000  "));
+    ASSERT_TRUE(lcd.rig.Stop());
+}
+
+TEST(ServiceLcdproc, IconsFollowTheMixerOutputBitsAddToThemAndBacklightOffDarkens) {
+    LcdRig lcd;
+    EXPECT_EQ(lcd.Say("screen_add s"), "success");
+    EXPECT_EQ(lcd.Say("widget_add s a string"), "success");
+    EXPECT_EQ(lcd.Say("widget_set s a 1 1 {x}"), "success");
+    ASSERT_TRUE(lcd.Shows("x           ", "            "));
+    // The mixer's mute lights its icon under the client's screen; output adds recording.
+    lcd.rig.volume.SetMute(true);
+    ASSERT_TRUE(WaitUntil([&] { return lcd.rig.Picture().statusIcons == 0x10; }));
+    EXPECT_EQ(lcd.Say("output 64"), "success");
+    ASSERT_TRUE(WaitUntil([&] { return lcd.rig.Picture().statusIcons == 0x50; }));
+    EXPECT_EQ(lcd.Say("output 0"), "success");
+    ASSERT_TRUE(WaitUntil([&] { return lcd.rig.Picture().statusIcons == 0x10; }));
+
+    // Backlight off: the darkest level, once; on: the file's level again.
+    lcd.rig.Settle();
+    lcd.rig.bus.ClearReports();
+    EXPECT_EQ(lcd.Say("backlight off"), "success");
+    ASSERT_TRUE(WaitUntil([&] { return lcd.rig.Picture().brightness == 0; }));
+    EXPECT_EQ(lcd.Say("backlight on"), "success");
+    ASSERT_TRUE(WaitUntil([&] { return lcd.rig.Picture().brightness == 51; }));
+    lcd.rig.Settle();
+    EXPECT_EQ(BrightnessReports(lcd.rig), (std::vector<Report>{R({2, 0}), R({2, 51})}));
+    ASSERT_TRUE(lcd.rig.Stop());
+}
+
+TEST(ServiceLcdproc, StandbyKeepsItsScreenAndResumeWritesTheClientScreenWhole) {
+    LcdRig lcd;
+    EXPECT_EQ(lcd.Say("screen_add s"), "success");
+    EXPECT_EQ(lcd.Say("widget_add s a string"), "success");
+    EXPECT_EQ(lcd.Say("widget_set s a 1 2 {one}"), "success");
+    ASSERT_TRUE(lcd.Shows("            ", "one         "));
+    lcd.rig.service->OnPowerEvent(kPowerSuspend, nullptr);
+    EXPECT_EQ(lcd.Say("widget_set s a 1 2 {two}"), "success");
+    lcd.rig.Settle();
+    EXPECT_EQ(lcd.rig.Line(1), "to standby..");
+    // Resume: the start-up screen, then the client's screen again, both lines.
+    std::thread resume([&] { lcd.rig.service->OnPowerEvent(kPowerResumeAutomatic, nullptr); });
+    lcd.rig.sleeper.Grant(kResumeDelayMs);
+    resume.join();
+    EXPECT_TRUE(lcd.Shows("            ", "two         "));
+    ASSERT_TRUE(lcd.rig.Stop());
+}
+
+TEST(ServiceLcdproc, APortInUseIsSaidOnceAndTheServiceRunsWithoutTheServer) {
+    ServiceRig first;
+    first.lcdServer = {.enabled = true, .addresses = {"127.0.0.1"}, .port = 0};
+    first.Start();
+    ServiceRig rig;
+    rig.lcdServer = {.enabled = true, .addresses = {"127.0.0.1"}, .port = first.service->LcdPort()};
+    rig.Start();
+    EXPECT_EQ(rig.service->LcdPort(), 0);
+    const Events events = rig.EventIds();
+    EXPECT_EQ(std::count(events.begin(), events.end(), kEventIdLcdServerNotListening), 1);
+    EXPECT_EQ(rig.Send(kTagSessionOpened), 0u);
+    ASSERT_TRUE(rig.Stop());
+    ASSERT_TRUE(first.Stop());
 }
 
 }  // namespace
