@@ -16,6 +16,7 @@
 #include "service/core/version.h"
 #include "tests/linux/hidraw_tree.h"
 #include "tests/linux/process_rig.h"
+#include "tests/net/test_client.h"
 
 namespace zelk {
 namespace {
@@ -78,7 +79,21 @@ std::vector<std::string> DaemonArgs(const ScratchDir& dir, const HidrawTree& tre
                                     const std::string& pipe) {
     return {Program(),       "--props",   (dir / "props.xml").string(),
             "--pipe",        pipe,        "--hidraw-class",
-            tree.ClassDir(), "--dev-dir", tree.DevDir()};
+            tree.ClassDir(), "--dev-dir", tree.DevDir(),
+            "--no-lcdproc"};
+}
+
+// A loopback port that was free a moment ago.
+std::uint16_t FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    close(s);
+    return ntohs(a.sin_port);
 }
 
 std::string UniquePipe(const char* what) {
@@ -95,9 +110,15 @@ TEST(Lumarad, DrawsRecordsThenStopsOnSigtermWithTheStoppingScreen) {
     HidrawTree tree(dir.Path(), true);
     NotifySocket notify(dir / "notify");
     const std::string pipe = UniquePipe("draw");
+    // The LCDproc server on a free port of 127.0.0.1.
+    std::vector<std::string> args = DaemonArgs(dir, tree, pipe);
+    args.pop_back();
+    const std::uint16_t port = FreePort();
+    for (const char* arg : {"--lcdproc-port", "", "--lcdproc-address", "127.0.0.1"}) {
+        args.push_back(*arg != '\0' ? arg : std::to_string(port));
+    }
     // The unit asks for a watchdog ping every 0.4 seconds.
-    ChildProcess daemon(DaemonArgs(dir, tree, pipe), (dir / "stderr").string(),
-                        {notify.Env(), "WATCHDOG_USEC=400000"});
+    ChildProcess daemon(args, (dir / "stderr").string(), {notify.Env(), "WATCHDOG_USEC=400000"});
     ASSERT_TRUE(daemon.Started());
 
     ASSERT_TRUE(notify.WaitFor("READY=1", std::chrono::seconds(30))) << notify.Received();
@@ -117,6 +138,21 @@ TEST(Lumarad, DrawsRecordsThenStopsOnSigtermWithTheStoppingScreen) {
                p.mediaIcons == 0x08 && (p.statusIcons & 0x0F) == 0x01;
     })) << tree.Picture().Line(0, 12)
         << "|" << tree.Picture().Line(1, 12);
+
+    // An LCDproc client's alert screen takes the panel from the media screen.
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port));
+    for (const char* command : {"hello", "screen_add s", "screen_set s -priority alert",
+                                "widget_add s w string", "widget_set s w 1 1 {from a client}"}) {
+        client.Write(std::string(command) + "\n");
+        std::string reply = client.ReadLine();
+        while (reply.rfind("listen ", 0) == 0) reply = client.ReadLine();
+        EXPECT_TRUE(reply == "success" || reply.rfind("connect LCDproc ", 0) == 0) << reply;
+    }
+    EXPECT_TRUE(WaitUntil([&] { return tree.Picture().Line(0, 12) == "from a clien"; },
+                          std::chrono::seconds(20)))
+        << tree.Picture().Line(0, 12);
+    client.Disconnect();
 
     daemon.Signal(SIGTERM);
     EXPECT_EQ(daemon.Wait(), 0);

@@ -30,13 +30,13 @@ contents="$(dpkg-deb --contents "$deb")"
 for path in ./usr/sbin/lumarad ./usr/bin/lumara-mpris ./usr/bin/lumara-send ./usr/bin/lumara-sim \
     ./lib/systemd/system/lumarad.service ./usr/lib/systemd/user/lumara-mpris.service \
     ./lib/udev/rules.d/60-lumara-panel.rules ./usr/lib/sysusers.d/lumara.conf \
-    ./etc/lumara/DisplayProps.xml ./usr/share/man/man8/lumarad.8.gz \
+    ./etc/lumara/DisplayProps.xml ./etc/default/lumarad ./usr/share/man/man8/lumarad.8.gz \
     ./usr/share/man/man1/lumara-mpris.1.gz ./usr/share/man/man1/lumara-send.1.gz \
     ./usr/share/man/man1/lumara-sim.1.gz ./usr/share/doc/lumara/copyright; do
     grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
 done
-[ "$(dpkg-deb --info "$deb" conffiles)" = "/etc/lumara/DisplayProps.xml" ] ||
-    fail "DisplayProps.xml is not the one conffile"
+[ "$(dpkg-deb --info "$deb" conffiles | sort)" = "$(printf '%s\n' /etc/default/lumarad /etc/lumara/DisplayProps.xml)" ] ||
+    fail "DisplayProps.xml and the default options are not the conffiles"
 [ "$(basename "$deb")" = "lumara_$(dpkg-deb -f "$deb" Version)_$(dpkg-deb -f "$deb" Architecture).deb" ] ||
     fail "the file name is not lumara_<version>_<arch>.deb"
 
