@@ -37,8 +37,11 @@ try:
 except OSError:
     print("no")' "$port"
 }
-# Warning events with the addresses that could not listen (Wine traces their insertion text).
-warnings() { grep -a 'warn:eventlog:ReportEventW' "$CHAIN_SERVICES_LOG" | grep -acF " port $port: " || true; }
+# Warning events that 127.0.0.1 could not listen (Wine traces their insertion text; a machine
+# without IPv6 warns about ::1 as well).
+warnings() {
+    grep -a 'warn:eventlog:ReportEventW' "$CHAIN_SERVICES_LOG" | grep -acF "127.0.0.1 port $port: " || true
+}
 
 timeout 60 wine "$exe" -install -silent
 wine reg add 'HKLM\SYSTEM\CurrentControlSet\Services\LUMARA' /reg:64 /v Start /t REG_DWORD \
@@ -54,6 +57,7 @@ check "and gave no warning" 0 "$(warnings)"
 # The native client over loopback, in the foreground, for a few seconds.
 lcdproc -s 127.0.0.1 -p "$port" -f C >"$work/lcdproc.log" 2>&1 &
 client=$!
+trap 'kill "$client" 2>/dev/null; wineserver -k 2>/dev/null' EXIT
 p="$(wait_picture '^CPU')"
 echo "with the client: $p"
 check "the client's CPU screen on the panel" yes "$(grep -q '^CPU' <<<"$p" && echo yes || echo "no: $p")"
@@ -90,6 +94,7 @@ for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1"))
 open(sys.argv[2], "w").close()
 time.sleep(120)' "$port" "$work/held" &
 holder=$!
+trap 'kill "$holder" 2>/dev/null; wineserver -k 2>/dev/null' EXIT
 for _ in $(seq 1 50); do [ -f "$work/held" ] && break; sleep 0.1; done
 before="$(warnings)"
 chain_start "$exe"
