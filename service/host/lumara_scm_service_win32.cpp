@@ -4,6 +4,7 @@
 
 #include "service/core/service_runner.h"
 #include "service/host/host_ports_win32.h"
+#include "service/host/lcd_server_settings.h"
 
 namespace zelk {
 
@@ -15,8 +16,11 @@ LumaraScmService::LumaraScmService()
     errorControl_ = SERVICE_ERROR_IGNORE;
 
     // DisplayProps.xml beside the program, within the path's length limit; empty (and so
-    // not loaded) when it does not fit, never a name relative to the current folder.
-    work_ = std::make_unique<LumaraService>(host_, MakeSystemEnvironment({}));
+    // not loaded) when it does not fit, never a name relative to the current folder. The LCDproc
+    // server as the registry sets it.
+    SystemEnvironmentOptions options;
+    options.lcdServer = ReadLcdServerSettings();
+    work_ = std::make_unique<LumaraService>(host_, MakeSystemEnvironment(options));
 }
 
 LumaraScmService::~LumaraScmService() {

@@ -13,6 +13,12 @@ chain_prefix() {
     CHAIN_WORK="$work"
     wineserver -p
     trap 'wineserver -k 2>/dev/null' EXIT
+    # With CHAIN_SERVICES_LOG set, the first command starts the service manager with the debug
+    # output and event log calls traced: the services it starts write them to that file.
+    if [ -n "${CHAIN_SERVICES_LOG:-}" ]; then
+        WINEDEBUG=-all,+eventlog,+debugstr wine reg query 'HKLM\SYSTEM' /reg:64 /v none \
+            >/dev/null 2>"$CHAIN_SERVICES_LOG"
+    fi
     cp "$recorder" "$control" "$replay" "$work/rec/"
     (cd "$work/rec" && exec wine hid_recorder.exe "$(winepath -w "$work/rec")" >/dev/null 2>&1) &
     for _ in $(seq 1 100); do [ -f "$work/rec/recorder.ready" ] && break; sleep 0.1; done
