@@ -26,13 +26,16 @@ namespace zelk {
 
 class BenchService {
   public:
-    BenchService() : pipeName_("ZELK_BENCH_" + std::to_string(std::random_device{}())) {
+    // `lcdServer`: the LCDproc server beside the pipe (off unless enabled).
+    explicit BenchService(const LcdServerConfig& lcdServer = {})
+        : pipeName_("ZELK_BENCH_" + std::to_string(std::random_device{}())) {
         VirtualEnvironmentOptions parts;
         parts.bus = &bus;
         parts.volume = &volume;
         parts.xmlLoader = &loader_;
         parts.propsPath = "(built in)";
         parts.pipeName = pipeName_;
+        parts.lcdServer = lcdServer;
         service = std::make_unique<LumaraService>(host, MakeVirtualEnvironment(parts));
         runner_ = std::make_unique<ServiceRunner>(*service);
         runner_->Start();

@@ -5,13 +5,15 @@
 //
 // Each side is a server this program starts on a free port, with an observer of its display:
 // LCDd (Debian's `lcdproc` package) with its `text` driver at 12x2, whose frames are read from
-// its standard output; or any running server (--connect HOST:PORT), without an observer. With
+// its standard output; the service on the virtual panel in this process, with its LCDproc
+// server on a free port, whose panel reports are watched as the panel receives them (`--ours
+// 0` leaves it out); or any running server (--connect HOST:PORT), without an observer. With
 // two sides or more the numbers of the others are given as ratios to the first. `--transport
 // 1` adds this tree's line server with a handler that only answers, in this process: the
 // transport's own ceiling.
 //
-//   lcdproc_bench [--lcdd PATH|none] [--transport 1] [--connect HOST:PORT] [--seconds S]
-//                 [--samples N] [--clients N] [--window N]
+//   lcdproc_bench [--lcdd PATH|none] [--ours 0|1] [--transport 1] [--connect HOST:PORT]
+//                 [--seconds S] [--samples N] [--clients N] [--window N]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -38,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_rig.h"
 #include "service/net/line_server.h"
 
 namespace {
@@ -52,7 +55,10 @@ class DisplayWatch {
         std::lock_guard<std::mutex> guard(lock_);
         expected_ = text;
         seen_.reset();
+        armed_.store(true);
     }
+    // Whether a probe waits for its text (an observer may skip Publish otherwise).
+    bool Armed() const { return armed_.load(std::memory_order_relaxed); }
     // One full picture of the display, taken at `at`.
     void Publish(const std::vector<std::string>& lines, Clock::time_point at) {
         std::lock_guard<std::mutex> guard(lock_);
@@ -60,6 +66,7 @@ class DisplayWatch {
         for (const std::string& line : lines) {
             if (line.find(expected_) != std::string::npos) {
                 seen_ = at;
+                armed_.store(false);
                 changed_.notify_all();
                 return;
             }
@@ -76,6 +83,7 @@ class DisplayWatch {
     std::condition_variable changed_;
     std::string expected_;
     std::optional<Clock::time_point> seen_;
+    std::atomic<bool> armed_{false};
 };
 
 // One server under test.
@@ -277,6 +285,40 @@ class TransportSide : public Side, private zelk::LineHandler {
     zelk::LineServer server_;
 };
 
+// The service on the virtual panel in this process, its LCDproc server on a free loopback
+// port. The panel's picture after each report it receives is what the display shows: a text
+// is on the display once the character report that completes it has arrived.
+class ServiceSide : public Side {
+  public:
+    std::string Name() const override { return "ours (service)"; }
+    std::uint16_t Port() const override { return port_; }
+    DisplayWatch* Watch() override { return &watch_; }
+    bool Start(std::string& error) override {
+        zelk::LcdServerConfig config;
+        config.enabled = true;
+        config.addresses = {"127.0.0.1"};
+        config.port = 0;
+        rig_ = std::make_unique<zelk::BenchService>(config);
+        port_ = rig_->service->LcdPort();
+        if (port_ == 0) {
+            error = "the service's LCDproc server does not listen";
+            return false;
+        }
+        rig_->bus.SetObserver([this](std::size_t, const std::vector<std::uint8_t>&,
+                                     const zelk::PanelPicture& picture) {
+            if (!watch_.Armed()) return;
+            const Clock::time_point at = Clock::now();
+            watch_.Publish({picture.Line(0, 12), picture.Line(1, 12)}, at);
+        });
+        return true;
+    }
+
+  private:
+    DisplayWatch watch_;
+    std::unique_ptr<zelk::BenchService> rig_;
+    std::uint16_t port_ = 0;
+};
+
 // A server that is already running; its display is not watched.
 class RunningSide : public Side {
   public:
@@ -456,8 +498,10 @@ const char* OptionText(int argc, char** argv, const char* name, const char* fall
     return fallback;
 }
 
+// One figure of every side, then each other side's figure divided by the first's; with a
+// target, whether that ratio meets it (`atLeast`: at least the target, else at most).
 void Row(const char* label, const std::vector<Numbers>& all, double Numbers::*field,
-         const char* unit, bool higherIsBetter) {
+         const char* unit, double target = 0, bool atLeast = true) {
     std::printf("%-28s", label);
     for (const Numbers& n : all) {
         if (n.*field < 0) {
@@ -466,10 +510,15 @@ void Row(const char* label, const std::vector<Numbers>& all, double Numbers::*fi
             std::printf(" %12.1f %-5s", n.*field, unit);
         }
     }
-    // The others against the first: how many times better.
     for (std::size_t i = 1; i < all.size(); ++i) {
         const double a = all[0].*field, b = all[i].*field;
-        if (a > 0 && b > 0) std::printf("  x%.1f", higherIsBetter ? b / a : a / b);
+        if (a <= 0 || b < 0) continue;
+        const double ratio = b / a;
+        std::printf("  %.3g", ratio);
+        if (target > 0) {
+            std::printf(" (target %s%g: %s)", atLeast ? ">=" : "<=", target,
+                        (atLeast ? ratio >= target : ratio <= target) ? "met" : "MISSED");
+        }
     }
     std::printf("\n");
 }
@@ -486,6 +535,9 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<Side>> sides;
     const std::string lcdd = OptionText(argc, argv, "--lcdd", "LCDd");
     if (lcdd != "none") sides.push_back(std::make_unique<LcddSide>(lcdd));
+    if (std::strcmp(OptionText(argc, argv, "--ours", "1"), "0") != 0) {
+        sides.push_back(std::make_unique<ServiceSide>());
+    }
     if (OptionText(argc, argv, "--transport", nullptr) != nullptr) {
         sides.push_back(std::make_unique<TransportSide>());
     }
@@ -520,13 +572,15 @@ int main(int argc, char** argv) {
         all.push_back(n);
         std::printf(" %18s", side->Name().c_str());
     }
-    std::printf("%s\n", sides.size() > 1 ? "  (others against the first)" : "");
+    std::printf("%s\n", sides.size() > 1 ? "  (others / first)" : "");
     const std::string many = std::to_string(clients) + " pipelining clients";
-    Row("waiting client", all, &Numbers::waiting, "cmd/s", true);
-    Row("1 pipelining client", all, &Numbers::one, "cmd/s", true);
-    Row(many.c_str(), all, &Numbers::many, "cmd/s", true);
-    Row("latency to display, median", all, &Numbers::median, "ms", false);
-    Row("latency to display, p90", all, &Numbers::p90, "ms", false);
+    // The targets hold for a second side against LCDd as the first.
+    const bool targets = lcdd != "none";
+    Row("waiting client", all, &Numbers::waiting, "cmd/s", targets ? 100 : 0);
+    Row("1 pipelining client", all, &Numbers::one, "cmd/s", targets ? 1 : 0);
+    Row(many.c_str(), all, &Numbers::many, "cmd/s", targets ? 1 : 0);
+    Row("latency to display, median", all, &Numbers::median, "ms", targets ? 0.1 : 0, false);
+    Row("latency to display, p90", all, &Numbers::p90, "ms");
     std::printf("(%g s per load, window %ld, %d latency samples)\n", seconds, window, samples);
     return 0;
 }
