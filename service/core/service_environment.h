@@ -1,8 +1,8 @@
 // What the service is built from: the panel's bus, the XML loader, the pipe, the volume source,
 // time and COM. One function puts them together for each environment the service runs in:
-// MakeSystemEnvironment for the real machine (service_environment_win32.cpp and
+// MakeSystemEnvironment for the real machine (its HID bus from service_environment_win32.cpp or
 // service_environment_posix.cpp) and MakeVirtualEnvironment for the virtual panel of lumara-sim,
-// the tests and the benchmarks (service_environment.cpp).
+// the tests and the benchmarks (both in service_environment.cpp).
 #pragma once
 
 #include <functional>
@@ -71,6 +71,8 @@ struct SystemEnvironmentOptions {
 };
 
 ServiceEnvironment MakeSystemEnvironment(const SystemEnvironmentOptions& options);
+// The platform's part of it: the system's HID bus (service_environment_win32.cpp, _posix.cpp).
+std::unique_ptr<HidBus> CreateSystemEnvironmentBus(const SystemEnvironmentOptions& options);
 
 // The virtual panel: its bus, a scripted volume source, the system's pipe (under a name of its
 // own where several run at once) and the system's COM.

@@ -12,22 +12,8 @@ bool ServiceEnvironment::InitializeServiceCom() {
 
 void ServiceEnvironment::UninitializeServiceCom() {}
 
-ServiceEnvironment MakeSystemEnvironment(const SystemEnvironmentOptions& options) {
-    ServiceEnvironment env;
-    std::unique_ptr<HidBus> hidraw = CreateHidrawBus(options.hidrawClassDir, options.devDir);
-    std::shared_ptr<HidBus> bus =
-        options.wrapBus ? options.wrapBus(std::move(hidraw)) : std::move(hidraw);
-    std::shared_ptr<XmlLoader> loader = CreateSystemXmlLoader();
-    env.bus = bus.get();
-    env.xmlLoader = loader.get();
-    env.owned = {std::move(bus), std::move(loader)};
-    env.propsPath = options.propsPath ? *options.propsPath : DefaultDisplayPropsPath();
-    env.pipeName = options.pipeName;
-    env.lcdServer = options.lcdServer;
-    env.clock = &SystemClock();
-    env.sleeper = &SystemSleeper();
-    // The volume monitor, the socket and the text converter: the system's by default.
-    return env;
+std::unique_ptr<HidBus> CreateSystemEnvironmentBus(const SystemEnvironmentOptions& options) {
+    return CreateHidrawBus(options.hidrawClassDir, options.devDir);
 }
 
 }  // namespace zelk
