@@ -43,6 +43,12 @@ struct LcdDraw {
     bool changed = false;       // one of its lines changed
 };
 
+// The lines and volume a client screen last wrote to the panel.
+struct LcdWritten {
+    std::array<std::string, 2> lines;
+    std::uint16_t volume = 0;
+};
+
 class LcdScreens {
   public:
     // `wake` wakes the run loop (a client changed what is in view).
@@ -78,11 +84,8 @@ class LcdScreens {
     std::atomic<bool> forget_{true};
     // The run loop's own (Draw and the deadline source run on its thread only).
     std::optional<std::uint64_t> nextChangeMs_;
-    struct Written {
-        std::array<std::string, 2> lines;
-        std::uint16_t volume = 0;
-    };
-    std::optional<Written> written_;
+    // What the shown client screen has written; none when the next one is written whole.
+    std::optional<LcdWritten> written_;
 };
 
 }  // namespace zelk
