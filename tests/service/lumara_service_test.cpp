@@ -936,7 +936,6 @@ TEST(ServiceDimming, AMalformedRuleStopsTheStartWithTwo) {
     EXPECT_EQ(rig.bus.ReportCount(), 0u);
 }
 
-
 // ---- LCDproc clients ----
 
 // A rig whose LCDproc server listens on a free loopback port, and one client greeted on it.

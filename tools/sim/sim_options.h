@@ -18,7 +18,7 @@ struct SimOptions {
     std::uint64_t advanceMs = 0;  // --advance: the service's time starts this far ahead
     // The LCDproc server: on once --lcdproc-port is given.
     LcdServerConfig lcdServer;
-    bool help = false;            // --help: show the usage and exit
+    bool help = false;  // --help: show the usage and exit
     bool version = false;
 };
 
