@@ -991,7 +991,9 @@ TEST(ServiceLcdproc, AClientScreenTakesTheLinesWritesOnlyWhatChangesAndTheClockC
 
     // The clock's ticks leave the client's lines alone; the client's going brings the clock.
     lcd.rig.bus.ClearReports();
+    const std::uint64_t ticks = lcd.rig.service->ClockTicks();
     lcd.rig.sleeper.Grant(kClockPeriodMs);
+    ASSERT_TRUE(WaitUntil([&] { return lcd.rig.service->ClockTicks() > ticks; }));
     lcd.rig.Settle();
     EXPECT_EQ(lcd.CharactersWritten(kFirstLine) + lcd.CharactersWritten(kSecondLine), 0);
     lcd.client.Disconnect();
