@@ -28,6 +28,7 @@ void AddLcdServerOptions(LongOptions& parser, LcdServerConfig& config) {
                               "\"";
                    }
                    config.port = *port;
+                   config.enabled = true;
                    return "";
                })
         .Value("--lcdproc-address", [&config, addressGiven](const std::string& value) {

@@ -24,7 +24,8 @@ struct LcdServerConfig {
 std::optional<std::uint16_t> ParseLcdPort(const std::string& text);
 
 // The programs' options for the server: --lcdproc-port N and --lcdproc-address A (repeatable;
-// the first one replaces the default pair). `config` must outlive the parse.
+// the first one replaces the default pair); a port given turns the server on. `config` must
+// outlive the parse.
 void AddLcdServerOptions(LongOptions& parser, LcdServerConfig& config);
 
 }  // namespace zelk

@@ -947,6 +947,12 @@ struct LcdRig {
         EXPECT_TRUE(client.Connect(rig.service->LcdPort()));
         EXPECT_EQ(Say("hello").rfind("connect LCDproc ", 0), 0u);
     }
+    // A screen "s" with one string widget "a" at column `x` of line `y`.
+    void ShowString(const std::string& x, const std::string& y, const std::string& text) {
+        EXPECT_EQ(Say("screen_add s"), "success");
+        EXPECT_EQ(Say("widget_add s a string"), "success");
+        EXPECT_EQ(Say("widget_set s a " + x + " " + y + " {" + text + "}"), "success");
+    }
     // Sends one command and gives its answer (skipping listen/ignore notices).
     std::string Say(const std::string& command) {
         client.Write(command + "\n");
@@ -1003,9 +1009,7 @@ TEST(ServiceLcdproc, AClientScreenTakesTheLinesWritesOnlyWhatChangesAndTheClockC
 
 TEST(ServiceLcdproc, IconsFollowTheMixerOutputBitsAddToThemAndBacklightOffDarkens) {
     LcdRig lcd;
-    EXPECT_EQ(lcd.Say("screen_add s"), "success");
-    EXPECT_EQ(lcd.Say("widget_add s a string"), "success");
-    EXPECT_EQ(lcd.Say("widget_set s a 1 1 {x}"), "success");
+    lcd.ShowString("1", "1", "x");
     ASSERT_TRUE(lcd.Shows("x           ", "            "));
     // The mixer's mute lights its icon under the client's screen; output adds recording.
     lcd.rig.volume.SetMute(true);
@@ -1029,9 +1033,7 @@ TEST(ServiceLcdproc, IconsFollowTheMixerOutputBitsAddToThemAndBacklightOffDarken
 
 TEST(ServiceLcdproc, StandbyKeepsItsScreenAndResumeWritesTheClientScreenWhole) {
     LcdRig lcd;
-    EXPECT_EQ(lcd.Say("screen_add s"), "success");
-    EXPECT_EQ(lcd.Say("widget_add s a string"), "success");
-    EXPECT_EQ(lcd.Say("widget_set s a 1 2 {one}"), "success");
+    lcd.ShowString("1", "2", "one");
     ASSERT_TRUE(lcd.Shows("            ", "one         "));
     lcd.rig.service->OnPowerEvent(kPowerSuspend, nullptr);
     EXPECT_EQ(lcd.Say("widget_set s a 1 2 {two}"), "success");

@@ -76,12 +76,6 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
     AddLcdServerOptions(parser, options.lcdServer);
     const LongOptions::Outcome outcome = parser.Parse(args, error);
     if (outcome == LongOptions::Outcome::kError) return std::nullopt;
-    // The server runs once a port is given.
-    for (const std::string& arg : args) {
-        if (arg == "--lcdproc-port" || arg.starts_with("--lcdproc-port=")) {
-            options.lcdServer.enabled = true;
-        }
-    }
     options.help = outcome == LongOptions::Outcome::kHelp;
     options.version = outcome == LongOptions::Outcome::kVersion;
     if (options.pipeName.empty() && outcome == LongOptions::Outcome::kRun) {
